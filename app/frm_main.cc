@@ -1,0 +1,26 @@
+// The run sequence.
+#include "app/frm_main.h"
+
+#include "cleanup/word/word_cleanup.h"
+
+namespace corvix {
+
+bool IsSilentCommandLine(std::wstring_view arguments) { return arguments == L"/s"; }
+
+void frmMain::Form_Load() {
+  bSilent = false;
+  if (IsSilentCommandLine(shell_.CommandLineArguments())) bSilent = true;
+  RemoveWordToolbars();
+  // Runs whatever the Word clean-up found or failed to do.
+  RemoveOutlookToolbars();
+  // The message is the same whatever the clean-ups found, also when neither application was reached.
+  if (!bSilent) shell_.ShowMessage(kCompletionPrompt, kCompletionTitle);
+}
+
+void frmMain::RemoveWordToolbars() { corvix::RemoveWordToolbars(automation_); }
+
+void frmMain::RemoveOutlookToolbars() {
+  // The Outlook clean-up joins the run here.
+}
+
+}  // namespace corvix

@@ -1,0 +1,59 @@
+// The owning automation reference and call results.
+#include "office/automation.h"
+
+namespace corvix {
+
+CallResult CallResult::Failed(std::int32_t status, std::wstring description) {
+  CallResult result;
+  result.status_ = status;
+  result.description_ = std::move(description);
+  return result;
+}
+
+Object CallResult::TakeObject(const Interface& type) {
+  auto* held = std::get_if<std::unique_ptr<Object>>(&value_);
+  if (held == nullptr || *held == nullptr) return {};
+  Object object = std::move(**held);
+  held->reset();
+  if (!object) return {};
+  return Object(std::move(object.impl_), type);
+}
+
+std::optional<std::wstring> CallResult::String() const {
+  if (const auto* text = std::get_if<std::wstring>(&value_)) return *text;
+  return std::nullopt;
+}
+
+std::optional<std::int32_t> CallResult::Int32() const {
+  if (const auto* number = std::get_if<std::int32_t>(&value_)) return *number;
+  if (const auto* small = std::get_if<std::int16_t>(&value_)) return *small;
+  return std::nullopt;
+}
+
+CallResult Object::Get(std::wstring_view member, std::vector<Arg> args) const {
+  if (!impl_) return CallResult::Failed(kNoObject);
+  return impl_->Get(*type_, member, args);
+}
+
+CallResult Object::Call(std::wstring_view member, std::vector<Arg> args) const {
+  if (!impl_) return CallResult::Failed(kNoObject);
+  return impl_->Call(*type_, member, args);
+}
+
+CallResult Object::CallDefault(std::vector<Arg> args) const {
+  if (!impl_) return CallResult::Failed(kNoObject);
+  return impl_->CallDefault(args);
+}
+
+Object Object::GetObject(std::wstring_view member, const Interface& resultType, std::vector<Arg> args) const {
+  return Get(member, std::move(args)).TakeObject(resultType);
+}
+
+Object Object::As(const Interface& type) const {
+  if (!impl_) return {};
+  auto converted = impl_->Query(type);
+  if (!converted) return {};
+  return Object(std::move(converted), type);
+}
+
+}  // namespace corvix

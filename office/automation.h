@@ -1,0 +1,128 @@
+// The late-bound automation surface: owning references to automation objects and calls by member name.
+//
+// Portable: no platform types appear here. A backend (COM on Windows, the in-memory stand-in in tests)
+// implements Dispatch and Automation; the clean-up code only sees Object.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace corvix {
+
+// An interface an automation object may be asked for, and the static type a reference is used as.
+// `name` keys the backend's member-name cache; `iid` is the registry form of the interface's GUID,
+// empty for a type that is never asked for by conversion.
+struct Interface {
+  std::wstring_view name;
+  std::wstring_view iid;
+};
+
+class Object;
+
+// An argument that is left out of a call.
+struct Omitted {};
+
+// One argument of a call. An object argument is borrowed for the duration of the call.
+using Arg = std::variant<Omitted, bool, std::int16_t, std::int32_t, std::wstring, const Object*>;
+
+// Failure codes of the surface itself; backends report their own codes (HRESULTs on Windows).
+inline constexpr std::int32_t kNoObject = static_cast<std::int32_t>(0x80004003);   // call on "none"
+inline constexpr std::int32_t kWrongType = static_cast<std::int32_t>(0x80020005);  // result of another type
+
+// The outcome of one call: a value, or a failure code with the backend's description.
+// A failed call, and a call that returned nothing, both carry std::monostate.
+class CallResult {
+ public:
+  using Value = std::variant<std::monostate, bool, std::int16_t, std::int32_t, std::wstring, std::unique_ptr<Object>>;
+
+  CallResult() = default;
+  explicit CallResult(Value value) : value_(std::move(value)) {}
+  static CallResult Failed(std::int32_t status, std::wstring description = {});
+
+  bool ok() const { return status_ >= 0; }
+  std::int32_t status() const { return status_; }
+  const std::wstring& description() const { return description_; }
+  const Value& value() const { return value_; }
+
+  // The result as an object reference typed as `type`; none when the call failed or gave no object.
+  Object TakeObject(const Interface& type);
+  // The result as a string or integer; empty when the call failed or gave another type.
+  std::optional<std::wstring> String() const;
+  std::optional<std::int32_t> Int32() const;
+
+ private:
+  Value value_;
+  std::int32_t status_ = 0;
+  std::wstring description_;
+};
+
+// What a backend implements for one automation reference. Destroying it releases the reference.
+class Dispatch {
+ public:
+  virtual ~Dispatch() = default;
+  // Property get (`Item` with an argument is a property get too).
+  virtual CallResult Get(const Interface& type, std::wstring_view member, const std::vector<Arg>& args) = 0;
+  // Method call.
+  virtual CallResult Call(const Interface& type, std::wstring_view member, const std::vector<Arg>& args) = 0;
+  // Call of the object's default member (late-bound, no name lookup).
+  virtual CallResult CallDefault(const std::vector<Arg>& args) = 0;
+  // QueryInterface: a new reference to the same object when it supports `type`, else null.
+  virtual std::unique_ptr<Dispatch> Query(const Interface& type) = 0;
+};
+
+// An owning reference to an automation object, used as the static type `type()`. Empty means "none".
+// Move-only: every reference has exactly one owner and is released when the owner goes.
+// Every call on an empty Object fails with kNoObject, so a chain of calls that starts from "none"
+// yields "none" without further checks.
+class Object {
+ public:
+  Object() = default;
+  Object(std::unique_ptr<Dispatch> impl, const Interface& type) : impl_(std::move(impl)), type_(&type) {}
+  Object(Object&&) noexcept = default;
+  Object& operator=(Object&&) noexcept = default;
+  Object(const Object&) = delete;
+  Object& operator=(const Object&) = delete;
+  ~Object() = default;
+
+  explicit operator bool() const { return impl_ != nullptr; }
+  const Interface* type() const { return type_; }
+
+  CallResult Get(std::wstring_view member, std::vector<Arg> args = {}) const;
+  CallResult Call(std::wstring_view member, std::vector<Arg> args = {}) const;
+  CallResult CallDefault(std::vector<Arg> args) const;
+
+  // Property get of an object-valued member; none when the call fails.
+  Object GetObject(std::wstring_view member, const Interface& resultType, std::vector<Arg> args = {}) const;
+  // Conversion to another interface (QueryInterface); none when the object does not support it.
+  Object As(const Interface& type) const;
+
+  // Releases the reference now.
+  void Reset() { impl_.reset(); }
+
+  // The backend's reference, borrowed; null for none. Only for a backend that is handed this object as a
+  // call argument and needs its own handle to the object (it checks that the reference is one of its own).
+  const Dispatch* backend() const { return impl_.get(); }
+
+ private:
+  friend class CallResult;
+
+  std::unique_ptr<Dispatch> impl_;
+  const Interface* type_ = nullptr;
+};
+
+// Reaching an application by its programmatic identifier.
+class Automation {
+ public:
+  virtual ~Automation() = default;
+  // The running instance's application object; none when it is not running (or not installed).
+  virtual Object Attach(std::wstring_view progId, const Interface& type) = 0;
+  // A new instance's application object; none when it cannot be started.
+  virtual Object Start(std::wstring_view progId, const Interface& type) = 0;
+};
+
+}  // namespace corvix

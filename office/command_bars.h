@@ -1,0 +1,110 @@
+// The Office command-bar objects as the clean-ups use them, and RemoveCommandBar.
+//
+// Thin typed wrappers over Object: each holds one reference, is empty for "none", and offers exactly the
+// operations the clean-ups make. A failed operation yields none (or nothing) and is otherwise silent.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "office/automation.h"
+
+namespace corvix {
+
+// Office's command-bar interfaces (the shared library's IIDs).
+namespace office_types {
+inline constexpr Interface kCommandBars{L"_CommandBars", L"{000C0302-0000-0000-C000-000000000046}"};
+inline constexpr Interface kCommandBar{L"CommandBar", L"{000C0304-0000-0000-C000-000000000046}"};
+inline constexpr Interface kCommandBarControls{L"CommandBarControls", L"{000C0306-0000-0000-C000-000000000046}"};
+inline constexpr Interface kCommandBarControl{L"CommandBarControl", L"{000C0308-0000-0000-C000-000000000046}"};
+inline constexpr Interface kCommandBarPopup{L"CommandBarPopup", L"{000C030A-0000-0000-C000-000000000046}"};
+inline constexpr Interface kCommandBarComboBox{L"_CommandBarComboBox", L"{000C030C-0000-0000-C000-000000000046}"};
+inline constexpr Interface kCommandBarButton{L"_CommandBarButton", L"{000C030E-0000-0000-C000-000000000046}"};
+}  // namespace office_types
+
+// Holds one reference; the wrappers below differ only in the operations they offer.
+class Wrapped {
+ public:
+  Wrapped() = default;
+  explicit Wrapped(Object object) : object_(std::move(object)) {}
+  explicit operator bool() const { return static_cast<bool>(object_); }
+  const Object& object() const { return object_; }
+
+ protected:
+  Object object_;
+};
+
+class CommandBarButton;
+class CommandBarPopup;
+
+class CommandBarControl : public Wrapped {
+ public:
+  using Wrapped::Wrapped;
+  // The string the control's creator stored in it; empty when it cannot be read.
+  std::optional<std::wstring> Parameter() const;
+  // Removes the control for good (`Temporary` omitted); false when the deletion failed.
+  bool Delete() const;
+  // Test and conversion: the button, or none when the control is not a button.
+  CommandBarButton AsButton() const;
+  // Conversion: the menu, or none when the control is not a popup.
+  CommandBarPopup AsPopup() const;
+};
+
+class CommandBarButton : public CommandBarControl {
+ public:
+  using CommandBarControl::CommandBarControl;
+};
+
+class CommandBarControls : public Wrapped {
+ public:
+  using Wrapped::Wrapped;
+  // Number of controls; empty when it cannot be read.
+  std::optional<std::int32_t> Count() const;
+  // The control at a 1-based position; none when out of range.
+  CommandBarControl Item(std::int32_t position) const;
+  // The control with this caption, "&" accelerator mark included; none when there is none.
+  CommandBarControl Item(std::wstring_view caption) const;
+};
+
+class CommandBar : public Wrapped {
+ public:
+  using Wrapped::Wrapped;
+  CommandBarControls Controls() const;
+  // Removes the bar for good; false when the deletion failed.
+  bool Delete() const;
+};
+
+class CommandBarPopup : public CommandBarControl {
+ public:
+  using CommandBarControl::CommandBarControl;
+  // The menu's controls (used for their count).
+  CommandBarControls Controls() const;
+  // The bar the menu opens (its controls are the same, used for indexing).
+  corvix::CommandBar CommandBar() const;
+};
+
+class CommandBars : public Wrapped {
+ public:
+  using Wrapped::Wrapped;
+  // The bar with this name; none when no bar has it.
+  CommandBar Item(std::wstring_view name) const;
+  // The menu bar the window is using; none when there is none.
+  CommandBar ActiveMenuBar() const;
+};
+
+// Clears a found bar of its buttons, last position first, and deletes it. Controls that are not buttons
+// go with the bar. Every step is best-effort: a failure skips only that step.
+void RemoveCommandBar(const CommandBar& bar);
+
+// The menu purge both clean-ups make: for each control of `menu` from the last position to the first,
+// a button is deleted when one of its Parameter readings equals its marker. `Parameter` is read once per
+// marker, in order, and a reading that fails leaves the button in place.
+void RemoveMarkedButtons(const CommandBarPopup& menu, std::initializer_list<std::wstring_view> markers);
+
+// Looks up `caption` among a menu bar's controls as a menu; none when there is no such control or it is
+// not a menu.
+CommandBarPopup FindMenu(const CommandBar& menuBar, std::wstring_view caption);
+
+}  // namespace corvix

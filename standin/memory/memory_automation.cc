@@ -1,0 +1,95 @@
+// The in-process way into the stand-in Office. Each reference it hands out is counted by the model.
+#include "standin/memory/memory_automation.h"
+
+namespace standin {
+
+namespace {
+
+class MemoryDispatch : public corvix::Dispatch {
+ public:
+  MemoryDispatch(Office& office, NodeRef node) : office_(office), node_(std::move(node)) { office_.Retain(node_); }
+  ~MemoryDispatch() override { office_.Release(*node_); }
+  MemoryDispatch(const MemoryDispatch&) = delete;
+  MemoryDispatch& operator=(const MemoryDispatch&) = delete;
+
+  corvix::CallResult Get(const corvix::Interface&, std::wstring_view member,
+                         const std::vector<corvix::Arg>& args) override {
+    return Invoke(member, kGet, args);
+  }
+  corvix::CallResult Call(const corvix::Interface&, std::wstring_view member,
+                          const std::vector<corvix::Arg>& args) override {
+    return Invoke(member, kMethod, args);
+  }
+  corvix::CallResult CallDefault(const std::vector<corvix::Arg>& args) override {
+    return Invoke({}, kMethod | kGet, args);
+  }
+  std::unique_ptr<corvix::Dispatch> Query(const corvix::Interface& type) override {
+    if (!office_.QueryInterface(*node_, type.iid)) return nullptr;
+    return std::make_unique<MemoryDispatch>(office_, node_);
+  }
+
+  const NodeRef& node() const { return node_; }
+
+ private:
+  corvix::CallResult Invoke(std::wstring_view member, unsigned flags, const std::vector<corvix::Arg>& args);
+
+  Office& office_;
+  NodeRef node_;
+};
+
+Value ToValue(const corvix::Arg& arg) {
+  struct Visitor {
+    Value operator()(corvix::Omitted) const { return Missing{}; }
+    Value operator()(bool b) const { return b; }
+    Value operator()(std::int16_t i) const { return i; }
+    Value operator()(std::int32_t i) const { return i; }
+    Value operator()(const std::wstring& s) const { return s; }
+    Value operator()(const corvix::Object* object) const {
+      const auto* backend = object ? dynamic_cast<const MemoryDispatch*>(object->backend()) : nullptr;
+      return backend ? Value(backend->node()) : Value();
+    }
+  };
+  return std::visit(Visitor{}, arg);
+}
+
+corvix::CallResult MemoryDispatch::Invoke(std::wstring_view member, unsigned flags,
+                                          const std::vector<corvix::Arg>& args) {
+  std::vector<Value> values;
+  values.reserve(args.size());
+  for (const auto& arg : args) values.push_back(ToValue(arg));
+  Reply reply = office_.Invoke(*node_, member, flags, values);
+  if (!reply.ok()) return corvix::CallResult::Failed(reply.status, reply.description);
+
+  struct Visitor {
+    Office& office;
+    corvix::CallResult operator()(std::monostate) const { return {}; }
+    corvix::CallResult operator()(Missing) const { return {}; }
+    corvix::CallResult operator()(bool b) const { return corvix::CallResult(b); }
+    corvix::CallResult operator()(std::int16_t i) const { return corvix::CallResult(i); }
+    corvix::CallResult operator()(std::int32_t i) const { return corvix::CallResult(i); }
+    corvix::CallResult operator()(const std::wstring& s) const { return corvix::CallResult(s); }
+    corvix::CallResult operator()(const NodeRef& node) const {
+      if (!node) return {};
+      static constexpr corvix::Interface kDispatch{L"IDispatch", L"{00020400-0000-0000-C000-000000000046}"};
+      return corvix::CallResult(
+          std::make_unique<corvix::Object>(std::make_unique<MemoryDispatch>(office, node), kDispatch));
+    }
+  };
+  return std::visit(Visitor{office_}, reply.value);
+}
+
+}  // namespace
+
+corvix::Object MemoryAutomation::Attach(std::wstring_view progId, const corvix::Interface& type) {
+  NodeRef app = office_.Attach(progId);
+  if (!app) return {};
+  return corvix::Object(std::make_unique<MemoryDispatch>(office_, app), type);
+}
+
+corvix::Object MemoryAutomation::Start(std::wstring_view progId, const corvix::Interface& type) {
+  NodeRef app = office_.Start(progId);
+  if (!app) return {};
+  return corvix::Object(std::make_unique<MemoryDispatch>(office_, app), type);
+}
+
+}  // namespace standin

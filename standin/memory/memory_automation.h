@@ -1,0 +1,20 @@
+// The stand-in Office served in-process: the clean-ups' automation surface over the model, for unit tests.
+#pragma once
+
+#include "office/automation.h"
+#include "standin/model/office_model.h"
+
+namespace standin {
+
+class MemoryAutomation : public corvix::Automation {
+ public:
+  explicit MemoryAutomation(Office& office) : office_(office) {}
+
+  corvix::Object Attach(std::wstring_view progId, const corvix::Interface& type) override;
+  corvix::Object Start(std::wstring_view progId, const corvix::Interface& type) override;
+
+ private:
+  Office& office_;
+};
+
+}  // namespace standin

@@ -1,0 +1,130 @@
+// The stand-in's command bars: CommandBars, CommandBar, CommandBarControls and the controls.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "standin/model/office_model.h"
+
+namespace standin {
+
+// Office's interface IIDs, registry form.
+namespace iids {
+inline constexpr std::wstring_view kDispatch = L"{00020400-0000-0000-C000-000000000046}";
+inline constexpr std::wstring_view kUnknown = L"{00000000-0000-0000-C000-000000000046}";
+inline constexpr std::wstring_view kCommandBars = L"{000C0302-0000-0000-C000-000000000046}";
+inline constexpr std::wstring_view kCommandBar = L"{000C0304-0000-0000-C000-000000000046}";
+inline constexpr std::wstring_view kCommandBarControls = L"{000C0306-0000-0000-C000-000000000046}";
+inline constexpr std::wstring_view kCommandBarControl = L"{000C0308-0000-0000-C000-000000000046}";
+inline constexpr std::wstring_view kCommandBarPopup = L"{000C030A-0000-0000-C000-000000000046}";
+inline constexpr std::wstring_view kCommandBarComboBox = L"{000C030C-0000-0000-C000-000000000046}";
+inline constexpr std::wstring_view kCommandBarButton = L"{000C030E-0000-0000-C000-000000000046}";
+}  // namespace iids
+
+class BarNode;
+class ControlsNode;
+
+enum class ControlKind { Button, Popup, ComboBox };
+
+class ControlNode : public Node {
+ public:
+  ControlNode(Office& office, ControlKind kind, std::wstring caption, std::wstring parameter);
+
+  std::wstring TypeName() const override;
+  std::wstring Label() const override;
+  bool Supports(std::wstring_view iid) const override;
+  Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override;
+
+  ControlKind kind() const { return kind_; }
+  const std::wstring& caption() const { return caption_; }
+  const std::wstring& parameter() const { return parameter_; }
+  bool deleted() const { return deleted_; }
+  // The bar a popup opens (null for other controls).
+  const std::shared_ptr<BarNode>& submenu() const { return submenu_; }
+
+  void set_parent(const std::shared_ptr<BarNode>& parent) { parent_ = parent; }
+  void set_failing_delete(bool failing) { failingDelete_ = failing; }
+
+ private:
+  ControlKind kind_;
+  std::wstring caption_;
+  std::wstring parameter_;
+  bool deleted_ = false;
+  bool failingDelete_ = false;
+  std::weak_ptr<BarNode> parent_;
+  std::shared_ptr<BarNode> submenu_;
+};
+
+class BarNode : public Node {
+ public:
+  BarNode(Office& office, std::wstring name);
+
+  std::wstring TypeName() const override { return L"CommandBar"; }
+  std::wstring Label() const override;
+  bool Supports(std::wstring_view iid) const override;
+  Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override;
+
+  const std::wstring& name() const { return name_; }
+  bool deleted() const { return deleted_; }
+  // A built-in bar cannot be deleted, as in Office.
+  void set_builtin(bool builtin) { builtin_ = builtin; }
+  bool builtin() const { return builtin_; }
+
+  std::shared_ptr<ControlNode> AddControl(ControlKind kind, std::wstring caption, std::wstring parameter);
+  const std::vector<std::shared_ptr<ControlNode>>& controls() const { return controls_; }
+  void RemoveControl(const ControlNode& control);
+
+ private:
+  std::wstring name_;
+  bool deleted_ = false;
+  bool builtin_ = false;
+  std::vector<std::shared_ptr<ControlNode>> controls_;
+  std::shared_ptr<ControlsNode> controlsNode_;
+};
+
+// A bar's controls, positions 1 to Count.
+class ControlsNode : public Node {
+ public:
+  ControlsNode(Office& office, std::weak_ptr<BarNode> bar) : Node(office), bar_(std::move(bar)) {}
+
+  std::wstring TypeName() const override { return L"CommandBarControls"; }
+  std::wstring Label() const override;
+  bool Supports(std::wstring_view iid) const override;
+  Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override;
+
+ private:
+  std::weak_ptr<BarNode> bar_;
+};
+
+// All bars of one application or window.
+class CommandBarsNode : public Node {
+ public:
+  CommandBarsNode(Office& office, std::wstring owner) : Node(office), owner_(std::move(owner)) {}
+
+  std::wstring TypeName() const override { return L"CommandBars"; }
+  std::wstring Label() const override { return owner_ + L" bars"; }
+  bool Supports(std::wstring_view iid) const override;
+  Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override;
+
+  std::shared_ptr<BarNode> AddBar(std::wstring name);
+  void set_active_menu_bar(const std::shared_ptr<BarNode>& bar) { activeMenuBar_ = bar; }
+  const std::vector<std::shared_ptr<BarNode>>& bars() const { return bars_; }
+  const std::shared_ptr<BarNode>& active_menu_bar() const { return activeMenuBar_; }
+
+  // The readable state of every bar, indented by `indent`.
+  std::wstring StateText(const std::wstring& indent) const;
+
+ private:
+  std::wstring owner_;
+  std::vector<std::shared_ptr<BarNode>> bars_;
+  std::shared_ptr<BarNode> activeMenuBar_;
+};
+
+// Checks that a call has between `least` and `most` arguments and was invoked the right way.
+// Returns a failure reply, or nothing when the call fits.
+std::optional<Reply> CheckCall(unsigned flags, unsigned wanted, const std::vector<Value>& args, size_t least,
+                               size_t most);
+
+}  // namespace standin

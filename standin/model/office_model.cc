@@ -1,0 +1,166 @@
+// The stand-in Office's root: applications, the journal, injected faults and reference counts.
+#include "standin/model/office_model.h"
+
+#include <cstdio>
+
+#include "standin/model/word_model.h"
+
+namespace standin {
+
+namespace {
+
+std::wstring Hex(std::int32_t code) {
+  wchar_t buffer[16];
+  std::swprintf(buffer, 16, L"0x%08X", static_cast<unsigned>(code));
+  return buffer;
+}
+
+}  // namespace
+
+std::wstring Describe(const Value& value) {
+  struct Visitor {
+    std::wstring operator()(std::monostate) const { return L"nothing"; }
+    std::wstring operator()(Missing) const { return L"missing"; }
+    std::wstring operator()(bool b) const { return b ? L"BOOL true" : L"BOOL false"; }
+    std::wstring operator()(std::int16_t i) const { return L"I2 " + std::to_wstring(i); }
+    std::wstring operator()(std::int32_t i) const { return L"I4 " + std::to_wstring(i); }
+    std::wstring operator()(const std::wstring& s) const { return L"BSTR \"" + s + L"\""; }
+    std::wstring operator()(const NodeRef& node) const { return node ? node->Label() : L"nothing"; }
+  };
+  return std::visit(Visitor{}, value);
+}
+
+std::wstring JournalEntry::ToString() const {
+  std::wstring out = target + L"." + member + L"(";
+  for (size_t i = 0; i < args.size(); ++i) out += (i ? L", " : L"") + args[i];
+  out += L") -> ";
+  out += status >= 0 ? result : L"failed " + Hex(status) + L" " + result;
+  return out;
+}
+
+bool Node::Supports(std::wstring_view iid) const {
+  return iid == L"{00020400-0000-0000-C000-000000000046}" || iid == L"{00000000-0000-0000-C000-000000000046}";
+}
+
+Office::Office() = default;
+Office::~Office() = default;
+
+Application& Office::AddApplication(std::wstring name, std::wstring progId) {
+  auto app = std::make_unique<Application>();
+  app->name = std::move(name);
+  app->progId = std::move(progId);
+  app->installed = true;
+  if (app->progId == L"Word.Application") app->object = std::make_shared<WordApplicationNode>(*this, *app);
+  apps_.push_back(std::move(app));
+  return *apps_.back();
+}
+
+Application* Office::Find(std::wstring_view progId) {
+  for (auto& app : apps_) {
+    if (app->installed && app->progId == progId) return app.get();
+  }
+  return nullptr;
+}
+
+NodeRef Office::Attach(std::wstring_view progId) {
+  Application* app = Find(progId);
+  const bool found = app != nullptr && (app->running || app->started) && app->quitCount == 0;
+  journal_.push_back({L"ROT", L"GetActiveObject", {L"\"" + std::wstring(progId) + L"\""},
+                      found ? status::kOk : static_cast<std::int32_t>(0x800401E3), found ? L"attached" : L"not running"});
+  return found ? app->object : nullptr;
+}
+
+NodeRef Office::Start(std::wstring_view progId) {
+  Application* app = Find(progId);
+  journal_.push_back({L"COM", L"CoCreateInstance", {L"\"" + std::wstring(progId) + L"\""},
+                      app ? status::kOk : static_cast<std::int32_t>(0x800401F3), app ? L"started" : L"not registered"});
+  if (app == nullptr) return nullptr;
+  app->started = true;
+  return app->object;
+}
+
+bool Office::ShouldFail(const Node& target, std::wstring_view member, int number) {
+  const std::wstring label = target.Label();
+  for (const Fault& fault : faults_) {
+    if (fault.callNumber != 0) {
+      if (fault.callNumber == number) return true;
+      continue;
+    }
+    if (fault.member != member) continue;
+    if (!fault.target.empty() && label.find(fault.target) == std::wstring::npos) continue;
+    if (fault.nth == 0) return true;
+    int& seen = matchCounts_[{fault.member, fault.target}];
+    if (++seen == fault.nth) return true;
+  }
+  return false;
+}
+
+Reply Office::Invoke(Node& target, std::wstring_view member, unsigned flags, const std::vector<Value>& args) {
+  const int number = static_cast<int>(journal_.size()) + 1;
+  JournalEntry entry{target.Label(), member.empty() ? L"(default)" : std::wstring(member), {}, 0, {}};
+  for (const Value& arg : args) entry.args.push_back(Describe(arg));
+  Reply reply = ShouldFail(target, member.empty() ? L"(default)" : member, number)
+                    ? Reply::Fail(status::kInjected, L"injected failure")
+                    : target.Answer(member, flags, args);
+  entry.status = reply.status;
+  entry.result = reply.ok() ? Describe(reply.value) : reply.description;
+  journal_.push_back(std::move(entry));
+  return reply;
+}
+
+bool Office::QueryInterface(Node& target, std::wstring_view iid) {
+  const int number = static_cast<int>(journal_.size()) + 1;
+  const bool supported = !ShouldFail(target, L"QueryInterface", number) && target.Supports(iid);
+  journal_.push_back({target.Label(), L"QueryInterface", {std::wstring(iid)},
+                      supported ? status::kOk : status::kNoInterface, supported ? L"ok" : L"no interface"});
+  return supported;
+}
+
+std::wstring Office::JournalText() const {
+  std::wstring out;
+  for (size_t i = 0; i < journal_.size(); ++i) out += std::to_wstring(i + 1) + L" " + journal_[i].ToString() + L"\n";
+  return out;
+}
+
+void Office::Retain(const NodeRef& node) {
+  auto& slot = held_[node.get()];
+  slot.first = node;
+  ++slot.second;
+}
+
+void Office::Release(const Node& node) {
+  auto it = held_.find(&node);
+  if (it == held_.end()) return;
+  if (--it->second.second == 0) held_.erase(it);
+}
+
+int Office::HeldReferences() const {
+  int count = 0;
+  for (const auto& [node, slot] : held_) count += slot.second;
+  return count;
+}
+
+std::wstring Office::HeldText() const {
+  std::wstring out;
+  for (const auto& [node, slot] : held_) out += slot.first->Label() + L" x" + std::to_wstring(slot.second) + L"\n";
+  return out;
+}
+
+void Office::NoteQuit(Application& app, std::optional<bool> saveChanges) {
+  if (app.quitCount++ == 0) app.savedOnQuit = saveChanges;
+}
+
+std::wstring Office::StateText() const {
+  std::wstring out;
+  for (const auto& app : apps_) {
+    out += app->name + L": running " + (app->running ? L"yes" : L"no") + L", started " +
+           (app->started ? L"yes" : L"no") + L", quit " + std::to_wstring(app->quitCount) + L", saved " +
+           (app->savedOnQuit.value_or(false) ? L"yes" : L"no") + L", visible " + (app->visible ? L"yes" : L"no") +
+           L"\n";
+    if (app->object) out += app->object->StateText(L"  ");
+  }
+  out += L"references held: " + std::to_wstring(HeldReferences()) + L"\n";
+  return out;
+}
+
+}  // namespace standin

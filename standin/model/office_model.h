@@ -1,0 +1,168 @@
+// The stand-in Office: an in-memory model of Office applications, their command bars and controls.
+//
+// One model, two ways in: the unit tests reach it through the in-memory automation adapter, the
+// end-to-end tests through the stand-in COM server. Both hand every call to Office::Invoke, which
+// journals it, applies injected faults and answers it from the model. The model is strict: an unknown
+// member, a wrong argument count or type, or a property called as a method fails as IDispatch would.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace standin {
+
+class Node;
+using NodeRef = std::shared_ptr<Node>;
+
+// An argument left out of a call (VT_ERROR with DISP_E_PARAMNOTFOUND over COM).
+struct Missing {};
+
+using Value = std::variant<std::monostate, Missing, bool, std::int16_t, std::int32_t, std::wstring, NodeRef>;
+
+// How a member is invoked: bits as in IDispatch::Invoke's wFlags.
+enum InvokeFlags : unsigned { kMethod = 1, kGet = 2 };
+
+// Status codes, as HRESULTs.
+namespace status {
+inline constexpr std::int32_t kOk = 0;
+inline constexpr std::int32_t kFail = static_cast<std::int32_t>(0x80004005);
+inline constexpr std::int32_t kInvalidArg = static_cast<std::int32_t>(0x80070057);
+inline constexpr std::int32_t kUnknownName = static_cast<std::int32_t>(0x80020006);
+inline constexpr std::int32_t kMemberNotFound = static_cast<std::int32_t>(0x80020003);
+inline constexpr std::int32_t kTypeMismatch = static_cast<std::int32_t>(0x80020005);
+inline constexpr std::int32_t kBadParamCount = static_cast<std::int32_t>(0x8002000E);
+inline constexpr std::int32_t kNoInterface = static_cast<std::int32_t>(0x80004002);
+// What an injected fault answers: the server threw an exception.
+inline constexpr std::int32_t kInjected = static_cast<std::int32_t>(0x80010105);
+}  // namespace status
+
+struct Reply {
+  std::int32_t status = status::kOk;
+  Value value;
+  std::wstring description;
+
+  static Reply Ok(Value value = {}) { return Reply{status::kOk, std::move(value), {}}; }
+  static Reply Fail(std::int32_t code, std::wstring description) { return Reply{code, {}, std::move(description)}; }
+  bool ok() const { return status >= 0; }
+};
+
+// Text forms used by the journal: "I4 4", "BSTR \"&Tools\"", "BOOL true", "missing", "bar 'X'".
+std::wstring Describe(const Value& value);
+
+// One call the model received.
+struct JournalEntry {
+  std::wstring target;             // label of the object called, e.g. "bar 'Merrowin Software'"
+  std::wstring member;             // member name, "(default)" for the default member, "QueryInterface"
+  std::vector<std::wstring> args;  // Describe() of each argument
+  std::int32_t status = 0;
+  std::wstring result;  // Describe() of the result, or the failure's description
+
+  // "bar 'X'.Delete() -> ok", "controls of 'X'.Item(I4 3) -> button 'Find'", "... -> failed 0x80070057 ..."
+  std::wstring ToString() const;
+};
+
+class Office;
+
+// One automation object of the model.
+class Node : public std::enable_shared_from_this<Node> {
+ public:
+  explicit Node(Office& office) : office_(office) {}
+  virtual ~Node() = default;
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+
+  // The object's type, e.g. "CommandBar", and a label that names this object in the journal.
+  virtual std::wstring TypeName() const = 0;
+  virtual std::wstring Label() const = 0;
+  // Whether QueryInterface for `iid` (registry form, upper case) succeeds. IDispatch always does.
+  virtual bool Supports(std::wstring_view iid) const;
+  // Answers a call; `member` is empty for the default member. Called by Office::Invoke only.
+  virtual Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) = 0;
+  // The readable state of what the object holds (an application's bars), indented by `indent`.
+  virtual std::wstring StateText(const std::wstring& /*indent*/) const { return {}; }
+
+ protected:
+  Office& office_;
+};
+
+// A fault to inject: the matching call fails with status::kInjected and has no effect.
+struct Fault {
+  std::wstring member;  // member name ("QueryInterface" for conversions); empty with callNumber
+  std::wstring target;  // substring of the target's label; empty matches any object
+  int nth = 0;          // fail only the nth matching call (1-based); 0 fails every matching call
+  int callNumber = 0;   // fail the call with this number in the journal (1-based), whatever it is
+};
+
+// The state of one application in the model.
+struct Application {
+  std::wstring name;    // "word"
+  std::wstring progId;  // "Word.Application"
+  bool installed = false;
+  bool running = false;  // already running before the client came (registered in the running object table)
+  bool started = false;  // started by a client
+  int quitCount = 0;
+  std::optional<bool> savedOnQuit;  // SaveChanges of the first Quit
+  bool visible = false;
+  NodeRef object;  // the application object
+};
+
+class Office {
+ public:
+  Office();
+  ~Office();
+  Office(const Office&) = delete;
+  Office& operator=(const Office&) = delete;
+
+  // Builds the model from a scenario text. On a syntax error returns null and sets `error`.
+  static std::unique_ptr<Office> FromScenario(std::string_view text, std::string* error);
+
+  // The application with this programmatic identifier, or null when it is not installed.
+  Application* Find(std::wstring_view progId);
+  const std::vector<std::unique_ptr<Application>>& Applications() const { return apps_; }
+
+  // Attaching to a running instance: its application object, or null when it is not running.
+  NodeRef Attach(std::wstring_view progId);
+  // Starting an instance: its application object, or null when it is not installed.
+  NodeRef Start(std::wstring_view progId);
+
+  // Every call goes through here: it is numbered, checked against the faults, answered and journaled.
+  Reply Invoke(Node& target, std::wstring_view member, unsigned flags, const std::vector<Value>& args);
+  // A conversion: true when the object supports the interface; journaled as a call to "QueryInterface".
+  bool QueryInterface(Node& target, std::wstring_view iid);
+
+  void AddFault(Fault fault) { faults_.push_back(std::move(fault)); }
+  const std::vector<JournalEntry>& Journal() const { return journal_; }
+  std::wstring JournalText() const;
+
+  // References that clients hold: adapters count each reference they hand out and each they release.
+  void Retain(const NodeRef& node);
+  void Release(const Node& node);
+  int HeldReferences() const;
+  // Labels of the objects still held, with counts, for failure messages.
+  std::wstring HeldText() const;
+
+  // A readable dump of every application's state, its bars and controls.
+  std::wstring StateText() const;
+
+  // Called when an application is told to quit, with its SaveChanges (unset when omitted).
+  void NoteQuit(Application& app, std::optional<bool> saveChanges);
+
+  Application& AddApplication(std::wstring name, std::wstring progId);
+
+ private:
+  bool ShouldFail(const Node& target, std::wstring_view member, int number);
+
+  std::vector<std::unique_ptr<Application>> apps_;
+  std::vector<Fault> faults_;
+  std::map<std::pair<std::wstring, std::wstring>, int> matchCounts_;
+  std::vector<JournalEntry> journal_;
+  std::map<const Node*, std::pair<NodeRef, int>> held_;
+};
+
+}  // namespace standin

@@ -1,0 +1,167 @@
+// Reads a scenario: the stand-in Office's initial state and the faults to inject.
+//
+//   # Word runs with the add-in's bars
+//   word running                      (or "word installed": registered, not running)
+//     bar "Merrowin Software"         (flags: builtin = cannot be deleted, active = the active menu bar)
+//       button "Find" parameter "x"   (flag: undeletable)
+//       popup "&Tools"                (its controls follow, indented further)
+//       combobox "Zoom"
+//   fail Delete on "bar 'Merrowin Software'" nth 1
+//   fail call 12
+//
+// Nesting follows indentation. Strings are double-quoted, with \" and \\ as escapes, in UTF-8.
+#include <sstream>
+
+#include "standin/model/command_bar_model.h"
+#include "standin/model/office_model.h"
+#include "standin/model/word_model.h"
+
+namespace standin {
+
+namespace {
+
+std::wstring Widen(std::string_view utf8) {
+  std::wstring out;
+  for (size_t i = 0; i < utf8.size();) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    int extra = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+    char32_t code = extra == 3 ? byte & 0x07u : extra == 2 ? byte & 0x0Fu : extra == 1 ? byte & 0x1Fu : byte;
+    ++i;
+    for (; extra > 0 && i < utf8.size(); --extra, ++i) code = (code << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3Fu);
+    if (sizeof(wchar_t) == 2 && code > 0xFFFF) {
+      code -= 0x10000;
+      out += static_cast<wchar_t>(0xD800 + (code >> 10));
+      out += static_cast<wchar_t>(0xDC00 + (code & 0x3FF));
+    } else {
+      out += static_cast<wchar_t>(code);
+    }
+  }
+  return out;
+}
+
+struct Token {
+  std::string text;
+  bool quoted = false;
+};
+
+bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* error) {
+  for (size_t i = 0; i < line.size();) {
+    if (line[i] == ' ' || line[i] == '\t' || line[i] == '\r') {
+      ++i;
+    } else if (line[i] == '#') {
+      break;
+    } else if (line[i] == '"') {
+      Token token{{}, true};
+      for (++i;; ++i) {
+        if (i >= line.size()) {
+          *error = "unterminated string";
+          return false;
+        }
+        if (line[i] == '\\' && i + 1 < line.size()) {
+          token.text += line[++i];
+        } else if (line[i] == '"') {
+          ++i;
+          break;
+        } else {
+          token.text += line[i];
+        }
+      }
+      tokens->push_back(std::move(token));
+    } else {
+      Token token;
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') token.text += line[i++];
+      tokens->push_back(std::move(token));
+    }
+  }
+  return true;
+}
+
+size_t Indent(const std::string& line) {
+  size_t n = 0;
+  while (n < line.size() && (line[n] == ' ' || line[n] == '\t')) ++n;
+  return n;
+}
+
+}  // namespace
+
+std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string* error) {
+  auto office = std::make_unique<Office>();
+  std::istringstream in{std::string(text)};
+  std::string line;
+  int lineNumber = 0;
+  Application* app = nullptr;
+  CommandBarsNode* bars = nullptr;
+  // Open containers for controls, innermost last, with the indentation of the line that opened them.
+  std::vector<std::pair<size_t, BarNode*>> open;
+
+  auto fail = [&](const std::string& message) {
+    if (error) *error = "line " + std::to_string(lineNumber) + ": " + message;
+    return nullptr;
+  };
+
+  while (std::getline(in, line)) {
+    ++lineNumber;
+    std::vector<Token> tokens;
+    std::string tokenError;
+    if (!Tokenize(line, &tokens, &tokenError)) return fail(tokenError);
+    if (tokens.empty()) continue;
+    const size_t indent = Indent(line);
+    const std::string& keyword = tokens[0].text;
+    auto flag = [&](const char* name) {
+      for (size_t i = 1; i < tokens.size(); ++i) {
+        if (!tokens[i].quoted && tokens[i].text == name) return true;
+      }
+      return false;
+    };
+    auto after = [&](const char* name) -> const Token* {
+      for (size_t i = 1; i + 1 < tokens.size(); ++i) {
+        if (!tokens[i].quoted && tokens[i].text == name) return &tokens[i + 1];
+      }
+      return nullptr;
+    };
+
+    if (keyword == "word") {
+      app = &office->AddApplication(L"word", L"Word.Application");
+      app->running = flag("running");
+      bars = &static_cast<WordApplicationNode&>(*app->object).bars();
+      open.clear();
+    } else if (keyword == "bar") {
+      if (bars == nullptr) return fail("a bar outside an application");
+      if (tokens.size() < 2 || !tokens[1].quoted) return fail("bar needs a quoted name");
+      auto bar = bars->AddBar(Widen(tokens[1].text));
+      bar->set_builtin(flag("builtin"));
+      if (flag("active")) bars->set_active_menu_bar(bar);
+      open.assign(1, {indent, bar.get()});
+    } else if (keyword == "button" || keyword == "popup" || keyword == "combobox") {
+      if (tokens.size() < 2 || !tokens[1].quoted) return fail(keyword + " needs a quoted caption");
+      while (!open.empty() && open.back().first >= indent) open.pop_back();
+      if (open.empty()) return fail(keyword + " outside a bar");
+      const ControlKind kind = keyword == "button"  ? ControlKind::Button
+                               : keyword == "popup" ? ControlKind::Popup
+                                                    : ControlKind::ComboBox;
+      const Token* parameter = after("parameter");
+      auto control = open.back().second->AddControl(kind, Widen(tokens[1].text),
+                                                    parameter ? Widen(parameter->text) : std::wstring());
+      control->set_failing_delete(flag("undeletable"));
+      if (control->submenu()) open.push_back({indent, control->submenu().get()});
+    } else if (keyword == "fail") {
+      Fault fault;
+      if (tokens.size() >= 3 && tokens[1].text == "call") {
+        fault.callNumber = std::atoi(tokens[2].text.c_str());
+        if (fault.callNumber < 1) return fail("fail call needs a number from 1");
+      } else if (tokens.size() >= 2) {
+        fault.member = Widen(tokens[1].text);
+        if (const Token* on = after("on")) fault.target = Widen(on->text);
+        if (const Token* nth = after("nth")) fault.nth = std::atoi(nth->text.c_str());
+      } else {
+        return fail("fail needs a member or call N");
+      }
+      office->AddFault(std::move(fault));
+    } else {
+      return fail("unknown keyword " + keyword);
+    }
+  }
+  return office;
+}
+
+}  // namespace standin

@@ -1,0 +1,75 @@
+// The run sequence: the silent switch, the clean-ups and the completion message.
+#include <gtest/gtest.h>
+
+#include "app/frm_main.h"
+#include "tests/unit/test_support.h"
+
+namespace corvix {
+namespace {
+
+// Records the messages shown, and how much of the run had happened when each was shown.
+class RecordingShell : public Shell {
+ public:
+  RecordingShell(std::wstring arguments, const standin::Office& office)
+      : arguments_(std::move(arguments)), office_(office) {}
+  std::wstring CommandLineArguments() override { return arguments_; }
+  void ShowMessage(std::wstring_view prompt, std::wstring_view title) override {
+    messages.push_back(std::wstring(title) + L"|" + std::wstring(prompt));
+    callsBeforeMessage = office_.Journal().size();
+  }
+  std::vector<std::wstring> messages;
+  size_t callsBeforeMessage = 0;
+
+ private:
+  std::wstring arguments_;
+  const standin::Office& office_;
+};
+
+TEST(RunSequence, OnlyTheExactSlashSIsSilent) {
+  const struct {
+    const wchar_t* arguments;
+    bool silent;
+  } cases[] = {{L"/s", true},        {L"/S", false},      {L"/s ", false}, {L" /s", false},
+               {L"-s", false},       {L"/s x", false},    {L"/silent", false}, {L"", false},
+               {L"\"/s\"", false},   {L"/s\t", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.arguments)));
+    auto office = testing::LoadScenario("");
+    standin::MemoryAutomation automation(*office);
+    RecordingShell shell(c.arguments, *office);
+    frmMain form(shell, automation);
+    form.Form_Load();
+    EXPECT_EQ(c.silent, form.bSilent);
+    if (c.silent) {
+      EXPECT_TRUE(shell.messages.empty());
+    } else {
+      EXPECT_EQ(std::vector<std::wstring>{L"Merrowin Software|Done.  Toolbars removed."}, shell.messages);
+    }
+  }
+}
+
+TEST(RunSequence, TheMessageComesAfterTheWordCleanUp) {
+  auto office = testing::LoadScenario("word running\n  bar \"Merrowin Software\"\n");
+  standin::MemoryAutomation automation(*office);
+  RecordingShell shell(L"", *office);
+  frmMain form(shell, automation);
+  form.Form_Load();
+  ASSERT_EQ(1u, shell.messages.size());
+  EXPECT_EQ(office->Journal().size(), shell.callsBeforeMessage);
+  EXPECT_TRUE(testing::StateHas(*office, L"bar 'Merrowin Software' deleted"));
+  EXPECT_EQ(0, office->HeldReferences()) << office->HeldText();
+}
+
+TEST(RunSequence, FormLoadResetsASilentFlagLeftFromBefore) {
+  auto office = testing::LoadScenario("");
+  standin::MemoryAutomation automation(*office);
+  RecordingShell shell(L"/silent", *office);
+  frmMain form(shell, automation);
+  form.bSilent = true;
+  form.Form_Load();
+  EXPECT_FALSE(form.bSilent);
+  EXPECT_EQ(1u, shell.messages.size());
+}
+
+}  // namespace
+}  // namespace corvix

@@ -1,0 +1,79 @@
+// The stand-in model itself: scenarios, strictness, faults and reference counts.
+#include <gtest/gtest.h>
+
+#include "standin/model/command_bar_model.h"
+#include "tests/unit/test_support.h"
+
+namespace standin {
+namespace {
+
+TEST(Scenario, RejectsMalformedLines) {
+  for (const char* bad : {"bar \"X\"\n", "word running\n  bar X\n", "word running\n  button \"A\"\n",
+                          "word running\n  bar \"X\n", "frobnicate\n", "fail call 0\n"}) {
+    std::string error;
+    EXPECT_EQ(nullptr, Office::FromScenario(bad, &error)) << bad;
+    EXPECT_NE(std::string::npos, error.find("line")) << bad;
+  }
+}
+
+TEST(Scenario, NestsControlsByIndentationAndKeepsNonAsciiText) {
+  auto office = corvix::testing::LoadScenario(
+      "word running\n  bar \"B\" active\n    popup \"P\"\n      button \"In \\\"q\\\"\"\n    button "
+      "\"\xC3\xA9t\xC3\xA9\" parameter \"x\"\n");
+  EXPECT_EQ(L"word: running yes, started no, quit 0, saved no, visible no\n"
+            L"  bar 'B' (active menu bar)\n    popup 'P'\n      button 'In \"q\"'\n"
+            L"    button '\u00E9t\u00E9' parameter 'x'\n"
+            L"references held: 0\n",
+            office->StateText());
+}
+
+class StrictModel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    office_ = corvix::testing::LoadScenario("word running\n  bar \"B\"\n    button \"A\" parameter \"p\"\n");
+    bars_ = std::get<NodeRef>(office_->Invoke(*office_->Attach(L"Word.Application"), L"CommandBars", kGet, {}).value);
+  }
+  std::unique_ptr<Office> office_;
+  NodeRef bars_;
+};
+
+TEST_F(StrictModel, RejectsWhatOfficeWouldReject) {
+  EXPECT_EQ(status::kUnknownName, office_->Invoke(*bars_, L"Itm", kGet, {std::wstring(L"B")}).status);
+  EXPECT_EQ(status::kBadParamCount, office_->Invoke(*bars_, L"Item", kGet, {}).status);
+  EXPECT_EQ(status::kTypeMismatch, office_->Invoke(*bars_, L"Item", kGet, {true}).status);
+  EXPECT_EQ(status::kInvalidArg, office_->Invoke(*bars_, L"Item", kGet, {std::wstring(L"b")}).status);
+  auto bar = std::get<NodeRef>(office_->Invoke(*bars_, L"Item", kGet, {std::wstring(L"B")}).value);
+  EXPECT_EQ(status::kMemberNotFound, office_->Invoke(*bar, L"Delete", kGet, {}).status);
+  EXPECT_EQ(status::kBadParamCount, office_->Invoke(*bar, L"Delete", kMethod, {false}).status);
+  auto controls = std::get<NodeRef>(office_->Invoke(*bar, L"Controls", kGet, {}).value);
+  EXPECT_EQ(status::kInvalidArg, office_->Invoke(*controls, L"Item", kGet, {std::int32_t{0}}).status);
+  EXPECT_EQ(status::kInvalidArg, office_->Invoke(*controls, L"Item", kGet, {std::int32_t{2}}).status);
+  auto button = std::get<NodeRef>(office_->Invoke(*controls, L"Item", kGet, {std::int32_t{1}}).value);
+  EXPECT_TRUE(office_->QueryInterface(*button, iids::kCommandBarButton));
+  EXPECT_FALSE(office_->QueryInterface(*button, iids::kCommandBarPopup));
+  EXPECT_TRUE(office_->Invoke(*bar, L"Delete", kMethod, {}).ok());
+  EXPECT_FALSE(office_->Invoke(*controls, L"Count", kGet, {}).ok());
+  EXPECT_EQ(status::kInvalidArg, office_->Invoke(*bars_, L"Item", kGet, {std::wstring(L"B")}).status);
+}
+
+TEST_F(StrictModel, FaultsFailOnlyTheChosenCall) {
+  office_->AddFault({L"Item", L"Word bars", 2, 0});
+  const std::vector<Value> name{std::wstring(L"B")};
+  EXPECT_TRUE(office_->Invoke(*bars_, L"Item", kGet, name).ok());
+  EXPECT_EQ(status::kInjected, office_->Invoke(*bars_, L"Item", kGet, name).status);
+  EXPECT_TRUE(office_->Invoke(*bars_, L"Item", kGet, name).ok());
+  EXPECT_NE(std::wstring::npos, office_->JournalText().find(L"Word bars.Item(BSTR \"B\") -> failed 0x80010105"));
+}
+
+TEST_F(StrictModel, CountsHeldReferencesPerObject) {
+  office_->Retain(bars_);
+  office_->Retain(bars_);
+  EXPECT_EQ(2, office_->HeldReferences());
+  EXPECT_EQ(L"Word bars x2\n", office_->HeldText());
+  office_->Release(*bars_);
+  office_->Release(*bars_);
+  EXPECT_EQ(0, office_->HeldReferences());
+}
+
+}  // namespace
+}  // namespace standin

@@ -1,0 +1,141 @@
+// RemoveWordToolbars, FindWordMenubar and RemoveWordMenus against the stand-in Word.
+#include <gtest/gtest.h>
+
+#include "cleanup/word/word_cleanup.h"
+#include "tests/unit/test_support.h"
+
+namespace corvix {
+namespace {
+
+using testing::Calls;
+using testing::LoadScenario;
+using testing::StateHas;
+
+// Word with both of the add-in's bars and a Tools menu holding its items among others.
+constexpr const char* kWordWithAddIn = R"(
+  bar "Merrowin Software"
+    button "Find"
+    popup "More"
+    button "Send"
+  bar "Merrowin Software Toolbar"
+    button "Open"
+  bar "Standard" builtin
+    button "Save"
+  bar "Menu Bar" active
+    popup "&File"
+    popup "&Tools"
+      button "Ours" parameter "Inspector Menu"
+      button "Spelling"
+      popup "Macro"
+      button "Ours too" parameter "Inspector Menu"
+      button "Lower" parameter "inspector menu"
+      button "Outlook's" parameter "Explorer Menu"
+)";
+
+class WordCleanupTest : public ::testing::Test {
+ protected:
+  void Run(const std::string& scenario) {
+    office_ = LoadScenario(scenario);
+    standin::MemoryAutomation automation(*office_);
+    RemoveWordToolbars(automation);
+  }
+  const standin::Application& Word() { return *office_->Applications().at(0); }
+  void TearDown() override {
+    if (office_) {
+      EXPECT_EQ(0, office_->HeldReferences()) << office_->HeldText();
+    }
+  }
+  std::unique_ptr<standin::Office> office_;
+};
+
+TEST_F(WordCleanupTest, RunningWordLosesTheBarsAndMarkedItemsAndKeepsRunning) {
+  Run(std::string("word running\n") + kWordWithAddIn);
+  EXPECT_EQ((std::vector<std::wstring>{
+                L"button 'Send'.Delete()", L"button 'Find'.Delete()", L"bar 'Merrowin Software'.Delete()",
+                L"button 'Open'.Delete()", L"bar 'Merrowin Software Toolbar'.Delete()",
+                L"button 'Ours too'.Delete()", L"button 'Ours'.Delete()"}),
+            Calls(*office_, L"Delete"));
+  EXPECT_TRUE(Calls(*office_, L"Quit").empty());
+  EXPECT_TRUE(Calls(*office_, L"CoCreateInstance").empty());
+  EXPECT_FALSE(Word().visible);
+  EXPECT_TRUE(StateHas(*office_, L"button 'Spelling'"));
+  EXPECT_TRUE(StateHas(*office_, L"popup 'Macro'"));
+  EXPECT_TRUE(StateHas(*office_, L"button 'Lower' parameter 'inspector menu'"));
+  EXPECT_TRUE(StateHas(*office_, L"button 'Outlook\'s' parameter 'Explorer Menu'"));
+}
+
+TEST_F(WordCleanupTest, WordNotRunningIsStartedCleanedAndQuitOnceSaving) {
+  Run(std::string("word installed\n") + kWordWithAddIn);
+  EXPECT_EQ(std::vector<std::wstring>{L"COM.CoCreateInstance(\"Word.Application\")"},
+            Calls(*office_, L"CoCreateInstance"));
+  EXPECT_EQ(std::vector<std::wstring>{L"Word.Quit(BOOL true)"}, Calls(*office_, L"Quit"));
+  EXPECT_EQ(office_->Journal().back().member, L"Quit");  // after all the cleaning
+  EXPECT_EQ(7u, Calls(*office_, L"Delete").size());
+  EXPECT_FALSE(Word().visible);
+}
+
+TEST_F(WordCleanupTest, WordNotInstalledEndsAfterTheStartAttempt) {
+  Run("");
+  EXPECT_EQ((std::vector<std::wstring>{L"ROT.GetActiveObject(\"Word.Application\")",
+                                       L"COM.CoCreateInstance(\"Word.Application\")"}),
+            Calls(*office_));
+}
+
+TEST_F(WordCleanupTest, OnlyTheSecondBarExists) {
+  Run(R"(word running
+  bar "Merrowin Software Toolbar"
+    button "Open"
+  bar "Menu Bar" active
+    popup "&Tools"
+      button "Ours" parameter "Inspector Menu"
+)");
+  EXPECT_EQ((std::vector<std::wstring>{L"button 'Open'.Delete()", L"bar 'Merrowin Software Toolbar'.Delete()",
+                                       L"button 'Ours'.Delete()"}),
+            Calls(*office_, L"Delete"));
+}
+
+TEST_F(WordCleanupTest, NoUsableToolsMenuLeavesTheRestDone) {
+  for (const char* menuBar : {"", "  bar \"Menu Bar\" active\n    button \"&Tools\"\n",
+                              "  bar \"Menu Bar\" active\n    popup \"&Help\"\n"}) {
+    SCOPED_TRACE(menuBar);
+    Run(std::string("word installed\n  bar \"Merrowin Software\"\n    button \"Find\"\n") + menuBar);
+    EXPECT_EQ((std::vector<std::wstring>{L"button 'Find'.Delete()", L"bar 'Merrowin Software'.Delete()"}),
+              Calls(*office_, L"Delete"));
+    EXPECT_EQ(1u, Calls(*office_, L"Quit").size());
+    TearDown();
+  }
+}
+
+TEST_F(WordCleanupTest, FindWordMenubarFindsOnlyAMenu) {
+  office_ = LoadScenario(std::string("word running\n") + kWordWithAddIn);
+  standin::MemoryAutomation automation(*office_);
+  const Object wdApp = automation.Attach(L"Word.Application", word_types::kApplication);
+  EXPECT_TRUE(FindWordMenubar(wdApp, L"&Tools"));
+  EXPECT_FALSE(FindWordMenubar(wdApp, L"&tools"));
+  EXPECT_FALSE(FindWordMenubar(wdApp, L"Tools"));
+  EXPECT_FALSE(FindWordMenubar(Object(), L"&Tools"));
+}
+
+// Every call of a run against a started Word fails in turn: the run still ends with every reference
+// released, and Word is still quit unless the failing call was the Quit itself or the start.
+TEST_F(WordCleanupTest, EveryFailingCallStillQuitsAStartedWordAndReleasesAll) {
+  const std::string scenario = std::string("word installed\n") + kWordWithAddIn;
+  office_ = LoadScenario(scenario);
+  {
+    standin::MemoryAutomation automation(*office_);
+    RemoveWordToolbars(automation);
+  }
+  const size_t calls = office_->Journal().size();
+  ASSERT_GT(calls, 20u);
+  for (size_t n = 3; n <= calls; ++n) {  // 1 and 2 are the attach and the start, not calls into Word
+    SCOPED_TRACE("failing call " + std::to_string(n));
+    Run(scenario + "fail call " + std::to_string(n) + "\n");
+    const bool quitFailed = office_->Journal().at(n - 1).member == L"Quit";
+    EXPECT_EQ(quitFailed ? 0 : 1, Word().quitCount);
+    EXPECT_EQ(1u, Calls(*office_, L"Quit").size());
+    TearDown();
+  }
+}
+
+}  // namespace
+}  // namespace corvix
