@@ -45,10 +45,6 @@ CallResult Object::CallDefault(std::vector<Arg> args) const {
   return impl_->CallDefault(args);
 }
 
-Object Object::GetObject(std::wstring_view member, const Interface& resultType, std::vector<Arg> args) const {
-  return Get(member, std::move(args)).TakeObject(resultType);
-}
-
 Object Object::As(const Interface& type) const {
   if (!impl_) return {};
   auto converted = impl_->Query(type);

@@ -97,7 +97,11 @@ class Object {
   CallResult CallDefault(std::vector<Arg> args) const;
 
   // Property get of an object-valued member; none when the call fails.
-  Object GetObject(std::wstring_view member, const Interface& resultType, std::vector<Arg> args = {}) const;
+  // Defined here rather than in automation.cc: <windows.h> defines GetObject as a macro (GetObjectW), which
+  // renames this member in every file that includes it first; inline, each file gets the body it calls.
+  Object GetObject(std::wstring_view member, const Interface& resultType, std::vector<Arg> args = {}) const {
+    return Get(member, std::move(args)).TakeObject(resultType);
+  }
   // Conversion to another interface (QueryInterface); none when the object does not support it.
   Object As(const Interface& type) const;
 

@@ -10,7 +10,7 @@ cmake --preset native
 cmake --build --preset native -j"$(nproc)"
 ctest --preset native
 
-if [ -f tests/e2e/CMakeLists.txt ] && [ -d platform/win32 ]; then
+if [ -f standin/server/CMakeLists.txt ]; then
   cmake --preset mingw-x64
   cmake --build --preset mingw-x64 -j"$(nproc)"
   source scripts/wine-env.sh

@@ -1,0 +1,178 @@
+// Runs Corvix.exe the way an installer would and watches what it shows, for the end-to-end tests.
+//
+//   e2e_driver.exe <Corvix.exe path> <file holding the exact argument text, UTF-8> <report file>
+//                  [--leave-message] [--timeout-ms N]
+//
+// The argument text is appended verbatim after the quoted program path, so the test controls the exact
+// command line (trailing spaces, tabs, quotes). Until Corvix exits, every window of its process is
+// polled: whether the host window "Uninstalling Toolbars" ever became visible, and each message box
+// (its title, prompt, buttons, whether it was in the foreground), which is then dismissed with OK.
+// The report is "key=value" lines, UTF-8.
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring FromUtf8(const std::string& text) {
+  if (text.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+std::string ToUtf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t buffer[1024] = {};
+  GetWindowTextW(window, buffer, 1024);
+  return buffer;
+}
+
+std::wstring ClassName(HWND window) {
+  wchar_t buffer[256] = {};
+  GetClassNameW(window, buffer, 256);
+  return buffer;
+}
+
+// Replaces line breaks so that a value stays on its report line.
+std::wstring OneLine(std::wstring text) {
+  for (auto& c : text) {
+    if (c == L'\r' || c == L'\n') c = L'|';
+  }
+  return text;
+}
+
+struct Watch {
+  DWORD pid = 0;
+  bool frmMainSeen = false;
+  bool frmMainVisible = false;
+  bool frmMainWhileMessage = false;
+  std::set<std::wstring> visibleOthers;  // visible windows that are neither frmMain nor a message box
+  std::vector<HWND> boxesHandled;
+  std::wostringstream boxes;
+  int boxCount = 0;
+  bool leaveMessage = false;
+};
+
+BOOL CALLBACK Visit(HWND window, LPARAM param) {
+  auto& watch = *reinterpret_cast<Watch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != watch.pid) return TRUE;
+  const std::wstring title = WindowText(window);
+  const bool visible = IsWindowVisible(window) != FALSE;
+  if (title == L"Uninstalling Toolbars") {
+    watch.frmMainSeen = true;
+    watch.frmMainVisible |= visible;
+    return TRUE;
+  }
+  if (ClassName(window) == L"#32770" && visible) {
+    for (HWND seen : watch.boxesHandled) {
+      if (seen == window) return TRUE;
+    }
+    // A message box: its prompt is item 0xFFFF; its buttons are the visible Button children.
+    std::wstring buttons;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      if (ClassName(child) == L"Button" && IsWindowVisible(child)) {
+        buttons += (buttons.empty() ? L"" : L",") + WindowText(child);
+      }
+    }
+    wchar_t prompt[1024] = {};
+    GetDlgItemTextW(window, 0xFFFF, prompt, 1024);
+    // Is frmMain still there while the message is up?
+    HWND host = FindWindowW(L"#32770", L"Uninstalling Toolbars");
+    DWORD hostPid = 0;
+    if (host) GetWindowThreadProcessId(host, &hostPid);
+    watch.frmMainWhileMessage |= host != nullptr && hostPid == watch.pid;
+    const LONG_PTR exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
+    ++watch.boxCount;
+    watch.boxes << L"message" << watch.boxCount << L"_title=" << OneLine(title) << L"\n"
+                << L"message" << watch.boxCount << L"_text=" << OneLine(prompt) << L"\n"
+                << L"message" << watch.boxCount << L"_buttons=" << buttons << L"\n"
+                << L"message" << watch.boxCount << L"_owner=" << (GetWindow(window, GW_OWNER) ? 1 : 0) << L"\n"
+                << L"message" << watch.boxCount << L"_topmost=" << ((exStyle & WS_EX_TOPMOST) ? 1 : 0) << L"\n"
+                << L"message" << watch.boxCount << L"_foreground=" << (GetForegroundWindow() == window ? 1 : 0)
+                << L"\n";
+    watch.boxesHandled.push_back(window);
+    if (!watch.leaveMessage) PostMessageW(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+  }
+  if (visible) watch.visibleOthers.insert(ClassName(window) + L":" + title);
+  return TRUE;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 4) {
+    std::fwprintf(stderr, L"usage: e2e_driver <exe> <args file> <report file> [--leave-message] [--timeout-ms N]\n");
+    return 2;
+  }
+  Watch watch;
+  DWORD timeoutMs = 60000;
+  for (int i = 4; i < argc; ++i) {
+    if (std::wstring(argv[i]) == L"--leave-message") watch.leaveMessage = true;
+    if (std::wstring(argv[i]) == L"--timeout-ms" && i + 1 < argc) timeoutMs = std::wcstoul(argv[++i], nullptr, 10);
+  }
+  std::ifstream argsFile(argv[2], std::ios::binary);
+  const std::string argsUtf8((std::istreambuf_iterator<char>(argsFile)), std::istreambuf_iterator<char>());
+  const std::wstring arguments = FromUtf8(argsUtf8);
+
+  // An empty argument text means the bare quoted path, as Explorer starts a program.
+  std::wstring commandLine = L"\"" + std::wstring(argv[1]) + L"\"";
+  if (!arguments.empty()) commandLine += L" " + arguments;
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::wostringstream report;
+  if (!CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    report << L"started=0\nerror=" << GetLastError() << L"\n";
+  } else {
+    watch.pid = process.dwProcessId;
+    const ULONGLONG start = GetTickCount64();
+    bool timedOut = false;
+    for (;;) {
+      EnumWindows(Visit, reinterpret_cast<LPARAM>(&watch));
+      if (WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0) break;
+      if (GetTickCount64() - start > timeoutMs) {
+        timedOut = true;
+        TerminateProcess(process.hProcess, 99);
+        WaitForSingleObject(process.hProcess, 5000);
+        break;
+      }
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    report << L"started=1\n"
+           << L"timed_out=" << (timedOut ? 1 : 0) << L"\n"
+           << L"exit_code=" << exitCode << L"\n"
+           << L"elapsed_ms=" << (GetTickCount64() - start) << L"\n"
+           << L"frmMain_seen=" << (watch.frmMainSeen ? 1 : 0) << L"\n"
+           << L"frmMain_visible=" << (watch.frmMainVisible ? 1 : 0) << L"\n"
+           << L"frmMain_while_message=" << (watch.frmMainWhileMessage ? 1 : 0) << L"\n"
+           << L"messages=" << watch.boxCount << L"\n"
+           << watch.boxes.str();
+    for (const auto& other : watch.visibleOthers) report << L"visible_other=" << OneLine(other) << L"\n";
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  std::ofstream out(argv[3], std::ios::binary);
+  out << ToUtf8(report.str());
+  return 0;
+}

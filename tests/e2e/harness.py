@@ -1,0 +1,131 @@
+"""End-to-end harness: the stand-in Office and Corvix.exe under Wine, driven from the Linux side.
+
+Each Case gets its own state folder holding the scenario; the stand-in server is registered for it, started
+first when the scenario has an application already running, and Corvix.exe is run through e2e_driver.exe,
+which reports the message boxes and windows it saw. The stand-in's journal and final state are read back.
+"""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+CORVIX = os.environ.get("CORVIX_EXE", "")
+STANDIN = os.environ.get("STANDIN_EXE", "")
+DRIVER = os.environ.get("DRIVER_EXE", "")
+WAIT = 60  # seconds; every wait has a limit
+
+
+def windows_path(path):
+    """Wine maps drive Z: to the Unix root."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def wine(*args, timeout=WAIT, check=True):
+    return subprocess.run(["wine", *map(str, args)], check=check, timeout=timeout,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
+class Run:
+    """What one run of Corvix.exe left behind."""
+
+    def __init__(self, folder, report):
+        self.folder = folder
+        self.report = report
+        self.journal = _read(folder / "journal.txt").splitlines()
+        self.state = _read(folder / "state.txt")
+
+    def __getitem__(self, key):
+        return self.report.get(key)
+
+    def calls(self, member=None):
+        """Journal entries as 'target.member(args)', without numbers and results."""
+        out = []
+        for line in self.journal:
+            entry = line.split(" ", 1)[1] if " " in line else line
+            call = entry.split(" -> ", 1)[0]
+            name = call.split("(", 1)[0].rsplit(".", 1)[-1]
+            if member is None or name == member:
+                out.append(call)
+        return out
+
+    def results(self, member):
+        return [line.split(" ", 1)[1] for line in self.journal
+                if line.split(" ", 1)[1].split("(", 1)[0].rsplit(".", 1)[-1] == member]
+
+    def messages(self):
+        count = int(self.report.get("messages", "0"))
+        return [(self.report[f"message{i}_title"], self.report[f"message{i}_text"],
+                 self.report[f"message{i}_buttons"]) for i in range(1, count + 1)]
+
+    def saved(self, app="word"):
+        return _read(self.folder / f"saved_{app}.txt")
+
+
+def _read(path):
+    try:
+        return Path(path).read_text(encoding="utf-8")
+    except FileNotFoundError:
+        return ""
+
+
+class Case(unittest.TestCase):
+    """A test case with helpers to run Corvix.exe against a scenario."""
+
+    def setUp(self):
+        for name, value in (("CORVIX_EXE", CORVIX), ("STANDIN_EXE", STANDIN), ("DRIVER_EXE", DRIVER)):
+            if not value or not Path(value).exists():
+                self.fail(f"{name} is not set to a built program: {value!r}")
+        self.folder = Path(tempfile.mkdtemp(prefix="corvix-e2e-"))
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.server = None
+
+    def tearDown(self):
+        self.stop_server()
+        wine(STANDIN, "/unregister", check=False)
+
+    def stop_server(self):
+        if self.server is None:
+            return
+        (self.folder / "stop").write_text("")
+        try:
+            self.server.wait(timeout=WAIT)
+        except subprocess.TimeoutExpired:
+            self.server.kill()
+        self.server = None
+
+    def corvix(self, scenario, arguments="/s", register=True, leave_message=False):
+        """Runs Corvix.exe with the exact argument text against the stand-in seeded with `scenario`."""
+        (self.folder / "scenario.txt").write_text(scenario, encoding="utf-8")
+        wine(STANDIN, "/unregister", check=False)
+        if register:
+            wine(STANDIN, "/register", "--state", windows_path(self.folder))
+        if register and any(line.split()[1:2] == ["running"] for line in scenario.splitlines() if line.strip()):
+            self.server = subprocess.Popen(["wine", STANDIN, "--state", windows_path(self.folder), "--running"],
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            deadline = time.time() + WAIT
+            while not (self.folder / "ready").exists():
+                self.assertLess(time.time(), deadline, "the running stand-in did not come up")
+                self.assertIsNone(self.server.poll(), _read(self.folder / "error.txt"))
+                time.sleep(0.05)
+        (self.folder / "arguments.txt").write_bytes(arguments.encode("utf-8"))
+        options = ["--leave-message"] if leave_message else []
+        wine(DRIVER, CORVIX, windows_path(self.folder / "arguments.txt"), windows_path(self.folder / "report.txt"),
+             *options, timeout=WAIT * 2)
+        self.stop_server()
+        self.wait_for_state(register)
+        report = dict(line.split("=", 1) for line in _read(self.folder / "report.txt").splitlines() if "=" in line)
+        run = Run(self.folder, report)
+        self.assertEqual("1", run["started"], "Corvix.exe did not start")
+        self.assertEqual("0", run["timed_out"], "Corvix.exe did not finish")
+        return run
+
+    def wait_for_state(self, register):
+        """A server that COM started ends by itself once Corvix lets go; wait for its final state."""
+        if not register or not (self.folder / "journal.txt").exists():
+            return
+        deadline = time.time() + WAIT
+        while not (self.folder / "state.txt").exists() and time.time() < deadline:
+            time.sleep(0.05)
