@@ -1,6 +1,7 @@
 // The run sequence.
 #include "app/frm_main.h"
 
+#include "cleanup/outlook/outlook_cleanup.h"
 #include "cleanup/word/word_cleanup.h"
 
 namespace corvix {
@@ -19,8 +20,6 @@ void frmMain::Form_Load() {
 
 void frmMain::RemoveWordToolbars() { corvix::RemoveWordToolbars(automation_); }
 
-void frmMain::RemoveOutlookToolbars() {
-  // The Outlook clean-up joins the run here.
-}
+void frmMain::RemoveOutlookToolbars() { corvix::RemoveOutlookToolbars(automation_); }
 
 }  // namespace corvix

@@ -100,9 +100,10 @@ Reply ControlNode::Answer(std::wstring_view member, unsigned flags, const std::v
 
 // ---- bars
 
-BarNode::BarNode(Office& office, std::wstring name) : Node(office), name_(std::move(name)) {}
+BarNode::BarNode(Office& office, std::wstring name, std::wstring prefix)
+    : Node(office), name_(std::move(name)), prefix_(std::move(prefix)) {}
 
-std::wstring BarNode::Label() const { return L"bar " + Quoted(name_); }
+std::wstring BarNode::Label() const { return prefix_ + L"bar " + Quoted(name_); }
 
 bool BarNode::Supports(std::wstring_view iid) const { return IsOneOf(iid, {iids::kCommandBar}); }
 
@@ -190,7 +191,7 @@ Reply ControlsNode::Answer(std::wstring_view member, unsigned flags, const std::
 bool CommandBarsNode::Supports(std::wstring_view iid) const { return IsOneOf(iid, {iids::kCommandBars}); }
 
 std::shared_ptr<BarNode> CommandBarsNode::AddBar(std::wstring name) {
-  auto bar = std::make_shared<BarNode>(office_, std::move(name));
+  auto bar = std::make_shared<BarNode>(office_, std::move(name), barPrefix_);
   bars_.push_back(bar);
   return bar;
 }

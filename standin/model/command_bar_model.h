@@ -59,7 +59,8 @@ class ControlNode : public Node {
 
 class BarNode : public Node {
  public:
-  BarNode(Office& office, std::wstring name);
+  // `prefix` tells bars of different windows apart in the journal ("explorer bar 'X'").
+  BarNode(Office& office, std::wstring name, std::wstring prefix = {});
 
   std::wstring TypeName() const override { return L"CommandBar"; }
   std::wstring Label() const override;
@@ -78,6 +79,7 @@ class BarNode : public Node {
 
  private:
   std::wstring name_;
+  std::wstring prefix_;
   bool deleted_ = false;
   bool builtin_ = false;
   std::vector<std::shared_ptr<ControlNode>> controls_;
@@ -101,7 +103,8 @@ class ControlsNode : public Node {
 // All bars of one application or window.
 class CommandBarsNode : public Node {
  public:
-  CommandBarsNode(Office& office, std::wstring owner) : Node(office), owner_(std::move(owner)) {}
+  CommandBarsNode(Office& office, std::wstring owner, std::wstring barPrefix = {})
+      : Node(office), owner_(std::move(owner)), barPrefix_(std::move(barPrefix)) {}
 
   std::wstring TypeName() const override { return L"CommandBars"; }
   std::wstring Label() const override { return owner_ + L" bars"; }
@@ -118,6 +121,7 @@ class CommandBarsNode : public Node {
 
  private:
   std::wstring owner_;
+  std::wstring barPrefix_;
   std::vector<std::shared_ptr<BarNode>> bars_;
   std::shared_ptr<BarNode> activeMenuBar_;
 };

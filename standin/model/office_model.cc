@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "standin/model/outlook_model.h"
 #include "standin/model/word_model.h"
 
 namespace standin {
@@ -51,6 +52,7 @@ Application& Office::AddApplication(std::wstring name, std::wstring progId) {
   app->progId = std::move(progId);
   app->installed = true;
   if (app->progId == L"Word.Application") app->object = std::make_shared<WordApplicationNode>(*this, *app);
+  if (app->progId == L"Outlook.Application") app->object = std::make_shared<OutlookApplicationNode>(*this, *app);
   apps_.push_back(std::move(app));
   return *apps_.back();
 }
@@ -65,15 +67,21 @@ Application* Office::Find(std::wstring_view progId) {
 NodeRef Office::Attach(std::wstring_view progId) {
   Application* app = Find(progId);
   const bool found = app != nullptr && (app->running || app->started) && app->quitCount == 0;
-  journal_.push_back({L"ROT", L"GetActiveObject", {L"\"" + std::wstring(progId) + L"\""},
-                      found ? status::kOk : static_cast<std::int32_t>(0x800401E3), found ? L"attached" : L"not running"});
+  journal_.push_back({L"ROT",
+                      L"GetActiveObject",
+                      {L"\"" + std::wstring(progId) + L"\""},
+                      found ? status::kOk : static_cast<std::int32_t>(0x800401E3),
+                      found ? L"attached" : L"not running"});
   return found ? app->object : nullptr;
 }
 
 NodeRef Office::Start(std::wstring_view progId) {
   Application* app = Find(progId);
-  journal_.push_back({L"COM", L"CoCreateInstance", {L"\"" + std::wstring(progId) + L"\""},
-                      app ? status::kOk : static_cast<std::int32_t>(0x800401F3), app ? L"started" : L"not registered"});
+  journal_.push_back({L"COM",
+                      L"CoCreateInstance",
+                      {L"\"" + std::wstring(progId) + L"\""},
+                      app ? status::kOk : static_cast<std::int32_t>(0x800401F3),
+                      app ? L"started" : L"not registered"});
   if (app == nullptr) return nullptr;
   app->started = true;
   return app->object;
@@ -111,8 +119,11 @@ Reply Office::Invoke(Node& target, std::wstring_view member, unsigned flags, con
 bool Office::QueryInterface(Node& target, std::wstring_view iid) {
   const int number = static_cast<int>(journal_.size()) + 1;
   const bool supported = !ShouldFail(target, L"QueryInterface", number) && target.Supports(iid);
-  journal_.push_back({target.Label(), L"QueryInterface", {std::wstring(iid)},
-                      supported ? status::kOk : status::kNoInterface, supported ? L"ok" : L"no interface"});
+  journal_.push_back({target.Label(),
+                      L"QueryInterface",
+                      {std::wstring(iid)},
+                      supported ? status::kOk : status::kNoInterface,
+                      supported ? L"ok" : L"no interface"});
   return supported;
 }
 

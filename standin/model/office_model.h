@@ -135,6 +135,9 @@ class Office {
   Reply Invoke(Node& target, std::wstring_view member, unsigned flags, const std::vector<Value>& args);
   // A conversion: true when the object supports the interface; journaled as a call to "QueryInterface".
   bool QueryInterface(Node& target, std::wstring_view iid);
+  // Records a call that a way in rejected before the model could answer it (an argument it cannot
+  // convert, for instance). It takes the next call number, as any call does, but no fault applies to it.
+  void Note(JournalEntry entry) { journal_.push_back(std::move(entry)); }
 
   void AddFault(Fault fault) { faults_.push_back(std::move(fault)); }
   const std::vector<JournalEntry>& Journal() const { return journal_; }

@@ -6,6 +6,13 @@
 //       button "Find" parameter "x"   (flag: undeletable)
 //       popup "&Tools"                (its controls follow, indented further)
 //       combobox "Zoom"
+//   outlook running window            (or "outlook running": no main window; or "outlook installed")
+//     explorer                        (the main windows' bars follow)
+//       bar "Merrowin Software"
+//     inbox                           (the Inbox's items follow, first first)
+//       mail "Hello"                  (its item window's bars follow)
+//         bar "Merrowin Software"
+//       meeting "Review"              (or report "Undeliverable")
 //   fail Delete on "bar 'Merrowin Software'" nth 1
 //   fail call 12
 //
@@ -14,6 +21,7 @@
 
 #include "standin/model/command_bar_model.h"
 #include "standin/model/office_model.h"
+#include "standin/model/outlook_model.h"
 #include "standin/model/word_model.h"
 
 namespace standin {
@@ -27,7 +35,8 @@ std::wstring Widen(std::string_view utf8) {
     int extra = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
     char32_t code = extra == 3 ? byte & 0x07u : extra == 2 ? byte & 0x0Fu : extra == 1 ? byte & 0x1Fu : byte;
     ++i;
-    for (; extra > 0 && i < utf8.size(); --extra, ++i) code = (code << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3Fu);
+    for (; extra > 0 && i < utf8.size(); --extra, ++i)
+      code = (code << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3Fu);
     if (sizeof(wchar_t) == 2 && code > 0xFFFF) {
       code -= 0x10000;
       out += static_cast<wchar_t>(0xD800 + (code >> 10));
@@ -90,6 +99,7 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
   std::string line;
   int lineNumber = 0;
   Application* app = nullptr;
+  OutlookApplicationNode* outlook = nullptr;
   CommandBarsNode* bars = nullptr;
   // Open containers for controls, innermost last, with the indentation of the line that opened them.
   std::vector<std::pair<size_t, BarNode*>> open;
@@ -124,6 +134,27 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
       app = &office->AddApplication(L"word", L"Word.Application");
       app->running = flag("running");
       bars = &static_cast<WordApplicationNode&>(*app->object).bars();
+      outlook = nullptr;
+      open.clear();
+    } else if (keyword == "outlook") {
+      app = &office->AddApplication(L"outlook", L"Outlook.Application");
+      app->running = flag("running");
+      outlook = &static_cast<OutlookApplicationNode&>(*app->object);
+      if (flag("window")) outlook->OpenMainWindow();
+      bars = nullptr;
+      open.clear();
+    } else if (keyword == "explorer" || keyword == "inbox") {
+      if (outlook == nullptr) return fail(keyword + " outside outlook");
+      bars = keyword == "explorer" ? &outlook->explorer_bars() : nullptr;
+      open.clear();
+    } else if (keyword == "mail" || keyword == "meeting" || keyword == "report") {
+      if (outlook == nullptr) return fail(keyword + " outside outlook");
+      if (tokens.size() < 2 || !tokens[1].quoted) return fail(keyword + " needs a quoted subject");
+      const ItemKind kind = keyword == "mail"      ? ItemKind::Mail
+                            : keyword == "meeting" ? ItemKind::Meeting
+                                                   : ItemKind::Report;
+      auto item = outlook->AddItem(kind, Widen(tokens[1].text));
+      bars = kind == ItemKind::Mail ? &item->inspector_bars() : nullptr;
       open.clear();
     } else if (keyword == "bar") {
       if (bars == nullptr) return fail("a bar outside an application");

@@ -52,10 +52,9 @@ TEST_F(CommandBarTest, ButtonsGoLastFirstAndAPopupGoesWithTheBar) {
 )");
   RemoveCommandBar(Bars().Item(L"Merrowin Software"));
   const auto items = Calls(*office_, L"Item");
-  EXPECT_EQ((std::vector<std::wstring>{L"Word bars.Item(BSTR \"Merrowin Software\")",
-                                       L"controls of 'Merrowin Software'.Item(I4 3)",
-                                       L"controls of 'Merrowin Software'.Item(I4 2)",
-                                       L"controls of 'Merrowin Software'.Item(I4 1)"}),
+  EXPECT_EQ((std::vector<std::wstring>{
+                L"Word bars.Item(BSTR \"Merrowin Software\")", L"controls of 'Merrowin Software'.Item(I4 3)",
+                L"controls of 'Merrowin Software'.Item(I4 2)", L"controls of 'Merrowin Software'.Item(I4 1)"}),
             items);
   EXPECT_EQ((std::vector<std::wstring>{L"button 'Three'.Delete()", L"button 'One'.Delete()",
                                        L"bar 'Merrowin Software'.Delete()"}),
@@ -85,8 +84,7 @@ TEST_F(CommandBarTest, FailedStepsSkipOnlyThemselves) {
       {"fail Item on \"controls\" nth 1", {L"button 'One'.Delete()", L"bar 'Merrowin Software'.Delete()"}},
       {"fail QueryInterface nth 2", {L"button 'Two'.Delete()", L"bar 'Merrowin Software'.Delete()"}},
       // A failed button deletion leaves that button and goes on.
-      {"fail Delete nth 1",
-       {L"button 'Two'.Delete()", L"button 'One'.Delete()", L"bar 'Merrowin Software'.Delete()"}},
+      {"fail Delete nth 1", {L"button 'Two'.Delete()", L"button 'One'.Delete()", L"bar 'Merrowin Software'.Delete()"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);
@@ -137,9 +135,9 @@ TEST_F(CommandBarTest, PurgeReadsParameterOncePerMarkerAndKeepsAButtonWhoseReadF
 fail Parameter on "button 'B'"
 )");
   RemoveMarkedButtons(FindMenu(Bars().ActiveMenuBar(), L"&Tools"), {L"Explorer Menu", L"Inspector Menu"});
-  EXPECT_EQ((std::vector<std::wstring>{L"button 'B'.Parameter()", L"button 'A'.Parameter()",
-                                       L"button 'A'.Parameter()"}),
-            Calls(*office_, L"Parameter"));
+  EXPECT_EQ(
+      (std::vector<std::wstring>{L"button 'B'.Parameter()", L"button 'A'.Parameter()", L"button 'A'.Parameter()"}),
+      Calls(*office_, L"Parameter"));
   EXPECT_EQ(std::vector<std::wstring>{L"button 'A'.Delete()"}, Calls(*office_, L"Delete"));
 }
 

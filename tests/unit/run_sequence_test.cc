@@ -29,9 +29,8 @@ TEST(RunSequence, OnlyTheExactSlashSIsSilent) {
   const struct {
     const wchar_t* arguments;
     bool silent;
-  } cases[] = {{L"/s", true},        {L"/S", false},      {L"/s ", false}, {L" /s", false},
-               {L"-s", false},       {L"/s x", false},    {L"/silent", false}, {L"", false},
-               {L"\"/s\"", false},   {L"/s\t", false}};
+  } cases[] = {{L"/s", true},    {L"/S", false},      {L"/s ", false}, {L" /s", false},    {L"-s", false},
+               {L"/s x", false}, {L"/silent", false}, {L"", false},    {L"\"/s\"", false}, {L"/s\t", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(c.arguments)));
     auto office = testing::LoadScenario("");
@@ -57,6 +56,25 @@ TEST(RunSequence, TheMessageComesAfterTheWordCleanUp) {
   ASSERT_EQ(1u, shell.messages.size());
   EXPECT_EQ(office->Journal().size(), shell.callsBeforeMessage);
   EXPECT_TRUE(testing::StateHas(*office, L"bar 'Merrowin Software' deleted"));
+  EXPECT_EQ(0, office->HeldReferences()) << office->HeldText();
+}
+
+TEST(RunSequence, WordIsCleanedBeforeOutlookWhateverWordDid) {
+  auto office = testing::LoadScenario(
+      "word running\n  bar \"Merrowin Software\"\nfail CommandBars on \"Word\"\n"
+      "outlook running window\n  explorer\n    bar \"Merrowin Software\"\n");
+  standin::MemoryAutomation automation(*office);
+  RecordingShell shell(L"/s", *office);
+  frmMain form(shell, automation);
+  form.Form_Load();
+  std::vector<std::wstring> order;
+  for (const auto& entry : office->Journal()) {
+    const std::wstring app = entry.args.empty() ? L"" : entry.args[0];
+    if (entry.member == L"GetActiveObject") order.push_back(app);
+  }
+  EXPECT_EQ((std::vector<std::wstring>{L"\"Word.Application\"", L"\"Outlook.Application\""}), order);
+  EXPECT_TRUE(testing::StateHas(*office, L"explorer bar 'Merrowin Software' deleted"));
+  EXPECT_TRUE(shell.messages.empty());
   EXPECT_EQ(0, office->HeldReferences()) << office->HeldText();
 }
 

@@ -20,11 +20,12 @@ TEST(Scenario, NestsControlsByIndentationAndKeepsNonAsciiText) {
   auto office = corvix::testing::LoadScenario(
       "word running\n  bar \"B\" active\n    popup \"P\"\n      button \"In \\\"q\\\"\"\n    button "
       "\"\xC3\xA9t\xC3\xA9\" parameter \"x\"\n");
-  EXPECT_EQ(L"word: running yes, started no, quit 0, saved no, visible no\n"
-            L"  bar 'B' (active menu bar)\n    popup 'P'\n      button 'In \"q\"'\n"
-            L"    button '\u00E9t\u00E9' parameter 'x'\n"
-            L"references held: 0\n",
-            office->StateText());
+  EXPECT_EQ(
+      L"word: running yes, started no, quit 0, saved no, visible no\n"
+      L"  bar 'B' (active menu bar)\n    popup 'P'\n      button 'In \"q\"'\n"
+      L"    button '\u00E9t\u00E9' parameter 'x'\n"
+      L"references held: 0\n",
+      office->StateText());
 }
 
 class StrictModel : public ::testing::Test {

@@ -50,10 +50,10 @@ class WordCleanupTest : public ::testing::Test {
 
 TEST_F(WordCleanupTest, RunningWordLosesTheBarsAndMarkedItemsAndKeepsRunning) {
   Run(std::string("word running\n") + kWordWithAddIn);
-  EXPECT_EQ((std::vector<std::wstring>{
-                L"button 'Send'.Delete()", L"button 'Find'.Delete()", L"bar 'Merrowin Software'.Delete()",
-                L"button 'Open'.Delete()", L"bar 'Merrowin Software Toolbar'.Delete()",
-                L"button 'Ours too'.Delete()", L"button 'Ours'.Delete()"}),
+  EXPECT_EQ((std::vector<std::wstring>{L"button 'Send'.Delete()", L"button 'Find'.Delete()",
+                                       L"bar 'Merrowin Software'.Delete()", L"button 'Open'.Delete()",
+                                       L"bar 'Merrowin Software Toolbar'.Delete()", L"button 'Ours too'.Delete()",
+                                       L"button 'Ours'.Delete()"}),
             Calls(*office_, L"Delete"));
   EXPECT_TRUE(Calls(*office_, L"Quit").empty());
   EXPECT_TRUE(Calls(*office_, L"CoCreateInstance").empty());
@@ -95,8 +95,8 @@ TEST_F(WordCleanupTest, OnlyTheSecondBarExists) {
 }
 
 TEST_F(WordCleanupTest, NoUsableToolsMenuLeavesTheRestDone) {
-  for (const char* menuBar : {"", "  bar \"Menu Bar\" active\n    button \"&Tools\"\n",
-                              "  bar \"Menu Bar\" active\n    popup \"&Help\"\n"}) {
+  for (const char* menuBar :
+       {"", "  bar \"Menu Bar\" active\n    button \"&Tools\"\n", "  bar \"Menu Bar\" active\n    popup \"&Help\"\n"}) {
     SCOPED_TRACE(menuBar);
     Run(std::string("word installed\n  bar \"Merrowin Software\"\n    button \"Find\"\n") + menuBar);
     EXPECT_EQ((std::vector<std::wstring>{L"button 'Find'.Delete()", L"bar 'Merrowin Software'.Delete()"}),

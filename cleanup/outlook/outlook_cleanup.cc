@@ -1,0 +1,91 @@
+// The Outlook clean-up.
+#include "cleanup/outlook/outlook_cleanup.h"
+
+namespace corvix {
+
+using namespace outlook_types;
+
+namespace {
+
+constexpr std::wstring_view kProgId = L"Outlook.Application";
+constexpr std::int32_t kFolderInbox = 6;    // olFolderInbox
+constexpr std::int32_t kDisplayNormal = 0;  // olFolderDisplayNormal
+// The add-in marks the menu items it adds with one of these Parameters; the first is read first.
+constexpr std::wstring_view kExplorerMenu = L"Explorer Menu";
+constexpr std::wstring_view kInspectorMenu = L"Inspector Menu";
+constexpr std::wstring_view kBarName = L"Merrowin Software";
+
+// True only when Outlook answered that it has no main window; a call that failed proves nothing.
+bool HasNoMainWindow(const Object& olApp) {
+  CallResult active = olApp.Call(L"ActiveExplorer");
+  return active.ok() && !active.TakeObject(kExplorer);
+}
+
+// The Inbox of the user's mail store, reached afresh from the application.
+Object Inbox(const Object& nameSpace) {
+  return nameSpace.Call(L"GetDefaultFolder", {kFolderInbox}).TakeObject(kFolder);
+}
+
+Object MapiNameSpace(const Object& olApp) {
+  return olApp.Call(L"GetNamespace", {std::wstring(L"MAPI")}).TakeObject(kNameSpace);
+}
+
+// Purges the item window of the Inbox's first item, when that item is a mail item.
+void CleanFirstInboxItemWindow(const Object& olApp) {
+  const Object items = Inbox(MapiNameSpace(olApp)).GetObject(L"Items", kItems);
+  // Item 1 through the collection's default member, with a 16-bit index; empty when the Inbox is.
+  const Object mail = items.CallDefault({std::int16_t{1}}).TakeObject(kItem).As(kMailItem);
+  if (!mail) return;  // empty Inbox, or a meeting request or report first
+
+  // The item's window object, created without being displayed; it is released, not closed.
+  const Object inspector = mail.GetObject(L"GetInspector", kInspector);
+  const CommandBars bars(inspector.GetObject(L"CommandBars", office_types::kCommandBars));
+  if (const CommandBar bar = bars.Item(kBarName)) RemoveCommandBar(bar);
+  if (const CommandBar menuBar = bars.ActiveMenuBar()) RemoveOutlookMenus(FindMenu(menuBar, L"&Actions"));
+}
+
+}  // namespace
+
+void RemoveOutlookToolbars(Automation& automation) {
+  bool bCreated = false;
+  Object olApp = automation.Attach(kProgId, kApplication);
+  // The Inbox main window opened here, with what it was opened on; held until the end.
+  Object nameSpace;
+  Object inbox;
+  Object explorer;
+  if (!olApp) {
+    olApp = automation.Start(kProgId, kApplication);
+    bCreated = true;
+    // A running Outlook that was attached to is never given a new window.
+    if (HasNoMainWindow(olApp)) {
+      nameSpace = MapiNameSpace(olApp);
+      inbox = Inbox(nameSpace);
+      explorer = olApp.GetObject(L"Explorers", kExplorers)
+                     .Call(L"Add", {static_cast<const Object*>(&inbox), kDisplayNormal})
+                     .TakeObject(kExplorer);
+      explorer.Call(L"Display");
+    }
+  }
+
+  if (!HasNoMainWindow(olApp)) {
+    const CommandBars bars(
+        olApp.Call(L"ActiveExplorer").TakeObject(kExplorer).GetObject(L"CommandBars", office_types::kCommandBars));
+    if (const CommandBar bar = bars.Item(kBarName)) RemoveCommandBar(bar);
+
+    if (const CommandBarPopup menu = FindOutlookMenubar(olApp, L"&Tools")) RemoveOutlookMenus(menu);
+
+    CleanFirstInboxItemWindow(olApp);
+  }
+
+  if (bCreated) olApp.Call(L"Quit");
+}
+
+CommandBarPopup FindOutlookMenubar(const Object& olApp, std::wstring_view caption) {
+  const CommandBars bars(
+      olApp.Call(L"ActiveExplorer").TakeObject(kExplorer).GetObject(L"CommandBars", office_types::kCommandBars));
+  return FindMenu(bars.ActiveMenuBar(), caption);
+}
+
+void RemoveOutlookMenus(const CommandBarPopup& menu) { RemoveMarkedButtons(menu, {kExplorerMenu, kInspectorMenu}); }
+
+}  // namespace corvix

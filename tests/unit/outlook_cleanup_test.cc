@@ -1,0 +1,162 @@
+// RemoveOutlookToolbars, FindOutlookMenubar and RemoveOutlookMenus against the stand-in Outlook.
+#include <gtest/gtest.h>
+
+#include "cleanup/outlook/outlook_cleanup.h"
+#include "tests/unit/test_support.h"
+
+namespace corvix {
+namespace {
+
+using testing::Calls;
+using testing::LoadScenario;
+using testing::StateHas;
+
+// The main window's bars and the Inbox, whose first item is a mail item with the add-in's bar and menu items.
+constexpr const char* kOutlookWithAddIn = R"(
+  explorer
+    bar "Merrowin Software"
+      button "Find"
+      popup "More"
+    bar "Menu Bar" active
+      popup "&Tools"
+        button "Ours" parameter "Inspector Menu"
+        button "Rules"
+        button "Lower" parameter "Explorer menu"
+        button "Explorer item" parameter "Explorer Menu"
+  inbox
+    mail "Hello"
+      bar "Merrowin Software"
+        button "Reply with Merrowin"
+      bar "Menu Bar" active
+        popup "&Actions"
+          button "Forward"
+          button "Ours" parameter "Explorer Menu"
+          button "Ours too" parameter "Inspector Menu"
+    mail "Second"
+      bar "Merrowin Software"
+)";
+
+class OutlookCleanupTest : public ::testing::Test {
+ protected:
+  void Run(const std::string& scenario) {
+    office_ = LoadScenario(scenario);
+    standin::MemoryAutomation automation(*office_);
+    RemoveOutlookToolbars(automation);
+  }
+  const standin::Application& Outlook() { return *office_->Applications().at(0); }
+  void TearDown() override {
+    if (office_) {
+      EXPECT_EQ(0, office_->HeldReferences()) << office_->HeldText();
+    }
+  }
+  std::unique_ptr<standin::Office> office_;
+};
+
+TEST_F(OutlookCleanupTest, RunningWithAMainWindowCleansBothWindowsAndKeepsRunning) {
+  Run(std::string("outlook running window\n") + kOutlookWithAddIn);
+  EXPECT_EQ(
+      (std::vector<std::wstring>{
+          L"button 'Find'.Delete()", L"explorer bar 'Merrowin Software'.Delete()", L"button 'Explorer item'.Delete()",
+          L"button 'Ours'.Delete()", L"button 'Reply with Merrowin'.Delete()",
+          L"inspector bar 'Merrowin Software'.Delete()", L"button 'Ours too'.Delete()", L"button 'Ours'.Delete()"}),
+      Calls(*office_, L"Delete"));
+  EXPECT_TRUE(Calls(*office_, L"Explorers").empty());
+  EXPECT_TRUE(Calls(*office_, L"Display").empty());
+  EXPECT_TRUE(Calls(*office_, L"Quit").empty());
+  EXPECT_TRUE(StateHas(*office_, L"button 'Lower' parameter 'Explorer menu'"));
+  EXPECT_TRUE(StateHas(*office_, L"mail 'Hello' (item window created, never displayed)"));
+  EXPECT_TRUE(StateHas(*office_, L"mail 'Second' (no item window)"));
+  // The first item is reached afresh through the default member with a 16-bit index.
+  EXPECT_EQ(std::vector<std::wstring>{L"Inbox items.(default)(I2 1)"}, Calls(*office_, L"(default)"));
+}
+
+TEST_F(OutlookCleanupTest, StartedOutlookOpensTheInboxInAMainWindowAndQuits) {
+  Run(std::string("outlook installed\n") + kOutlookWithAddIn);
+  EXPECT_EQ(std::vector<std::wstring>{L"Explorers.Add(Inbox, I4 0)"}, Calls(*office_, L"Add"));
+  EXPECT_EQ(std::vector<std::wstring>{L"explorer 1.Display()"}, Calls(*office_, L"Display"));
+  EXPECT_EQ(std::vector<std::wstring>{L"Outlook.Quit()"}, Calls(*office_, L"Quit"));
+  EXPECT_EQ(L"Quit", office_->Journal().back().member);
+  EXPECT_EQ(8u, Calls(*office_, L"Delete").size());
+  EXPECT_TRUE(StateHas(*office_, L"explorer 1 added on Inbox in mode 0\n  explorer 1 displayed\n"));
+}
+
+TEST_F(OutlookCleanupTest, RunningWithoutAMainWindowIsLeftAlone) {
+  Run(std::string("outlook running\n") + kOutlookWithAddIn);
+  EXPECT_EQ((std::vector<std::wstring>{L"ROT.GetActiveObject(\"Outlook.Application\")", L"Outlook.ActiveExplorer()"}),
+            Calls(*office_));
+}
+
+TEST_F(OutlookCleanupTest, TheBarOnlyInTheItemWindowIsRemovedThere) {
+  Run(R"(outlook running window
+  inbox
+    mail "Hello"
+      bar "Merrowin Software"
+        button "Reply with Merrowin"
+)");
+  EXPECT_EQ((std::vector<std::wstring>{L"button 'Reply with Merrowin'.Delete()",
+                                       L"inspector bar 'Merrowin Software'.Delete()"}),
+            Calls(*office_, L"Delete"));
+}
+
+TEST_F(OutlookCleanupTest, NoItemWindowWithoutAMailItemFirst) {
+  for (const char* inbox : {"  inbox\n    meeting \"Review\"\n    mail \"Hello\"\n",
+                            "  inbox\n    report \"Undeliverable\"\n", "  inbox\n"}) {
+    SCOPED_TRACE(inbox);
+    Run(std::string("outlook running window\n  explorer\n    bar \"Merrowin Software\"\n") + inbox);
+    EXPECT_EQ(std::vector<std::wstring>{L"explorer bar 'Merrowin Software'.Delete()"}, Calls(*office_, L"Delete"));
+    EXPECT_TRUE(Calls(*office_, L"GetInspector").empty());
+    TearDown();
+  }
+}
+
+TEST_F(OutlookCleanupTest, ParameterIsReadOncePerMarker) {
+  Run(R"(outlook running window
+  explorer
+    bar "Menu Bar" active
+      popup "&Tools"
+        button "Ours" parameter "Inspector Menu"
+)");
+  EXPECT_EQ((std::vector<std::wstring>{L"button 'Ours'.Parameter()", L"button 'Ours'.Parameter()"}),
+            Calls(*office_, L"Parameter"));
+  EXPECT_EQ(std::vector<std::wstring>{L"button 'Ours'.Delete()"}, Calls(*office_, L"Delete"));
+}
+
+TEST_F(OutlookCleanupTest, NotInstalledEndsAfterTheStartAttempt) {
+  Run("");
+  EXPECT_EQ((std::vector<std::wstring>{L"ROT.GetActiveObject(\"Outlook.Application\")",
+                                       L"COM.CoCreateInstance(\"Outlook.Application\")"}),
+            Calls(*office_));
+}
+
+// Every call of a run against a started Outlook fails in turn: every reference is still released, and
+// Outlook is still quit unless the failing call was the Quit itself.
+TEST_F(OutlookCleanupTest, EveryFailingCallStillQuitsAStartedOutlookAndReleasesAll) {
+  const std::string scenario = std::string("outlook installed\n") + kOutlookWithAddIn;
+  Run(scenario);
+  const size_t calls = office_->Journal().size();
+  ASSERT_GT(calls, 30u);
+  for (size_t n = 3; n <= calls; ++n) {
+    SCOPED_TRACE("failing call " + std::to_string(n));
+    Run(scenario + "fail call " + std::to_string(n) + "\n");
+    const bool quitFailed = office_->Journal().at(n - 1).member == L"Quit";
+    EXPECT_EQ(quitFailed ? 0 : 1, Outlook().quitCount);
+    TearDown();
+  }
+}
+
+// An attached Outlook is never quit, whatever fails.
+TEST_F(OutlookCleanupTest, EveryFailingCallLeavesAnAttachedOutlookRunning) {
+  const std::string scenario = std::string("outlook running window\n") + kOutlookWithAddIn;
+  Run(scenario);
+  const size_t calls = office_->Journal().size();
+  for (size_t n = 2; n <= calls; ++n) {
+    SCOPED_TRACE("failing call " + std::to_string(n));
+    Run(scenario + "fail call " + std::to_string(n) + "\n");
+    EXPECT_EQ(0, Outlook().quitCount);
+    EXPECT_TRUE(Calls(*office_, L"Add").empty());
+    TearDown();
+  }
+}
+
+}  // namespace
+}  // namespace corvix
