@@ -23,9 +23,11 @@ def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
-def wine(*args, timeout=WAIT, check=True):
-    return subprocess.run(["wine", *map(str, args)], check=check, timeout=timeout,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+def wine(program, *args, timeout=WAIT, check=True):
+    """Runs a Windows program to its end. Its output is not captured: a pipe would stay open as long as the
+    wineserver that the program may have started, which outlives it."""
+    return subprocess.run(["wine", str(program), *map(str, args)], check=check, timeout=timeout,
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 class Run:
@@ -42,18 +44,16 @@ class Run:
 
     def calls(self, member=None):
         """Journal entries as 'target.member(args)', without numbers and results."""
+        return [entry.split(" -> ", 1)[0] for entry in self.entries(member)]
+
+    def entries(self, member=None):
+        """Journal entries as 'target.member(args) -> result', without numbers."""
         out = []
         for line in self.journal:
             entry = line.split(" ", 1)[1] if " " in line else line
-            call = entry.split(" -> ", 1)[0]
-            name = call.split("(", 1)[0].rsplit(".", 1)[-1]
-            if member is None or name == member:
-                out.append(call)
+            if member is None or _member(entry) == member:
+                out.append(entry)
         return out
-
-    def results(self, member):
-        return [line.split(" ", 1)[1] for line in self.journal
-                if line.split(" ", 1)[1].split("(", 1)[0].rsplit(".", 1)[-1] == member]
 
     def messages(self):
         count = int(self.report.get("messages", "0"))
@@ -62,6 +62,14 @@ class Run:
 
     def saved(self, app="word"):
         return _read(self.folder / f"saved_{app}.txt")
+
+
+def _member(entry):
+    """The member of a journal entry 'target.member(args) -> result'."""
+    call = entry.split(" -> ", 1)[0]
+    if ".(default)(" in call:
+        return "(default)"
+    return call.split("(", 1)[0].rsplit(".", 1)[-1]
 
 
 def _read(path):
@@ -78,8 +86,9 @@ class Case(unittest.TestCase):
         for name, value in (("CORVIX_EXE", CORVIX), ("STANDIN_EXE", STANDIN), ("DRIVER_EXE", DRIVER)):
             if not value or not Path(value).exists():
                 self.fail(f"{name} is not set to a built program: {value!r}")
-        self.folder = Path(tempfile.mkdtemp(prefix="corvix-e2e-"))
-        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.root = Path(tempfile.mkdtemp(prefix="corvix-e2e-"))
+        self.addCleanup(shutil.rmtree, self.root, True)
+        self.folder = self.root
         self.server = None
 
     def tearDown(self):
@@ -98,6 +107,9 @@ class Case(unittest.TestCase):
 
     def corvix(self, scenario, arguments="/s", register=True, leave_message=False):
         """Runs Corvix.exe with the exact argument text against the stand-in seeded with `scenario`."""
+        self.runs = getattr(self, "runs", 0) + 1
+        self.folder = self.root / f"run{self.runs}"
+        self.folder.mkdir()
         (self.folder / "scenario.txt").write_text(scenario, encoding="utf-8")
         wine(STANDIN, "/unregister", check=False)
         if register:
@@ -112,7 +124,7 @@ class Case(unittest.TestCase):
                 time.sleep(0.05)
         (self.folder / "arguments.txt").write_bytes(arguments.encode("utf-8"))
         options = ["--leave-message"] if leave_message else []
-        wine(DRIVER, CORVIX, windows_path(self.folder / "arguments.txt"), windows_path(self.folder / "report.txt"),
+        wine(DRIVER, windows_path(CORVIX), windows_path(self.folder / "arguments.txt"), windows_path(self.folder / "report.txt"),
              *options, timeout=WAIT * 2)
         self.stop_server()
         self.wait_for_state(register)

@@ -1,0 +1,112 @@
+"""Corvix.exe against the stand-in Outlook (and Word and Outlook together), under Wine."""
+import unittest
+
+from harness import Case
+from test_word import DONE, WORD
+
+# Outlook's main window with the add-in's bar and Tools items; a mail item first in the Inbox, whose
+# window has the add-in's bar and Actions items.
+OUTLOOK = """
+  explorer
+    bar "Merrowin Software"
+      button "Find"
+      popup "More"
+      button "Send"
+    bar "Menu Bar" active
+      popup "&File"
+      popup "&Tools"
+        button "Ours" parameter "Inspector Menu"
+        button "Rules"
+        button "Lower" parameter "Explorer menu"
+        popup "Forms"
+        button "Explorer item" parameter "Explorer Menu"
+  inbox
+    mail "Hello"
+      bar "Merrowin Software"
+        button "Reply with Merrowin"
+      bar "Menu Bar" active
+        popup "&Actions"
+          button "Forward"
+          button "Ours" parameter "Explorer Menu"
+          button "Also ours" parameter "Inspector Menu"
+          button "Upper" parameter "INSPECTOR MENU"
+    mail "Second"
+      bar "Merrowin Software"
+        button "Not reached"
+"""
+
+MAIN_WINDOW_DELETES = ["button 'Send'.Delete()", "button 'Find'.Delete()", "explorer bar 'Merrowin Software'.Delete()",
+                       "button 'Explorer item'.Delete()", "button 'Ours'.Delete()"]
+ITEM_WINDOW_DELETES = ["button 'Reply with Merrowin'.Delete()", "inspector bar 'Merrowin Software'.Delete()",
+                       "button 'Also ours'.Delete()", "button 'Ours'.Delete()"]
+
+
+class RunningOutlook(Case):
+    def test_both_windows_cleaned_nothing_opened_outlook_stays(self):
+        run = self.corvix("outlook running window\n" + OUTLOOK)
+        self.assertEqual(MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES, run.calls("Delete"))
+        self.assertEqual([], run.calls("Add"))
+        self.assertEqual([], run.calls("Display"))
+        self.assertEqual([], run.calls("Quit"))
+        self.assertIn("outlook: running yes, started no, quit 0", run.state)
+        for kept in ("button 'Rules'", "button 'Lower' parameter 'Explorer menu'", "popup 'Forms'",
+                     "button 'Forward'", "button 'Upper' parameter 'INSPECTOR MENU'", "button 'Not reached'"):
+            self.assertIn(kept, run.state)
+        self.assertIn("mail 'Hello' (item window created, never displayed)", run.state)
+        self.assertIn("mail 'Second' (no item window)", run.state)
+        # The first item is asked for through the default member with a 16-bit index, then converted.
+        self.assertEqual(["Inbox items.(default)(I2 1)"], run.calls("(default)"))
+        self.assertIn("mail 'Hello'.QueryInterface({00063034-0000-0000-C000-000000000046})", run.calls("QueryInterface"))
+        self.assertIn("references held: 0", run.state)
+
+    def test_without_a_main_window_nothing_is_touched(self):
+        run = self.corvix("outlook running\n" + OUTLOOK)
+        self.assertEqual(["Outlook.ActiveExplorer()"], [c for c in run.calls() if not c.startswith("ROT")])
+        self.assertIn("outlook: running yes, started no, quit 0", run.state)
+        self.assertIn("main window: none", run.state)
+
+    def test_bar_only_in_the_item_window(self):
+        run = self.corvix('outlook running window\n  inbox\n    mail "Hello"\n      bar "Merrowin Software"\n'
+                          '        button "Reply with Merrowin"\n')
+        self.assertEqual(["button 'Reply with Merrowin'.Delete()", "inspector bar 'Merrowin Software'.Delete()"],
+                         run.calls("Delete"))
+
+    def test_no_item_window_without_a_mail_item_first(self):
+        for inbox in ('  inbox\n    meeting "Review"\n    mail "Hello"\n      bar "Merrowin Software"\n',
+                      '  inbox\n'):
+            with self.subTest(inbox=inbox):
+                run = self.corvix('outlook running window\n  explorer\n    bar "Merrowin Software"\n'
+                                  '      button "Find"\n' + inbox)
+                self.assertEqual(["button 'Find'.Delete()", "explorer bar 'Merrowin Software'.Delete()"],
+                                 run.calls("Delete"))
+                self.assertEqual([], run.calls("GetInspector"))
+                self.assertIn("references held: 0", run.state)
+
+
+class StartedOutlook(Case):
+    def test_inbox_opened_in_a_new_main_window_cleaned_and_quit(self):
+        run = self.corvix("outlook installed\n" + OUTLOOK)
+        self.assertEqual(["Explorers.Add(Inbox, I4 0)"], run.calls("Add"))
+        self.assertEqual(["explorer 1.Display()"], run.calls("Display"))
+        self.assertEqual(MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES, run.calls("Delete"))
+        self.assertEqual(["Outlook.Quit()"], run.calls("Quit"))
+        self.assertEqual("Outlook.Quit()", run.calls()[-1])
+        self.assertIn("outlook: running no, started yes, quit 1", run.state)
+        self.assertIn("explorer 1 added on Inbox in mode 0\n  explorer 1 displayed\n", run.state)
+        self.assertIn("references held: 0", run.state)
+
+
+class WordAndOutlook(Case):
+    def test_both_cleaned_word_first_then_the_message(self):
+        for arguments, messages in (("", [DONE]), ("/s", [])):
+            with self.subTest(arguments=arguments):
+                run = self.corvix("word running\n" + WORD + "outlook running window\n" + OUTLOOK, arguments)
+                self.assertEqual(messages, run.messages())
+                deletes = run.calls("Delete")
+                self.assertEqual(MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES, deletes[-9:])
+                self.assertIn("bar 'Merrowin Software Toolbar'.Delete()", deletes[:-9])
+                self.assertIn("references held: 0", run.state)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
