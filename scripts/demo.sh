@@ -17,10 +17,11 @@ win() { echo "Z:${1//\//\\}"; }
 
 wine "$build/standin/server/office_standin.exe" /register --state "$(win "$state")"
 wine "$build/standin/server/office_standin.exe" --state "$(win "$state")" --running &
+server=$!
 for _ in $(seq 1 600); do [ -e "$state/ready" ] && break; sleep 0.1; done
 
 echo "=== Before: the stand-in Office"
-cat "$state/initial_state.txt"
+grep -v "^references held" "$state/initial_state.txt"
 
 echo "=== Running: Corvix.exe /s"
 printf '/s' >"$state/arguments.txt"
@@ -29,7 +30,8 @@ wine "$build/tests/e2e/e2e_driver.exe" "$build/app/win32/Corvix.exe" "$(win "$st
 grep -E '^(exit_code|messages|frmMain_visible)=' "$state/report.txt"
 
 touch "$state/stop"
-wait
+wait "$server"
+for _ in $(seq 1 600); do [ -e "$state/state.txt" ] && break; sleep 0.1; done
 echo "=== After: the stand-in Office"
 cat "$state/state.txt"
 echo "=== What Corvix removed"

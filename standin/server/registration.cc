@@ -1,0 +1,132 @@
+// Registration under HKLM\Software\Classes: Wine 8 does not merge HKCU's classes into HKCR.
+#include "standin/server/registration.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+
+namespace standin::server {
+
+// {39DA69FD-F32B-4541-B923-E40BC2246448}, as in office.idl.
+const GUID kTypeLibrary = {0x39DA69FD, 0xF32B, 0x4541, {0xB9, 0x23, 0xE4, 0x0B, 0xC2, 0x24, 0x64, 0x48}};
+
+const std::vector<KnownApp>& KnownApps() {
+  static const std::vector<KnownApp> apps = {
+      // {72CD3EC7-7062-447E-A187-B890C698983F}
+      {L"word", L"Word.Application", {0x72CD3EC7, 0x7062, 0x447E, {0xA1, 0x87, 0xB8, 0x90, 0xC6, 0x98, 0x98, 0x3F}}},
+      // {763DCE85-9E45-4173-A6AB-D7CAD0ADC4F1}: served once the model has an Outlook.
+      {L"outlook",
+       L"Outlook.Application",
+       {0x763DCE85, 0x9E45, 0x4173, {0xA6, 0xAB, 0xD7, 0xCA, 0xD0, 0xAD, 0xC4, 0xF1}}},
+  };
+  return apps;
+}
+
+const KnownApp* FindKnownApp(std::wstring_view progId) {
+  for (const KnownApp& app : KnownApps()) {
+    if (progId == app.progId) return &app;
+  }
+  return nullptr;
+}
+
+namespace {
+
+constexpr wchar_t kClasses[] = L"Software\\Classes\\";
+
+std::wstring GuidText(const GUID& guid) {
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+std::wstring Win32Error(LONG code) {
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring out = L"error " + std::to_wstring(code) + (text ? L": " + std::wstring(text) : L"");
+  LocalFree(text);
+  while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r')) out.pop_back();
+  return out;
+}
+
+// Sets the default value of HKLM\Software\Classes\<key>.
+bool SetDefault(const std::wstring& key, const std::wstring& value, std::wstring* error) {
+  HKEY handle = nullptr;
+  LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kClasses + key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                &handle, nullptr);
+  if (status == ERROR_SUCCESS) {
+    status = RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(handle);
+  }
+  if (status != ERROR_SUCCESS) *error = L"cannot write HKLM\\" + (kClasses + key) + L": " + Win32Error(status);
+  return status == ERROR_SUCCESS;
+}
+
+// The class a ProgID names, as COM sees it (HKCR), or empty.
+std::wstring ClassOf(const wchar_t* progId) {
+  wchar_t value[64] = {};
+  LONG size = sizeof value;
+  const std::wstring key = std::wstring(progId) + L"\\CLSID";
+  if (RegQueryValueW(HKEY_CLASSES_ROOT, key.c_str(), value, &size) != ERROR_SUCCESS) return {};
+  return value;
+}
+
+}  // namespace
+
+bool Register(const std::vector<const KnownApp*>& apps, const std::wstring& exe, const std::wstring& stateDir,
+              std::wstring* error) {
+  for (const KnownApp* app : apps) {
+    const std::wstring current = ClassOf(app->progId);
+    if (!current.empty() && _wcsicmp(current.c_str(), GuidText(app->clsid).c_str()) != 0) {
+      *error = std::wstring(app->progId) + L" belongs to " + current + L", not to the stand-in: not replacing it";
+      return false;
+    }
+  }
+  if (!Unregister(error)) return false;
+  // COM appends -Embedding when it starts the server for a client.
+  const std::wstring command = L"\"" + exe + L"\" --state \"" + stateDir + L"\"";
+  for (const KnownApp* app : apps) {
+    const std::wstring clsid = GuidText(app->clsid);
+    const std::wstring description = std::wstring(app->progId) + L" (Corvix stand-in)";
+    const std::wstring classKey = L"CLSID\\" + clsid;
+    if (!SetDefault(app->progId, description, error) ||
+        !SetDefault(std::wstring(app->progId) + L"\\CLSID", clsid, error) ||
+        !SetDefault(classKey, description, error) || !SetDefault(classKey + L"\\ProgID", app->progId, error) ||
+        !SetDefault(classKey + L"\\LocalServer32", command, error)) {
+      return false;
+    }
+  }
+  ITypeLib* library = nullptr;
+  const HRESULT hr = LoadTypeLibEx(exe.c_str(), REGKIND_REGISTER, &library);
+  if (FAILED(hr)) {
+    wchar_t code[16];
+    swprintf(code, 16, L"0x%08X", static_cast<unsigned>(hr));
+    *error = L"cannot register the type library in " + exe + L": " + code;
+    return false;
+  }
+  library->Release();
+  return true;
+}
+
+bool Unregister(std::wstring* error) {
+  for (const KnownApp& app : KnownApps()) {
+    const std::wstring clsid = GuidText(app.clsid);
+    if (_wcsicmp(ClassOf(app.progId).c_str(), clsid.c_str()) == 0) {
+      const LONG status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kClasses + std::wstring(app.progId)).c_str());
+      if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+        *error = L"cannot remove " + std::wstring(app.progId) + L": " + Win32Error(status);
+        return false;
+      }
+    }
+    const LONG status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kClasses + (L"CLSID\\" + clsid)).c_str());
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+      *error = L"cannot remove " + clsid + L": " + Win32Error(status);
+      return false;
+    }
+  }
+  // Not registered is fine: there is nothing to remove.
+  UnRegisterTypeLib(kTypeLibrary, 1, 0, LOCALE_NEUTRAL, SYS_WIN64);
+  return true;
+}
+
+}  // namespace standin::server

@@ -1,0 +1,411 @@
+// office_standin.exe: the stand-in Office as an out-of-process COM server.
+//
+//   office_standin.exe /register --state DIR     registers the applications DIR\scenario.txt declares
+//   office_standin.exe /unregister               removes every registration of the stand-in
+//   office_standin.exe --state DIR --running     the applications marked running, in the running object table
+//   office_standin.exe --state DIR -Embedding    started by COM for a client's CoCreateInstance
+//   --timeout SECONDS                            the hard limit on a serving process's life (120)
+//
+// Exit codes: 0 done, 1 bad command line, 2 bad or missing scenario, 3 registration or COM failure,
+// 4 hard timeout. Codes 2 to 4 also leave DIR\error.txt.
+//
+// The state directory DIR (a Windows path; under Wine Z:\ is the Unix root), all text in UTF-8:
+//   scenario.txt       read: the model's initial state and faults (standin/model/scenario.cc)
+//   journal.txt        every call the model received, appended as it happens, one line each:
+//                      "N target.member(args) -> result". GetActiveObject is not a call on the server:
+//                      the first call a client makes on an application in the running object table is
+//                      journaled as "ROT.GetActiveObject(...)" in its place (once per process).
+//   getidsofnames.txt  every GetIDsOfNames call, numbered on its own ("N target.GetIDsOfNames("Name")
+//                      -> DISPID 257"): not in the journal, so `fail call N` counts Invoke and
+//                      QueryInterface only, as with the in-memory adapter.
+//   initial_state.txt  running mode: Office::StateText() before any client came
+//   ready              running mode: the applications are in the running object table
+//   stop               created by the harness: a running-mode server then ends
+//   saved_<app>.txt    the application's bars as Quit(SaveChanges:=True) left them
+//   state.txt          at exit: Office::StateText(), ending "references held: N" (what clients still held);
+//                      written whole (through a rename), so its appearance means the server is done
+//   error.txt          why the server failed (scenario error, registration, hard timeout)
+//
+// A server that COM started ends when its clients have released every object (or a few seconds after
+// every application quit, or when the client that launched it has ended); a running-mode server ends when
+// DIR\stop appears or its application quits. Every serving process ends at the hard timeout.
+#include <windows.h>
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "standin/model/office_model.h"
+#include "standin/server/node_dispatch.h"
+#include "standin/server/registration.h"
+#include "standin/server/session.h"
+#include "standin/server/state_dir.h"
+
+namespace standin::server {
+namespace {
+
+enum ExitCode { kDone = 0, kUsage = 1, kBadScenario = 2, kComFailure = 3, kTimedOut = 4 };
+
+// How long the server lingers after every application quit while a client still holds references.
+constexpr ULONGLONG kQuitGraceMs = 3000;
+constexpr UINT kPollMs = 100;
+constexpr UINT kQuitMessage = WM_APP + 1;
+
+struct Options {
+  bool reg = false;
+  bool unreg = false;
+  bool running = false;
+  bool embedding = false;
+  std::wstring state;
+  int timeoutSeconds = 120;
+  std::wstring error;
+};
+
+bool Is(const wchar_t* arg, std::initializer_list<const wchar_t*> names) {
+  for (const wchar_t* name : names) {
+    if (_wcsicmp(arg, name) == 0) return true;
+  }
+  return false;
+}
+
+Options Parse() {
+  Options options;
+  int count = 0;
+  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+  for (int i = 1; args != nullptr && i < count && options.error.empty(); ++i) {
+    const wchar_t* arg = args[i];
+    if (Is(arg, {L"/register", L"-register", L"/regserver", L"-regserver"})) {
+      options.reg = true;
+    } else if (Is(arg, {L"/unregister", L"-unregister", L"/unregserver", L"-unregserver"})) {
+      options.unreg = true;
+    } else if (Is(arg, {L"--running"})) {
+      options.running = true;
+    } else if (Is(arg, {L"-Embedding", L"/Embedding", L"-Automation", L"/Automation"})) {
+      options.embedding = true;
+    } else if (Is(arg, {L"--state"}) && i + 1 < count) {
+      wchar_t full[MAX_PATH * 2] = {};
+      if (GetFullPathNameW(args[++i], MAX_PATH * 2, full, nullptr) == 0) options.error = L"bad --state path";
+      options.state = full;
+    } else if (Is(arg, {L"--timeout"}) && i + 1 < count) {
+      options.timeoutSeconds = _wtoi(args[++i]);
+      if (options.timeoutSeconds <= 0) options.error = L"--timeout needs a number of seconds";
+    } else {
+      options.error = L"unexpected argument " + std::wstring(arg);
+    }
+  }
+  LocalFree(args);
+  if (options.error.empty()) {
+    const int modes = options.reg + options.unreg + options.running + options.embedding;
+    if (modes != 1)
+      options.error = L"give one of /register, /unregister, --running, -Embedding";
+    else if (!options.unreg && options.state.empty())
+      options.error = L"--state DIR is required";
+  }
+  return options;
+}
+
+// For a terminal that runs the program under Wine; a GUI program on Windows has nowhere to write.
+void Complain(const std::wstring& message) {
+  HANDLE out = GetStdHandle(STD_ERROR_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+  const std::string text = "office_standin: " + Utf8(message) + "\n";
+  DWORD written = 0;
+  WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+int Fail(const StateDir* dir, int code, const std::wstring& message) {
+  Complain(message);
+  if (dir != nullptr) dir->Write(L"error.txt", message + L"\n");
+  return code;
+}
+
+std::unique_ptr<Office> LoadScenario(const StateDir& dir, std::wstring* error) {
+  std::string text;
+  if (!dir.Read(L"scenario.txt", &text)) {
+    *error = L"cannot read " + dir.File(L"scenario.txt");
+    return nullptr;
+  }
+  std::string parseError;
+  auto office = Office::FromScenario(text, &parseError);
+  if (!office) {
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, parseError.data(), static_cast<int>(parseError.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, parseError.data(), static_cast<int>(parseError.size()), wide.data(), size);
+    *error = L"scenario.txt: " + wide;
+  }
+  return office;
+}
+
+// The applications of the scenario the stand-in can serve.
+std::vector<const KnownApp*> Served(const Office& office) {
+  std::vector<const KnownApp*> apps;
+  for (const auto& app : office.Applications()) {
+    if (const KnownApp* known = FindKnownApp(app->progId); known != nullptr && app->object) apps.push_back(known);
+  }
+  return apps;
+}
+
+// The process that started this one: under Wine, the client whose CoCreateInstance launched the server.
+HANDLE OpenParent() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return nullptr;
+  DWORD parent = 0;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+  }
+  CloseHandle(snapshot);
+  return parent == 0 ? nullptr : OpenProcess(SYNCHRONIZE, FALSE, parent);
+}
+
+std::wstring Hex(HRESULT hr) {
+  wchar_t text[16];
+  swprintf(text, 16, L"0x%08X", static_cast<unsigned>(hr));
+  return text;
+}
+
+// A class object: CreateInstance starts the application in the model (journaled as CoCreateInstance).
+class AppFactory final : public IClassFactory {
+ public:
+  AppFactory(Session& session, const KnownApp& app) : session_(session), app_(app) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
+    *object = static_cast<IClassFactory*>(this);
+    return S_OK;
+  }
+  // Lives as long as the server; COM's references do not decide that.
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    NodeRef app = session_.office().Start(app_.progId);
+    session_.Flush();
+    if (!app) return REGDB_E_CLASSNOTREG;
+    NodeDispatch* wrapper = session_.Wrap(app);
+    const HRESULT hr = wrapper->QueryInterface(riid, object);
+    wrapper->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    session_.Lock(lock != FALSE);
+    return S_OK;
+  }
+
+ private:
+  Session& session_;
+  const KnownApp& app_;
+};
+
+class Server {
+ public:
+  Server(Session& session, const Options& options) : session_(session), options_(options) {}
+
+  int Run() {
+    thread_ = GetCurrentThreadId();
+    deadline_ = GetTickCount64() + static_cast<ULONGLONG>(options_.timeoutSeconds) * 1000;
+    // Started by COM, the server lives while clients hold its objects; running, until told to stop.
+    exitWhenIdle_ = options_.embedding;
+    // Wine never runs down the references of a client that ended without releasing them: when the
+    // client that launched the server is gone, so is everything it held.
+    if (options_.embedding) parent_ = OpenParent();
+    session_.onIdle = [this] {
+      if (exitWhenIdle_) PostQuitMessage(kDone);
+    };
+    // Quit is called inside a client's call: the running object table is left to the message loop.
+    session_.onQuit = [this](Application& app) {
+      quitting_.push_back(&app);
+      PostThreadMessageW(thread_, kQuitMessage, 0, 0);
+    };
+
+    for (const KnownApp* app : Served(session_.office())) {
+      factories_.push_back(std::make_unique<AppFactory>(session_, *app));
+      DWORD cookie = 0;
+      const HRESULT hr =
+          CoRegisterClassObject(app->clsid, factories_.back().get(), CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+      if (FAILED(hr)) return Shutdown(Fail(&session_.dir(), kComFailure, L"CoRegisterClassObject failed " + Hex(hr)));
+      classCookies_.push_back(cookie);
+    }
+    if (options_.running && !PublishRunning()) return Shutdown(kComFailure);
+
+    SetTimer(nullptr, 0, kPollMs, nullptr);
+    MSG message;
+    int code = kDone;
+    while (true) {
+      const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+      if (got == 0 || got == -1) {
+        code = got == 0 ? static_cast<int>(message.wParam) : kComFailure;
+        break;
+      }
+      if (message.hwnd == nullptr && message.message == kQuitMessage) {
+        HandleQuits();
+      } else if (message.hwnd == nullptr && message.message == WM_TIMER) {
+        Tick();
+      } else {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+    }
+    return Shutdown(code);
+  }
+
+ private:
+  struct RunningEntry {
+    Application* app;
+    NodeDispatch* object;  // not owned: the running object table holds it
+    DWORD cookie;
+  };
+
+  // Registers every application marked running in the running object table, then creates DIR\ready.
+  bool PublishRunning() {
+    for (const auto& app : session_.office().Applications()) {
+      const KnownApp* known = FindKnownApp(app->progId);
+      if (!app->running || known == nullptr || !app->object) continue;
+      NodeDispatch* object = session_.Wrap(app->object);
+      DWORD cookie = 0;
+      const HRESULT hr = RegisterActiveObject(object, known->clsid, ACTIVEOBJECT_STRONG, &cookie);
+      if (SUCCEEDED(hr)) {
+        object->ArmAttach(app->progId);
+        running_.push_back({app.get(), object, cookie});
+      }
+      // The table keeps its own reference.
+      object->Release();
+      if (FAILED(hr)) {
+        Fail(&session_.dir(), kComFailure, L"RegisterActiveObject failed " + Hex(hr));
+        return false;
+      }
+    }
+    // What the clients will find, for a reader comparing before and after.
+    session_.dir().Write(L"initial_state.txt", session_.office().StateText());
+    session_.dir().Write(L"ready", L"ready\n");
+    return true;
+  }
+
+  void Revoke(RunningEntry& entry) {
+    if (entry.cookie == 0) return;
+    // Disarm first: the object may outlive the table's reference, and revoking is no client's call.
+    entry.object->Disarm();
+    const DWORD cookie = entry.cookie;
+    entry.cookie = 0;
+    RevokeActiveObject(cookie, nullptr);
+  }
+
+  // An application quit: it leaves the running object table; when every application that a client could
+  // reach has quit, the server ends once the clients let go, or after a grace period.
+  void HandleQuits() {
+    for (Application* app : quitting_) {
+      for (RunningEntry& entry : running_) {
+        if (entry.app == app) Revoke(entry);
+      }
+    }
+    quitting_.clear();
+    for (const auto& app : session_.office().Applications()) {
+      if ((app->running || app->started) && app->quitCount == 0) return;
+    }
+    exitWhenIdle_ = true;
+    if (quitDeadline_ == 0) quitDeadline_ = GetTickCount64() + kQuitGraceMs;
+    if (session_.Outstanding() == 0) PostQuitMessage(kDone);
+  }
+
+  void Tick() {
+    const ULONGLONG now = GetTickCount64();
+    if (options_.running && session_.dir().Exists(L"stop")) {
+      PostQuitMessage(kDone);
+    } else if (quitDeadline_ != 0 && now >= quitDeadline_) {
+      PostQuitMessage(kDone);
+    } else if (parent_ != nullptr && WaitForSingleObject(parent_, 0) == WAIT_OBJECT_0) {
+      // state.txt shows what the client left held.
+      PostQuitMessage(kDone);
+    } else if (now >= deadline_) {
+      Fail(&session_.dir(), kTimedOut,
+           L"hard timeout: still serving after " + std::to_wstring(options_.timeoutSeconds) + L" s");
+      PostQuitMessage(kTimedOut);
+    }
+  }
+
+  // Leaves COM's tables, then writes state.txt: what the clients still hold is what is left.
+  int Shutdown(int code) {
+    if (parent_ != nullptr) CloseHandle(parent_);
+    parent_ = nullptr;
+    session_.onIdle = nullptr;
+    session_.onQuit = nullptr;
+    for (RunningEntry& entry : running_) Revoke(entry);
+    for (DWORD cookie : classCookies_) CoRevokeClassObject(cookie);
+    classCookies_.clear();
+    session_.Flush();
+    session_.dir().Write(L"state.txt", session_.office().StateText());
+    return code;
+  }
+
+  Session& session_;
+  const Options& options_;
+  DWORD thread_ = 0;
+  ULONGLONG deadline_ = 0;
+  ULONGLONG quitDeadline_ = 0;
+  bool exitWhenIdle_ = false;
+  HANDLE parent_ = nullptr;
+  std::vector<std::unique_ptr<AppFactory>> factories_;
+  std::vector<DWORD> classCookies_;
+  std::vector<RunningEntry> running_;
+  std::vector<Application*> quitting_;
+};
+
+std::wstring ExePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  while (true) {
+    const DWORD size = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (size < path.size()) {
+      path.resize(size);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+int Main() {
+  const Options options = Parse();
+  if (!options.error.empty()) return Fail(nullptr, kUsage, options.error);
+
+  if (options.unreg) {
+    std::wstring error;
+    return Unregister(&error) ? kDone : Fail(nullptr, kComFailure, error);
+  }
+
+  const StateDir dir(options.state);
+  std::wstring error;
+  std::unique_ptr<Office> office = LoadScenario(dir, &error);
+  if (!office) return Fail(&dir, kBadScenario, error);
+
+  if (options.reg) {
+    return Register(Served(*office), ExePath(), dir.path(), &error) ? kDone : Fail(&dir, kComFailure, error);
+  }
+
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    return Fail(&dir, kComFailure, L"CoInitializeEx failed");
+  int code = kDone;
+  {
+    Session session(*office, dir);
+    Server server(session, options);
+    code = server.Run();
+    // Objects that clients still hold are disconnected and released here, while the model still exists.
+    CoUninitialize();
+  }
+  return code;
+}
+
+}  // namespace
+}  // namespace standin::server
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return standin::server::Main(); }
