@@ -8,6 +8,7 @@
 #include "app/win32/win_shell.h"
 #include "platform/win32/com_automation.h"
 #include "platform/win32/com_init.h"
+#include "platform/win32/message_filter.h"
 
 namespace {
 
@@ -56,6 +57,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   // First in, last out: every COM reference below is released before COM is left.
   const corvix::win32::ScopedComInit com;
+  // A busy Office's refusals are tried again for a while instead of failing at once; revoked before COM
+  // is left, after every reference below is released.
+  const corvix::win32::ScopedMessageFilter messageFilter;
 
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof(controls);

@@ -127,6 +127,15 @@ bool Office::QueryInterface(Node& target, std::wstring_view iid) {
   return supported;
 }
 
+Admission Office::AdmitCall(const std::wstring& target, const std::wstring& member) {
+  if (busyCalls_ <= 0 || busyRefusal_ == Admission::kHandled) return Admission::kHandled;
+  --busyCalls_;
+  const bool later = busyRefusal_ == Admission::kRetryLater;
+  journal_.push_back({target, member, {}, later ? status::kRetryLater : status::kCallRejected,
+                      later ? L"busy: retry later" : L"busy: rejected"});
+  return busyRefusal_;
+}
+
 std::wstring Office::JournalText() const {
   std::wstring out;
   for (size_t i = 0; i < journal_.size(); ++i) out += std::to_wstring(i + 1) + L" " + journal_[i].ToString() + L"\n";

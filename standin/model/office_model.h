@@ -40,6 +40,9 @@ inline constexpr std::int32_t kBadParamCount = static_cast<std::int32_t>(0x80020
 inline constexpr std::int32_t kNoInterface = static_cast<std::int32_t>(0x80004002);
 // What an injected fault answers: the server threw an exception.
 inline constexpr std::int32_t kInjected = static_cast<std::int32_t>(0x80010105);
+// A busy application's refusals of incoming calls: RPC_E_CALL_REJECTED, RPC_E_SERVERCALL_RETRYLATER.
+inline constexpr std::int32_t kCallRejected = static_cast<std::int32_t>(0x80010001);
+inline constexpr std::int32_t kRetryLater = static_cast<std::int32_t>(0x8001010A);
 }  // namespace status
 
 struct Reply {
@@ -99,6 +102,9 @@ struct Fault {
   int callNumber = 0;   // fail the call with this number in the journal (1-based), whatever it is
 };
 
+// How a busy Office answers an incoming call before any object sees it (IMessageFilter::HandleInComingCall).
+enum class Admission { kHandled, kRetryLater, kRejected };
+
 // The state of one application in the model.
 struct Application {
   std::wstring name;    // "word"
@@ -140,6 +146,16 @@ class Office {
   void Note(JournalEntry entry) { journal_.push_back(std::move(entry)); }
 
   void AddFault(Fault fault) { faults_.push_back(std::move(fault)); }
+
+  // Office is busy for the next `calls` incoming calls: each is refused, as retry-later or as rejected.
+  void SetBusy(int calls, Admission refusal) {
+    busyCalls_ = calls;
+    busyRefusal_ = refusal;
+  }
+  // An incoming call on `target` (an object's label) through `member` (e.g. "IDispatch::Invoke"): handled,
+  // or refused while Office is still busy. Each refusal uses up one of the busy calls and is journaled,
+  // taking the next call number (no fault applies to it).
+  Admission AdmitCall(const std::wstring& target, const std::wstring& member);
   const std::vector<JournalEntry>& Journal() const { return journal_; }
   std::wstring JournalText() const;
 
@@ -163,6 +179,8 @@ class Office {
 
   std::vector<std::unique_ptr<Application>> apps_;
   std::vector<Fault> faults_;
+  int busyCalls_ = 0;
+  Admission busyRefusal_ = Admission::kHandled;
   std::map<std::pair<std::wstring, std::wstring>, int> matchCounts_;
   std::vector<JournalEntry> journal_;
   std::map<const Node*, std::pair<NodeRef, int>> held_;

@@ -15,6 +15,9 @@
 //       meeting "Review"              (or report "Undeliverable")
 //   fail Delete on "bar 'Merrowin Software'" nth 1
 //   fail call 12
+//   busy 3 rejected                   (the first 3 incoming calls are refused, as SERVERCALL_REJECTED;
+//                                      "busy 3 retrylater": as SERVERCALL_RETRYLATER. Only the COM server
+//                                      sees incoming calls: the in-memory adapter ignores this line.)
 //
 // Nesting follows indentation. Strings are double-quoted, with \" and \\ as escapes, in UTF-8.
 #include <sstream>
@@ -188,6 +191,16 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
         return fail("fail needs a member or call N");
       }
       office->AddFault(std::move(fault));
+    } else if (keyword == "busy") {
+      const int calls = tokens.size() >= 3 ? std::atoi(tokens[1].text.c_str()) : 0;
+      if (calls < 1) return fail("busy needs a number of calls from 1, then retrylater or rejected");
+      if (tokens[2].text == "retrylater") {
+        office->SetBusy(calls, Admission::kRetryLater);
+      } else if (tokens[2].text == "rejected") {
+        office->SetBusy(calls, Admission::kRejected);
+      } else {
+        return fail("busy takes retrylater or rejected");
+      }
     } else {
       return fail("unknown keyword " + keyword);
     }

@@ -26,6 +26,12 @@
 //                      written whole (through a rename), so its appearance means the server is done
 //   error.txt          why the server failed (scenario error, registration, hard timeout)
 //
+// A scenario's "busy N retrylater|rejected" line makes the server's message filter refuse the first N
+// incoming calls on the model's objects (IMessageFilter::HandleInComingCall answers SERVERCALL_RETRYLATER or
+// SERVERCALL_REJECTED); each refusal is journaled as "N <object>.IDispatch::<method>() -> failed <code> busy: ...".
+// Wine 8 returns RPC_E_CALL_REJECTED to the client for a rejected call, but ignores SERVERCALL_RETRYLATER
+// and runs the call anyway; and it never asks the client's filter whether to retry.
+//
 // A server that COM started ends when its clients have released every object (or a few seconds after
 // every application quit, or when the client that launched it has ended); a running-mode server ends when
 // DIR\stop appears or its application quits. Every serving process ends at the hard timeout.
@@ -207,6 +213,62 @@ class AppFactory final : public IClassFactory {
  private:
   Session& session_;
   const KnownApp& app_;
+};
+
+// The server's message filter: a busy Office refuses incoming calls on its objects (Office::AdmitCall);
+// COM's own calls (activation, IRemUnknown's reference counting and conversions) always get through.
+class BusyFilter final : public IMessageFilter {
+ public:
+  explicit BusyFilter(Session& session) : session_(session) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMessageFilter)) return E_NOINTERFACE;
+    *object = static_cast<IMessageFilter*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+  DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO info) override {
+    if (info == nullptr) return SERVERCALL_ISHANDLED;
+    // Only calls on the model's objects: COM's own (activation, IRemUnknown) always get through.
+    const NodeRef node = info->pUnk != nullptr ? session_.NodeOf(info->pUnk) : nullptr;
+    if (!node) return SERVERCALL_ISHANDLED;
+    const std::wstring target = node->Label();
+    const Admission admission = session_.office().AdmitCall(target, L"IDispatch::" + MethodName(info->wMethod));
+    session_.Flush();
+    switch (admission) {
+      case Admission::kRejected:
+        return SERVERCALL_REJECTED;
+      case Admission::kRetryLater:
+        return SERVERCALL_RETRYLATER;
+      default:
+        return SERVERCALL_ISHANDLED;
+    }
+  }
+  // The server calls no one.
+  DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD, DWORD) override { return static_cast<DWORD>(-1); }
+  DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override { return PENDINGMSG_WAITDEFPROCESS; }
+
+ private:
+  static std::wstring MethodName(WORD method) {
+    switch (method) {
+      case 3:
+        return L"GetTypeInfoCount";
+      case 4:
+        return L"GetTypeInfo";
+      case 5:
+        return L"GetIDsOfNames";
+      case 6:
+        return L"Invoke";
+      default:
+        return L"method " + std::to_wstring(method);
+    }
+  }
+
+  Session& session_;
 };
 
 class Server {
@@ -397,8 +459,12 @@ int Main() {
   int code = kDone;
   {
     Session session(*office, dir);
+    BusyFilter filter(session);
+    IMessageFilter* previous = nullptr;
+    const bool filtered = SUCCEEDED(CoRegisterMessageFilter(&filter, &previous));
     Server server(session, options);
     code = server.Run();
+    if (filtered) CoRegisterMessageFilter(previous, nullptr);
     // Objects that clients still hold are disconnected and released here, while the model still exists.
     CoUninitialize();
   }

@@ -1,6 +1,8 @@
 // The stand-in model itself: scenarios, strictness, faults and reference counts.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "standin/model/command_bar_model.h"
 #include "tests/unit/test_support.h"
 
@@ -9,7 +11,8 @@ namespace {
 
 TEST(Scenario, RejectsMalformedLines) {
   for (const char* bad : {"bar \"X\"\n", "word running\n  bar X\n", "word running\n  button \"A\"\n",
-                          "word running\n  bar \"X\n", "frobnicate\n", "fail call 0\n"}) {
+                          "word running\n  bar \"X\n", "frobnicate\n", "fail call 0\n",
+                          "busy 0 rejected\n", "busy 2\n", "busy 2 later\n"}) {
     std::string error;
     EXPECT_EQ(nullptr, Office::FromScenario(bad, &error)) << bad;
     EXPECT_NE(std::string::npos, error.find("line")) << bad;
@@ -26,6 +29,25 @@ TEST(Scenario, NestsControlsByIndentationAndKeepsNonAsciiText) {
       L"    button '\u00E9t\u00E9' parameter 'x'\n"
       L"references held: 0\n",
       office->StateText());
+}
+
+TEST(Scenario, BusyRefusesTheFirstCallsThenHandlesTheRest) {
+  for (const auto& [line, refusal, status] :
+       {std::tuple{"busy 2 rejected\n", Admission::kRejected, status::kCallRejected},
+        std::tuple{"busy 2 retrylater\n", Admission::kRetryLater, status::kRetryLater}}) {
+    auto office = corvix::testing::LoadScenario(std::string("word running\n") + line);
+    EXPECT_EQ(refusal, office->AdmitCall(L"Word", L"IDispatch::GetIDsOfNames")) << line;
+    EXPECT_EQ(refusal, office->AdmitCall(L"Word", L"IDispatch::Invoke")) << line;
+    EXPECT_EQ(Admission::kHandled, office->AdmitCall(L"Word", L"IDispatch::Invoke")) << line;
+    // Each refusal is journaled with its code; the handled call is journaled by whatever answers it.
+    ASSERT_EQ(2u, office->Journal().size()) << line;
+    EXPECT_EQ(status, office->Journal()[1].status) << line;
+    EXPECT_EQ(L"Word.IDispatch::Invoke()", office->Journal()[1].ToString().substr(0, 24)) << line;
+  }
+  // Without the line, Office is never busy.
+  auto idle = corvix::testing::LoadScenario("word running\n");
+  EXPECT_EQ(Admission::kHandled, idle->AdmitCall(L"Word", L"IDispatch::Invoke"));
+  EXPECT_TRUE(idle->Journal().empty());
 }
 
 class StrictModel : public ::testing::Test {
