@@ -18,7 +18,7 @@ NodeRef Session::NodeOf(IUnknown* object) const {
 void Session::Flush() {
   const auto& journal = office_.Journal();
   for (; journalWritten_ < journal.size(); ++journalWritten_) {
-    dir_.AppendLine(L"journal.txt", std::to_wstring(journalWritten_ + 1) + L" " + journal[journalWritten_].ToString());
+    journalFile_.Append(std::to_wstring(journalWritten_ + 1) + L" " + journal[journalWritten_].ToString());
   }
   for (const auto& app : office_.Applications()) {
     if (app->quitCount == 0 || !quitHandled_.insert(app->name).second) continue;
@@ -31,7 +31,7 @@ void Session::Flush() {
 }
 
 void Session::NoteNames(const std::wstring& line) {
-  dir_.AppendLine(L"getidsofnames.txt", std::to_wstring(++namesCalls_) + L" " + line);
+  namesFile_.Append(std::to_wstring(++namesCalls_) + L" " + line);
 }
 
 void Session::Lock(bool lock) {

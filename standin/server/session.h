@@ -18,7 +18,8 @@ class NodeDispatch;
 
 class Session {
  public:
-  Session(Office& office, const StateDir& dir) : office_(office), dir_(dir) {}
+  Session(Office& office, const StateDir& dir)
+      : office_(office), dir_(dir), journalFile_(dir, L"journal.txt"), namesFile_(dir, L"getidsofnames.txt") {}
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -54,6 +55,8 @@ class Session {
 
   Office& office_;
   const StateDir& dir_;
+  LineFile journalFile_;
+  LineFile namesFile_;
   std::set<NodeDispatch*> objects_;
   int locks_ = 0;
   size_t journalWritten_ = 0;

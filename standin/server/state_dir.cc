@@ -59,13 +59,19 @@ bool StateDir::Write(std::wstring_view name, std::wstring_view text) const {
   return MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
-bool StateDir::AppendLine(std::wstring_view name, std::wstring_view line) const {
-  HANDLE file = CreateFileW(File(name).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool written = WriteAll(file, Utf8(line) + "\n");
-  CloseHandle(file);
-  return written;
+LineFile::~LineFile() {
+  if (handle_ != nullptr) CloseHandle(handle_);
+}
+
+bool LineFile::Append(std::wstring_view line) {
+  if (handle_ == nullptr) {
+    // Append access alone: every write lands at the current end of the file.
+    HANDLE file = CreateFileW(dir_.File(name_).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    handle_ = file;
+  }
+  return WriteAll(static_cast<HANDLE>(handle_), Utf8(line) + "\n");
 }
 
 }  // namespace standin::server
