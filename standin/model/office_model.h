@@ -156,6 +156,10 @@ class Office {
   // or refused while Office is still busy. Each refusal uses up one of the busy calls and is journaled,
   // taking the next call number (no fault applies to it).
   Admission AdmitCall(const std::wstring& target, const std::wstring& member);
+
+  // How long the COM server takes over each call on the model's objects (a slow Office), in milliseconds.
+  void SetCallDelay(int milliseconds) { callDelayMs_ = milliseconds; }
+  int CallDelay() const { return callDelayMs_; }
   const std::vector<JournalEntry>& Journal() const { return journal_; }
   std::wstring JournalText() const;
 
@@ -181,6 +185,7 @@ class Office {
   std::vector<Fault> faults_;
   int busyCalls_ = 0;
   Admission busyRefusal_ = Admission::kHandled;
+  int callDelayMs_ = 0;
   std::map<std::pair<std::wstring, std::wstring>, int> matchCounts_;
   std::vector<JournalEntry> journal_;
   std::map<const Node*, std::pair<NodeRef, int>> held_;

@@ -18,6 +18,8 @@
 //   busy 3 rejected                   (the first 3 incoming calls are refused, as SERVERCALL_REJECTED;
 //                                      "busy 3 retrylater": as SERVERCALL_RETRYLATER. Only the COM server
 //                                      sees incoming calls: the in-memory adapter ignores this line.)
+//   slow 30                           (the COM server takes 30 ms over each call: time for a test to act
+//                                      while the client runs)
 //
 // Nesting follows indentation. Strings are double-quoted, with \" and \\ as escapes, in UTF-8.
 #include <sstream>
@@ -191,6 +193,10 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
         return fail("fail needs a member or call N");
       }
       office->AddFault(std::move(fault));
+    } else if (keyword == "slow") {
+      const int delay = tokens.size() >= 2 ? std::atoi(tokens[1].text.c_str()) : 0;
+      if (delay < 1 || delay > 10000) return fail("slow needs milliseconds from 1 to 10000");
+      office->SetCallDelay(delay);
     } else if (keyword == "busy") {
       const int calls = tokens.size() >= 3 ? std::atoi(tokens[1].text.c_str()) : 0;
       if (calls < 1) return fail("busy needs a number of calls from 1, then retrylater or rejected");

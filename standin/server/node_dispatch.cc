@@ -259,6 +259,7 @@ HRESULT NodeDispatch::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAM
                   exception);
   }
 
+  if (const int delay = session_.office().CallDelay(); delay > 0) Sleep(static_cast<DWORD>(delay));
   const Reply reply = session_.office().Invoke(*node_, member, flags & (kMethod | kGet), args);
   session_.Flush();
   if (!reply.ok()) return Failure(reply.status, reply.description, exception);

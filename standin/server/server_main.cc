@@ -33,8 +33,9 @@
 // and runs the call anyway; and it never asks the client's filter whether to retry.
 //
 // A server that COM started ends when its clients have released every object (or a few seconds after
-// every application quit, or when the client that launched it has ended); a running-mode server ends when
-// DIR\stop appears or its application quits. Every serving process ends at the hard timeout.
+// every application quit, or when the client that launched it has ended), but not while that client runs
+// and another application it serves has yet to be started; a running-mode server ends when DIR\stop
+// appears or its application quits. Every serving process ends at the hard timeout.
 #include <windows.h>
 
 #include <objbase.h>
@@ -284,7 +285,7 @@ class Server {
     // client that launched the server is gone, so is everything it held.
     if (options_.embedding) parent_ = OpenParent();
     session_.onIdle = [this] {
-      if (exitWhenIdle_) PostQuitMessage(kDone);
+      if (exitWhenIdle_ && !AwaitingNextApplication()) PostQuitMessage(kDone);
     };
     // Quit is called inside a client's call: the running object table is left to the message loop.
     session_.onQuit = [this](Application& app) {
@@ -364,6 +365,18 @@ class Server {
     RevokeActiveObject(cookie, nullptr);
   }
 
+  // Whether a server that COM started for a client that still runs should wait for that client to start
+  // another application it serves (Word first, then Outlook): one process then serves the whole run (one
+  // journal, one numbering of calls, one final state), and the client never asks a server that is on its
+  // way out for its next application. It ends with the client at the latest.
+  bool AwaitingNextApplication() const {
+    if (!options_.embedding || parent_ == nullptr) return false;
+    for (const auto& app : session_.office().Applications()) {
+      if (FindKnownApp(app->progId) != nullptr && app->object && !app->running && !app->started) return true;
+    }
+    return false;
+  }
+
   // An application quit: it leaves the running object table; when every application that a client could
   // reach has quit, the server ends once the clients let go, or after a grace period.
   void HandleQuits() {
@@ -373,6 +386,7 @@ class Server {
       }
     }
     quitting_.clear();
+    if (AwaitingNextApplication()) return;
     for (const auto& app : session_.office().Applications()) {
       if ((app->running || app->started) && app->quitCount == 0) return;
     }
