@@ -1,12 +1,17 @@
 // Runs Corvix.exe the way an installer would and watches what it shows, for the end-to-end tests.
 //
 //   e2e_driver.exe <Corvix.exe path> <file holding the exact argument text, UTF-8> <report file>
-//                  [--leave-message] [--timeout-ms N]
+//                  [--leave-message] [--timeout-ms N] [--watch-file PATH]
 //
 // The argument text is appended verbatim after the quoted program path, so the test controls the exact
 // command line (trailing spaces, tabs, quotes). Until Corvix exits, every window of its process is
 // polled: whether the host window "Uninstalling Toolbars" ever became visible, and each message box
 // (its title, prompt, buttons, whether it was in the foreground), which is then dismissed with OK.
+// Besides polling every 10 ms, a WinEvent hook (EVENT_OBJECT_SHOW, out of context, for Corvix's process
+// only, installed before the process runs) reports every window that was shown, however briefly:
+// winevent_hook=1 when it was installed, winevent_shows=N events seen, shown=<class>:<title> for each
+// top-level window shown. --watch-file records the size of PATH (the stand-in's journal) at the moment the
+// first message box was seen, as message1_watch_bytes.
 // The report is "key=value" lines, UTF-8.
 #include <windows.h>
 
@@ -66,7 +71,28 @@ struct Watch {
   std::wostringstream boxes;
   int boxCount = 0;
   bool leaveMessage = false;
+  std::wstring watchFile;
+  int winEventShows = 0;
+  std::set<std::wstring> shownByEvent;  // "class:title" of top-level windows shown
 };
+
+Watch* g_watch = nullptr;  // for the WinEvent callback, which has no context argument
+
+long long FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+void CALLBACK OnShow(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD, DWORD) {
+  if (g_watch == nullptr || event != EVENT_OBJECT_SHOW || object != OBJID_WINDOW || child != CHILDID_SELF) return;
+  if (window == nullptr || GetAncestor(window, GA_ROOT) != window) return;  // top-level windows only
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != g_watch->pid) return;
+  ++g_watch->winEventShows;
+  g_watch->shownByEvent.insert(ClassName(window) + L":" + WindowText(window));
+}
 
 BOOL CALLBACK Visit(HWND window, LPARAM param) {
   auto& watch = *reinterpret_cast<Watch*>(param);
@@ -107,6 +133,9 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
                 << L"message" << watch.boxCount << L"_topmost=" << ((exStyle & WS_EX_TOPMOST) ? 1 : 0) << L"\n"
                 << L"message" << watch.boxCount << L"_foreground=" << (GetForegroundWindow() == window ? 1 : 0)
                 << L"\n";
+    if (!watch.watchFile.empty()) {
+      watch.boxes << L"message" << watch.boxCount << L"_watch_bytes=" << FileSize(watch.watchFile) << L"\n";
+    }
     watch.boxesHandled.push_back(window);
     if (!watch.leaveMessage) PostMessageW(window, WM_COMMAND, IDOK, 0);
     return TRUE;
@@ -127,6 +156,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 4; i < argc; ++i) {
     if (std::wstring(argv[i]) == L"--leave-message") watch.leaveMessage = true;
     if (std::wstring(argv[i]) == L"--timeout-ms" && i + 1 < argc) timeoutMs = std::wcstoul(argv[++i], nullptr, 10);
+    if (std::wstring(argv[i]) == L"--watch-file" && i + 1 < argc) watch.watchFile = argv[++i];
   }
   std::ifstream argsFile(argv[2], std::ios::binary);
   const std::string argsUtf8((std::istreambuf_iterator<char>(argsFile)), std::istreambuf_iterator<char>());
@@ -140,15 +170,25 @@ int wmain(int argc, wchar_t** argv) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   std::wostringstream report;
-  if (!CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  // Suspended until the hook is in place, so that no window of the process can be shown unseen.
+  if (!CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                      &startup, &process)) {
     report << L"started=0\nerror=" << GetLastError() << L"\n";
   } else {
     watch.pid = process.dwProcessId;
+    g_watch = &watch;
+    const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, nullptr, OnShow,
+                                               process.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
+    ResumeThread(process.hThread);
     const ULONGLONG start = GetTickCount64();
     bool timedOut = false;
     for (;;) {
       EnumWindows(Visit, reinterpret_cast<LPARAM>(&watch));
-      if (WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0) break;
+      // Out-of-context WinEvents arrive as messages to this thread.
+      const DWORD woke = MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 10, QS_ALLINPUT);
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      if (woke == WAIT_OBJECT_0) break;
       if (GetTickCount64() - start > timeoutMs) {
         timedOut = true;
         TerminateProcess(process.hProcess, 99);
@@ -156,6 +196,11 @@ int wmain(int argc, wchar_t** argv) {
         break;
       }
     }
+    // Events still queued for the ended process.
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    if (hook != nullptr) UnhookWinEvent(hook);
+    g_watch = nullptr;
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     report << L"started=1\n"
@@ -166,7 +211,10 @@ int wmain(int argc, wchar_t** argv) {
            << L"frmMain_visible=" << (watch.frmMainVisible ? 1 : 0) << L"\n"
            << L"frmMain_while_message=" << (watch.frmMainWhileMessage ? 1 : 0) << L"\n"
            << L"messages=" << watch.boxCount << L"\n"
-           << watch.boxes.str();
+           << watch.boxes.str()
+           << L"winevent_hook=" << (hook != nullptr ? 1 : 0) << L"\n"
+           << L"winevent_shows=" << watch.winEventShows << L"\n";
+    for (const auto& shown : watch.shownByEvent) report << L"shown=" << OneLine(shown) << L"\n";
     for (const auto& other : watch.visibleOthers) report << L"visible_other=" << OneLine(other) << L"\n";
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

@@ -8,6 +8,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 from pathlib import Path
@@ -33,14 +34,19 @@ def wine(program, *args, timeout=WAIT, check=True):
 class Run:
     """What one run of Corvix.exe left behind."""
 
-    def __init__(self, folder, report):
+    def __init__(self, folder, report, report_lines=()):
         self.folder = folder
         self.report = report
+        self.report_lines = list(report_lines)
         self.journal = _read(folder / "journal.txt").splitlines()
         self.state = _read(folder / "state.txt")
 
     def __getitem__(self, key):
         return self.report.get(key)
+
+    def values(self, key):
+        """Every value of a key the driver may report more than once (shown=, visible_other=)."""
+        return [line.split("=", 1)[1] for line in self.report_lines if line.split("=", 1)[0] == key]
 
     def calls(self, member=None):
         """Journal entries as 'target.member(args)', without numbers and results."""
@@ -105,15 +111,22 @@ class Case(unittest.TestCase):
             self.server.kill()
         self.server = None
 
-    def corvix(self, scenario, arguments="/s", register=True, leave_message=False):
-        """Runs Corvix.exe with the exact argument text against the stand-in seeded with `scenario`."""
+    def corvix(self, scenario, arguments="/s", register=True, leave_message=False, exe=None, while_running=None,
+               expect_state=True):
+        """Runs Corvix.exe with the exact argument text against the stand-in seeded with `scenario`.
+        `exe`: another copy of Corvix.exe to run. `while_running(folder)`: called on a thread as soon as
+        Corvix is started, to act on the stand-in while it runs. `expect_state`: False when the stand-in will
+        not live to write its final state."""
         self.runs = getattr(self, "runs", 0) + 1
         self.folder = self.root / f"run{self.runs}"
         self.folder.mkdir()
         (self.folder / "scenario.txt").write_text(scenario, encoding="utf-8")
         wine(STANDIN, "/unregister", check=False)
         if register:
-            wine(STANDIN, "/register", "--state", windows_path(self.folder))
+            # Once in a long series of runs Wine fails to start the program at all (exit code 1, no error.txt):
+            # a second try.
+            if wine(STANDIN, "/register", "--state", windows_path(self.folder), check=False).returncode != 0:
+                wine(STANDIN, "/register", "--state", windows_path(self.folder))
         if register and any(line.split()[1:2] == ["running"] for line in scenario.splitlines() if line.strip()):
             self.server = subprocess.Popen(["wine", STANDIN, "--state", windows_path(self.folder), "--running"],
                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -123,13 +136,21 @@ class Case(unittest.TestCase):
                 self.assertIsNone(self.server.poll(), _read(self.folder / "error.txt"))
                 time.sleep(0.05)
         (self.folder / "arguments.txt").write_bytes(arguments.encode("utf-8"))
+        during = None
+        if while_running is not None:
+            during = threading.Thread(target=while_running, args=(self.folder,), daemon=True)
+            during.start()
         options = ["--leave-message"] if leave_message else []
-        wine(DRIVER, windows_path(CORVIX), windows_path(self.folder / "arguments.txt"), windows_path(self.folder / "report.txt"),
-             *options, timeout=WAIT * 2)
+        options += ["--watch-file", windows_path(self.folder / "journal.txt")]
+        wine(DRIVER, windows_path(exe or CORVIX), windows_path(self.folder / "arguments.txt"),
+             windows_path(self.folder / "report.txt"), *options, timeout=WAIT * 2)
+        if during is not None:
+            during.join(WAIT)
         self.stop_server()
-        self.wait_for_state(register)
-        report = dict(line.split("=", 1) for line in _read(self.folder / "report.txt").splitlines() if "=" in line)
-        run = Run(self.folder, report)
+        self.wait_for_state(register and expect_state)
+        lines = [line for line in _read(self.folder / "report.txt").splitlines() if "=" in line]
+        report = dict(line.split("=", 1) for line in lines)
+        run = Run(self.folder, report, lines)
         self.assertEqual("1", run["started"], "Corvix.exe did not start")
         self.assertEqual("0", run["timed_out"], "Corvix.exe did not finish")
         return run
