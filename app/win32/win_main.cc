@@ -49,10 +49,29 @@ INT_PTR CALLBACK FormProcedure(HWND window, UINT message, WPARAM, LPARAM lParam)
   }
 }
 
+// COMCTL32 is not imported: it is loaded here, once the search is restricted, from the system (as its
+// version 6, which the manifest asks for). Imported, it would be loaded before wWinMain, with whatever it
+// loads in turn (the theme library), by the default search, which looks in Corvix's own folder first.
+// Without it the form has no progress bar and cannot be created; the run goes on without the form.
+void InitProgressBarClass() {
+  const HMODULE library = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (library == nullptr) return;
+  using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  const auto init =
+      reinterpret_cast<InitFunction>(reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")));
+  if (init == nullptr) return;
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_PROGRESS_CLASS;
+  init(&controls);
+  // Stays loaded: the form's progress bar needs its window class for the whole run.
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  // DLLs loaded on demand come from the system directory only.
+  // DLLs loaded on demand come from the system directory only, never from the folder Corvix runs from
+  // (an uninstaller's, which others may write to). The DLLs imported are all in the system's known set.
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 
   // First in, last out: every COM reference below is released before COM is left.
@@ -61,10 +80,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // is left, after every reference below is released.
   const corvix::win32::ScopedMessageFilter messageFilter;
 
-  INITCOMMONCONTROLSEX controls{};
-  controls.dwSize = sizeof(controls);
-  controls.dwICC = ICC_PROGRESS_CLASS;
-  InitCommonControlsEx(&controls);
+  InitProgressBarClass();
 
   corvix::win32::ComAutomation automation;
   corvix::win32::WinShell shell;
