@@ -15,15 +15,15 @@ cmake --preset mingw-x86
 cmake --build --preset mingw-x86 -j"$(nproc)"
 ctest --preset mingw-x86
 
-if [ -f standin/server/CMakeLists.txt ]; then
-  cmake --preset mingw-x64
-  cmake --build --preset mingw-x64 -j"$(nproc)"
+cmake --preset mingw-x64
+cmake --build --preset mingw-x64 -j"$(nproc)"
 
-  rm -f build/mingw-x64/Corvix-*-windows.zip
-  cmake --build --preset mingw-x64 --target package
-  CORVIX_PACKAGE="$(ls build/mingw-x64/Corvix-*-windows.zip)" PYTHONDONTWRITEBYTECODE=1 \
-    python3 -m unittest -v tests/package/test_package.py
+rm -f build/mingw-x64/Corvix-*-windows.zip
+cmake --build --preset mingw-x64 --target package
+CORVIX_PACKAGE="$(ls build/mingw-x64/Corvix-*-windows.zip)" PYTHONDONTWRITEBYTECODE=1 \
+  python3 -m unittest -v tests/package/test_package.py
 
-  source scripts/wine-env.sh
-  ctest --preset mingw-x64
-fi
+source scripts/wine-env.sh
+ctest --preset mingw-x64
+# The fault sweep's figures, from the passing tests' log.
+grep -ho "faults survived: [0-9]*/[0-9]*" build/mingw-x64/Testing/Temporary/LastTest.log || true
