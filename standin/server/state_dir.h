@@ -4,10 +4,11 @@
 #include <string>
 #include <string_view>
 
+#include "platform/win32/utf8.h"
+
 namespace standin::server {
 
-// UTF-16 to UTF-8.
-std::string Utf8(std::wstring_view text);
+using corvix::win32::Utf8;
 
 class StateDir {
  public:

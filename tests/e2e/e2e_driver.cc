@@ -22,24 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/utf8.h"
+
 namespace {
 
-std::wstring FromUtf8(const std::string& text) {
-  if (text.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
+using corvix::win32::FromUtf8;
 
 std::wstring WindowText(HWND window) {
   wchar_t buffer[1024] = {};
@@ -211,8 +198,7 @@ int wmain(int argc, wchar_t** argv) {
            << L"frmMain_visible=" << (watch.frmMainVisible ? 1 : 0) << L"\n"
            << L"frmMain_while_message=" << (watch.frmMainWhileMessage ? 1 : 0) << L"\n"
            << L"messages=" << watch.boxCount << L"\n"
-           << watch.boxes.str()
-           << L"winevent_hook=" << (hook != nullptr ? 1 : 0) << L"\n"
+           << watch.boxes.str() << L"winevent_hook=" << (hook != nullptr ? 1 : 0) << L"\n"
            << L"winevent_shows=" << watch.winEventShows << L"\n";
     for (const auto& shown : watch.shownByEvent) report << L"shown=" << OneLine(shown) << L"\n";
     for (const auto& other : watch.visibleOthers) report << L"visible_other=" << OneLine(other) << L"\n";
@@ -220,6 +206,6 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(process.hProcess);
   }
   std::ofstream out(argv[3], std::ios::binary);
-  out << ToUtf8(report.str());
+  out << corvix::win32::Utf8(report.str());
   return 0;
 }

@@ -10,16 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "platform/win32/utf8.h"
 
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
+namespace {
 
 #pragma pack(push, 2)
 struct GroupIconEntry {
@@ -75,15 +68,15 @@ int wmain(int argc, wchar_t** argv) {
       WORD language;
       WORD codePage;
     }* translations = nullptr;
-    if (VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
-                       &length) &&
+    if (VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations), &length) &&
         length >= sizeof(Translation)) {
       wchar_t block[16];
       std::swprintf(block, 16, L"%04X%04X", translations[0].language, translations[0].codePage);
-      report << "translation=" << ToUtf8(block) << "\n";
+      report << "translation=" << corvix::win32::Utf8(block) << "\n";
       for (const wchar_t* name : {L"FileDescription", L"FileVersion", L"ProductVersion", L"InternalName",
                                   L"OriginalFilename", L"CompanyName", L"ProductName"}) {
-        report << "version_" << ToUtf8(name) << "=" << ToUtf8(VersionString(info, block, name)) << "\n";
+        report << "version_" << corvix::win32::Utf8(name) << "="
+               << corvix::win32::Utf8(VersionString(info, block, name)) << "\n";
       }
     }
   }
@@ -104,11 +97,10 @@ int wmain(int argc, wchar_t** argv) {
       const auto* entries = reinterpret_cast<const GroupIconEntry*>(data + sizeof(GroupIconHeader));
       for (WORD i = 0; i < header->count; ++i) {
         report << "icon=" << (entries[i].width ? entries[i].width : 256) << "x"
-               << (entries[i].height ? entries[i].height : 256) << " colors " << int(entries[i].colorCount)
-               << " bits " << entries[i].bitCount << "\n";
+               << (entries[i].height ? entries[i].height : 256) << " colors " << int(entries[i].colorCount) << " bits "
+               << entries[i].bitCount << "\n";
       }
-      report << "icon_group_id=" << (IS_INTRESOURCE(firstGroup) ? reinterpret_cast<ULONG_PTR>(firstGroup) : 0)
-             << "\n";
+      report << "icon_group_id=" << (IS_INTRESOURCE(firstGroup) ? reinterpret_cast<ULONG_PTR>(firstGroup) : 0) << "\n";
     }
     if (auto [data, size] = Resource(module, MAKEINTRESOURCEW(1), RT_MANIFEST); data) {
       std::string manifest(reinterpret_cast<const char*>(data), size);
