@@ -20,7 +20,7 @@ namespace corvix {
 enum class CallRefusal { kRetryLater, kRejected };
 
 namespace retry {
-inline constexpr std::uint32_t kFirstDelayMs = 100;    // COM treats a delay under 100 ms as "at once"
+inline constexpr std::uint32_t kFirstDelayMs = 100;  // COM treats a delay under 100 ms as "at once"
 inline constexpr std::uint32_t kLongestDelayMs = 1000;
 inline constexpr std::uint32_t kRetryLaterLimitMs = 30000;
 inline constexpr std::uint32_t kRejectedLimitMs = 3000;

@@ -25,9 +25,7 @@ DWORD RetryMessageFilter::RetryRejectedCall(HTASK, DWORD tickCount, DWORD reject
 
 DWORD RetryMessageFilter::MessagePending(HTASK, DWORD, DWORD) { return PENDINGMSG_WAITDEFPROCESS; }
 
-ScopedMessageFilter::ScopedMessageFilter() {
-  registered_ = SUCCEEDED(CoRegisterMessageFilter(&filter_, &previous_));
-}
+ScopedMessageFilter::ScopedMessageFilter() { registered_ = SUCCEEDED(CoRegisterMessageFilter(&filter_, &previous_)); }
 
 ScopedMessageFilter::~ScopedMessageFilter() {
   if (!registered_) return;

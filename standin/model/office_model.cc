@@ -131,7 +131,10 @@ Admission Office::AdmitCall(const std::wstring& target, const std::wstring& memb
   if (busyCalls_ <= 0 || busyRefusal_ == Admission::kHandled) return Admission::kHandled;
   --busyCalls_;
   const bool later = busyRefusal_ == Admission::kRetryLater;
-  journal_.push_back({target, member, {}, later ? status::kRetryLater : status::kCallRejected,
+  journal_.push_back({target,
+                      member,
+                      {},
+                      later ? status::kRetryLater : status::kCallRejected,
                       later ? L"busy: retry later" : L"busy: rejected"});
   return busyRefusal_;
 }

@@ -30,9 +30,7 @@ void Session::Flush() {
   }
 }
 
-void Session::NoteNames(const std::wstring& line) {
-  namesFile_.Append(std::to_wstring(++namesCalls_) + L" " + line);
-}
+void Session::NoteNames(const std::wstring& line) { namesFile_.Append(std::to_wstring(++namesCalls_) + L" " + line); }
 
 void Session::Lock(bool lock) {
   locks_ += lock ? 1 : -1;

@@ -10,9 +10,9 @@ namespace standin {
 namespace {
 
 TEST(Scenario, RejectsMalformedLines) {
-  for (const char* bad : {"bar \"X\"\n", "word running\n  bar X\n", "word running\n  button \"A\"\n",
-                          "word running\n  bar \"X\n", "frobnicate\n", "fail call 0\n",
-                          "busy 0 rejected\n", "busy 2\n", "busy 2 later\n", "slow\n", "slow 0\n"}) {
+  for (const char* bad :
+       {"bar \"X\"\n", "word running\n  bar X\n", "word running\n  button \"A\"\n", "word running\n  bar \"X\n",
+        "frobnicate\n", "fail call 0\n", "busy 0 rejected\n", "busy 2\n", "busy 2 later\n", "slow\n", "slow 0\n"}) {
     std::string error;
     EXPECT_EQ(nullptr, Office::FromScenario(bad, &error)) << bad;
     EXPECT_NE(std::string::npos, error.find("line")) << bad;
