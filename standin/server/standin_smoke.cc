@@ -67,15 +67,20 @@ struct StateDir {
   }
   std::wstring File(const wchar_t* name) const { return path + L"\\" + name; }
   bool Exists(const wchar_t* name) const { return GetFileAttributesW(File(name).c_str()) != INVALID_FILE_ATTRIBUTES; }
+  // A file the server writes is never empty once written; an empty read is retried for a while, since the
+  // file may be caught while the server is replacing it.
   std::string Read(const wchar_t* name) const {
     std::string out;
-    HANDLE file = CreateFileW(File(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return out;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
-    CloseHandle(file);
+    for (int attempt = 0; attempt < 40 && out.empty(); ++attempt) {
+      if (attempt > 0) Sleep(50);
+      HANDLE file = CreateFileW(File(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+      if (file == INVALID_HANDLE_VALUE) continue;
+      char buffer[4096];
+      DWORD got = 0;
+      while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
+      CloseHandle(file);
+    }
     return out;
   }
   void Write(const wchar_t* name, const std::string& text) const {
