@@ -1,17 +1,8 @@
 # Cross-compiling for 64-bit Windows with MinGW-w64 (Debian's mingw-w64 packages).
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(MINGW_PREFIX x86_64-w64-mingw32)
-
-set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++)
-set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 find_program(CORVIX_WIDL ${MINGW_PREFIX}-widl)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Tests run the Windows programs under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
