@@ -18,6 +18,10 @@ bool IsOneOf(std::wstring_view iid, std::initializer_list<std::wstring_view> iid
 
 }  // namespace
 
+Reply NoMember(std::wstring_view member) {
+  return Reply::Fail(status::kUnknownName, L"no member " + std::wstring(member));
+}
+
 std::optional<Reply> CheckCall(unsigned flags, unsigned wanted, const std::vector<Value>& args, size_t least,
                                size_t most) {
   if ((flags & wanted) == 0) {
@@ -95,7 +99,7 @@ Reply ControlNode::Answer(std::wstring_view member, unsigned flags, const std::v
     if (member == L"CommandBar") return Reply::Ok(NodeRef(submenu_));
     return submenu_->Answer(L"Controls", kGet, {});
   }
-  return Reply::Fail(status::kUnknownName, std::wstring(L"no member ") + std::wstring(member));
+  return NoMember(member);
 }
 
 // ---- bars
@@ -142,7 +146,7 @@ Reply BarNode::Answer(std::wstring_view member, unsigned flags, const std::vecto
     deleted_ = true;
     return Reply::Ok();
   }
-  return Reply::Fail(status::kUnknownName, std::wstring(L"no member ") + std::wstring(member));
+  return NoMember(member);
 }
 
 // ---- a bar's controls
@@ -183,7 +187,7 @@ Reply ControlsNode::Answer(std::wstring_view member, unsigned flags, const std::
     }
     return Reply::Ok(NodeRef(controls[static_cast<size_t>(position) - 1]));
   }
-  return Reply::Fail(status::kUnknownName, std::wstring(L"no member ") + std::wstring(member));
+  return NoMember(member);
 }
 
 // ---- all bars of a window
@@ -217,7 +221,7 @@ Reply CommandBarsNode::Answer(std::wstring_view member, unsigned flags, const st
     for (const auto& bar : bars_) count += bar->deleted() ? 0 : 1;
     return Reply::Ok(count);
   }
-  return Reply::Fail(status::kUnknownName, std::wstring(L"no member ") + std::wstring(member));
+  return NoMember(member);
 }
 
 namespace {

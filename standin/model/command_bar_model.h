@@ -126,6 +126,9 @@ class CommandBarsNode : public Node {
   std::shared_ptr<BarNode> activeMenuBar_;
 };
 
+// The answer to a member the object does not have.
+Reply NoMember(std::wstring_view member);
+
 // Checks that a call has between `least` and `most` arguments and was invoked the right way.
 // Returns a failure reply, or nothing when the call fits.
 std::optional<Reply> CheckCall(unsigned flags, unsigned wanted, const std::vector<Value>& args, size_t least,

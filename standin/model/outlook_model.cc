@@ -5,10 +5,6 @@ namespace standin {
 
 namespace {
 
-Reply NoMember(std::wstring_view member) {
-  return Reply::Fail(status::kUnknownName, L"no member " + std::wstring(member));
-}
-
 std::optional<std::int32_t> Number(const Value& value) {
   if (const auto* i4 = std::get_if<std::int32_t>(&value)) return *i4;
   if (const auto* i2 = std::get_if<std::int16_t>(&value)) return *i2;

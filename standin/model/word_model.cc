@@ -33,7 +33,7 @@ Reply WordApplicationNode::Answer(std::wstring_view member, unsigned flags, cons
     office_.NoteQuit(app_, saveChanges);
     return Reply::Ok();
   }
-  return Reply::Fail(status::kUnknownName, std::wstring(L"no member ") + std::wstring(member));
+  return NoMember(member);
 }
 
 }  // namespace standin
