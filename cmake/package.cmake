@@ -3,7 +3,8 @@
 #   cmake --build --preset mingw-x64 --target package     ->  build/mingw-x64/Corvix-<version>-windows.zip
 #
 # It holds x64/Corvix.exe (this build's), x86/Corvix.exe (the mingw-x86 build's), README.md and SHA256SUMS
-# (sha256sum's format: "hash  path" for each of the other three). The 32-bit build lives in
+# (sha256sum's format: "hash  path" for each of the other three). The same commit gives the same zip, byte
+# for byte, wherever it is built (cmake/reproducible_zip.cmake). The 32-bit build lives in
 # CORVIX_X86_BUILD_DIR; packaging configures it (with the mingw-x86 preset) when it is not configured yet
 # and brings it up to date, so the target works on a fresh clone, or stops saying why it could not.
 set(CORVIX_X86_BUILD_DIR "${PROJECT_SOURCE_DIR}/build/mingw-x86" CACHE PATH
@@ -25,6 +26,12 @@ install(CODE [[
     string(APPEND sums "${hash}  ${file}\n")
   endforeach()
   file(WRITE "${root}/SHA256SUMS" "${sums}")]])
+
+# CPack's zip carries the build's file times and owners; a post-build step re-writes it reproducibly.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(CPACK_CORVIX_PYTHON "${Python3_EXECUTABLE}")
+set(CPACK_CORVIX_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/reproducible_zip.cmake")
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Corvix)

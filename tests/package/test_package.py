@@ -11,10 +11,30 @@ PACKAGE = os.environ.get("CORVIX_PACKAGE", "")
 README = Path(__file__).resolve().parents[2] / "README.md"
 
 
-def machine(image):
+def coff_header(image):
+    """The PE file's COFF header: machine, sections, time stamp, symbol table offset, symbols, and where its
+    section table starts."""
     offset = struct.unpack_from("<I", image, 0x3C)[0]
     assert image[offset:offset + 4] == b"PE\0\0", "no PE signature"
-    return struct.unpack_from("<H", image, offset + 4)[0]
+    machine, sections, stamp, symbols_at, symbols, optional_size = struct.unpack_from("<HHIIIH", image, offset + 4)
+    return machine, sections, stamp, symbols_at, symbols, offset + 24 + optional_size
+
+
+def machine(image):
+    return coff_header(image)[0]
+
+
+def section_names(image):
+    """Section names; a long name ("/4") is an offset into the COFF string table, which follows the symbols."""
+    _, count, _, symbols_at, symbols, table = coff_header(image)
+    names = []
+    for i in range(count):
+        raw = image[table + 40 * i:table + 40 * i + 8].rstrip(b"\0").decode("ascii")
+        if raw.startswith("/") and symbols_at:
+            start = symbols_at + 18 * symbols + int(raw[1:])
+            raw = image[start:image.index(b"\0", start)].decode("ascii")
+        names.append(raw)
+    return names
 
 
 class Package(unittest.TestCase):
@@ -38,6 +58,22 @@ class Package(unittest.TestCase):
     def test_each_program_is_built_for_its_folder(self):
         self.assertEqual(0x8664, machine(self.files["x64/Corvix.exe"]))
         self.assertEqual(0x14C, machine(self.files["x86/Corvix.exe"]))
+
+    def test_programs_are_stripped_and_carry_no_link_time(self):
+        for name in ("x64/Corvix.exe", "x86/Corvix.exe"):
+            with self.subTest(name=name):
+                image = self.files[name]
+                _, _, stamp, symbols_at, symbols, _ = coff_header(image)
+                self.assertEqual((0, 0), (symbols_at, symbols), "a COFF symbol table")
+                self.assertEqual([], [n for n in section_names(image) if n.startswith((".debug", "/"))])
+                self.assertEqual(0, stamp, "a link time stamp makes two builds differ")
+
+    def test_entries_have_one_time_and_name_order(self):
+        with zipfile.ZipFile(PACKAGE) as archive:
+            infos = archive.infolist()
+        self.assertEqual(sorted(info.filename for info in infos), [info.filename for info in infos])
+        self.assertEqual(1, len({info.date_time for info in infos}))
+        self.assertEqual([b""] * len(infos), [info.extra for info in infos])
 
     def test_readme_is_the_projects(self):
         self.assertEqual(README.read_bytes(), self.files["README.md"])
