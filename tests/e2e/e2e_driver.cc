@@ -1,7 +1,7 @@
 // Runs Corvix.exe the way an installer would and watches what it shows, for the end-to-end tests.
 //
 //   e2e_driver.exe <Corvix.exe path> <file holding the exact argument text, UTF-8> <report file>
-//                  [--leave-message] [--timeout-ms N] [--watch-file PATH]
+//                  [--leave-message] [--timeout-ms N] [--watch-file PATH] [--tree] [--watch-gone PATH]
 //
 // The argument text is appended verbatim after the quoted program path, so the test controls the exact
 // command line (trailing spaces, tabs, quotes). Until Corvix exits, every window of its process is
@@ -12,11 +12,19 @@
 // winevent_hook=1 when it was installed, winevent_shows=N events seen, shown=<class>:<title> for each
 // top-level window shown. --watch-file records the size of PATH (the stand-in's journal) at the moment the
 // first message box was seen, as message1_watch_bytes.
+// --tree watches, besides the program, every process it starts and every one those start (an installer and
+// the Corvix.exe it runs, an NSIS uninstaller and the copy of itself it relaunches), and waits until all of
+// them have ended; each is reported as process=<exe name>:<exit code>:<ms when first seen>:<ms when seen
+// ended>, from the program's start. --watch-gone PATH reports gone_ms=<ms> when PATH was first seen missing
+// (-1: never).
 // The report is "key=value" lines, UTF-8.
 #include <windows.h>
+// after windows.h, which it needs
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -48,8 +56,27 @@ std::wstring OneLine(std::wstring text) {
   return text;
 }
 
+// A process of the watched tree.
+struct Watched {
+  HANDLE handle = nullptr;
+  std::wstring name;
+  ULONGLONG created = 0;  // FILETIME, for telling a real child from one whose parent's id was reused
+  ULONGLONG seenMs = 0;
+  ULONGLONG endedMs = 0;
+  bool ended = false;
+};
+
+ULONGLONG CreationTime(HANDLE process) {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
 struct Watch {
   DWORD pid = 0;
+  bool tree = false;
+  std::map<DWORD, Watched> processes;  // with --tree: every process of the tree but the program itself
+  std::set<std::wstring> notChildren;  // "name:pid" of processes whose parent id was reused
   bool frmMainSeen = false;
   bool frmMainVisible = false;
   bool frmMainWhileMessage = false;
@@ -65,6 +92,56 @@ struct Watch {
 
 Watch* g_watch = nullptr;  // for the WinEvent callback, which has no context argument
 
+bool Watches(const Watch& watch, DWORD pid) { return pid == watch.pid || watch.processes.count(pid) != 0; }
+
+// Adds the processes started by one of the tree's since the last look. A process counts as a child only if
+// it was created after its parent: Wine reuses process ids, so a parent id alone may name an older process.
+void FindChildren(Watch& watch, ULONGLONG nowMs, ULONGLONG programCreated) {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (bool more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (Watches(watch, entry.th32ProcessID) || !Watches(watch, entry.th32ParentProcessID)) continue;
+    const HANDLE handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+    if (handle == nullptr) continue;
+    // An unknown time (0) is taken as a child's.
+    const ULONGLONG created = CreationTime(handle);
+    const auto parent = watch.processes.find(entry.th32ParentProcessID);
+    const ULONGLONG parentCreated = parent == watch.processes.end() ? programCreated : parent->second.created;
+    if (created != 0 && created < parentCreated) {
+      watch.notChildren.insert(std::wstring(entry.szExeFile) + L":" + std::to_wstring(entry.th32ProcessID));
+      CloseHandle(handle);
+      continue;
+    }
+    watch.processes[entry.th32ProcessID] = Watched{handle, entry.szExeFile, created, nowMs, 0, false};
+  }
+  CloseHandle(snapshot);
+  // A process caught while Wine is still starting it has no name in the snapshot yet.
+  for (auto& [pid, child] : watch.processes) {
+    if (!child.name.empty()) continue;
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (QueryFullProcessImageNameW(child.handle, 0, path, &size)) {
+      const std::wstring full(path, size);
+      child.name = full.substr(full.find_last_of(L"\\/") + 1);
+    }
+  }
+}
+
+// Marks the children that have ended; true when all of them have.
+bool ChildrenEnded(Watch& watch, ULONGLONG nowMs) {
+  bool all = true;
+  for (auto& [pid, child] : watch.processes) {
+    if (!child.ended && WaitForSingleObject(child.handle, 0) == WAIT_OBJECT_0) {
+      child.ended = true;
+      child.endedMs = nowMs;
+    }
+    all &= child.ended;
+  }
+  return all;
+}
+
 long long FileSize(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
@@ -76,7 +153,7 @@ void CALLBACK OnShow(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG 
   if (window == nullptr || GetAncestor(window, GA_ROOT) != window) return;  // top-level windows only
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
-  if (pid != g_watch->pid) return;
+  if (!Watches(*g_watch, pid)) return;
   ++g_watch->winEventShows;
   g_watch->shownByEvent.insert(ClassName(window) + L":" + WindowText(window));
 }
@@ -85,7 +162,7 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
   auto& watch = *reinterpret_cast<Watch*>(param);
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
-  if (pid != watch.pid) return TRUE;
+  if (!Watches(watch, pid)) return TRUE;
   const std::wstring title = WindowText(window);
   const bool visible = IsWindowVisible(window) != FALSE;
   if (title == L"Uninstalling Toolbars") {
@@ -110,7 +187,7 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
     HWND host = FindWindowW(L"#32770", L"Uninstalling Toolbars");
     DWORD hostPid = 0;
     if (host) GetWindowThreadProcessId(host, &hostPid);
-    watch.frmMainWhileMessage |= host != nullptr && hostPid == watch.pid;
+    watch.frmMainWhileMessage |= host != nullptr && Watches(watch, hostPid);
     const LONG_PTR exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
     ++watch.boxCount;
     watch.boxes << L"message" << watch.boxCount << L"_title=" << OneLine(title) << L"\n"
@@ -140,10 +217,14 @@ int wmain(int argc, wchar_t** argv) {
   }
   Watch watch;
   DWORD timeoutMs = 60000;
+  std::wstring watchGone;
+  long long goneMs = -1;
   for (int i = 4; i < argc; ++i) {
     if (std::wstring(argv[i]) == L"--leave-message") watch.leaveMessage = true;
     if (std::wstring(argv[i]) == L"--timeout-ms" && i + 1 < argc) timeoutMs = std::wcstoul(argv[++i], nullptr, 10);
     if (std::wstring(argv[i]) == L"--watch-file" && i + 1 < argc) watch.watchFile = argv[++i];
+    if (std::wstring(argv[i]) == L"--tree") watch.tree = true;
+    if (std::wstring(argv[i]) == L"--watch-gone" && i + 1 < argc) watchGone = argv[++i];
   }
   std::ifstream argsFile(argv[2], std::ios::binary);
   const std::string argsUtf8((std::istreambuf_iterator<char>(argsFile)), std::istreambuf_iterator<char>());
@@ -164,20 +245,38 @@ int wmain(int argc, wchar_t** argv) {
   } else {
     watch.pid = process.dwProcessId;
     g_watch = &watch;
+    // With --tree the hook takes every process's events, and OnShow keeps the tree's.
     const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, nullptr, OnShow,
-                                               process.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
+                                               watch.tree ? 0 : process.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
+    const ULONGLONG programCreated = CreationTime(process.hProcess);
     ResumeThread(process.hThread);
     const ULONGLONG start = GetTickCount64();
     bool timedOut = false;
+    bool programEnded = false;
     for (;;) {
+      const ULONGLONG nowMs = GetTickCount64() - start;
+      if (watch.tree) FindChildren(watch, nowMs, programCreated);
+      if (goneMs < 0 && !watchGone.empty() && GetFileAttributesW(watchGone.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        goneMs = static_cast<long long>(nowMs);
+      }
       EnumWindows(Visit, reinterpret_cast<LPARAM>(&watch));
+      // Once the program has ended, one more look for children it started just before, then their end.
+      const bool childrenEnded = ChildrenEnded(watch, nowMs);
+      if (programEnded && childrenEnded) break;
       // Out-of-context WinEvents arrive as messages to this thread.
-      const DWORD woke = MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 10, QS_ALLINPUT);
+      const DWORD woke = programEnded ? (Sleep(10), WAIT_TIMEOUT)
+                                      : MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 10, QS_ALLINPUT);
       MSG message;
       while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-      if (woke == WAIT_OBJECT_0) break;
+      if (woke == WAIT_OBJECT_0) {
+        programEnded = true;
+        if (!watch.tree) break;
+      }
       if (GetTickCount64() - start > timeoutMs) {
         timedOut = true;
+        for (auto& [pid, child] : watch.processes) {
+          if (!child.ended) TerminateProcess(child.handle, 99);
+        }
         TerminateProcess(process.hProcess, 99);
         WaitForSingleObject(process.hProcess, 5000);
         break;
@@ -202,6 +301,15 @@ int wmain(int argc, wchar_t** argv) {
            << L"winevent_shows=" << watch.winEventShows << L"\n";
     for (const auto& shown : watch.shownByEvent) report << L"shown=" << OneLine(shown) << L"\n";
     for (const auto& other : watch.visibleOthers) report << L"visible_other=" << OneLine(other) << L"\n";
+    for (auto& [pid, child] : watch.processes) {
+      DWORD childExit = 0;
+      GetExitCodeProcess(child.handle, &childExit);
+      report << L"process=" << child.name << L":" << childExit << L":" << child.seenMs << L":" << child.endedMs
+             << L"\n";
+      CloseHandle(child.handle);
+    }
+    for (const auto& other : watch.notChildren) report << L"not_child=" << other << L"\n";
+    if (!watchGone.empty()) report << L"gone_ms=" << goneMs << L"\n";
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
