@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds every preset and runs every test: the native unit tests, also under the sanitizers; the 32-bit Corvix.exe, checked by reading
-# it (Wine here is 64-bit only); the release zip, rebuilt twice elsewhere for reproducibility and signed with
-# a throwaway certificate; then the end-to-end tests (the example installers' among them) that drive the 64-bit
-# Corvix.exe under Wine (inside Xvfb) against the stand-in Office.
+# Builds every preset and runs every test: the native unit tests, also under the sanitizers; the 32-bit
+# Corvix.exe, checked by reading it; the release zip, rebuilt twice elsewhere for reproducibility and signed
+# with a throwaway certificate; then the end-to-end tests (the example installers' among them) that drive the
+# 64-bit Corvix.exe under Wine (inside Xvfb) against the stand-in Office.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
