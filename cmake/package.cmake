@@ -7,8 +7,6 @@
 # for byte, wherever it is built (cmake/reproducible_zip.cmake). The 32-bit build lives in
 # CORVIX_X86_BUILD_DIR; packaging configures it (with the mingw-x86 preset) when it is not configured yet
 # and brings it up to date, so the target works on a fresh clone, or stops saying why it could not.
-set(CORVIX_X86_BUILD_DIR "${PROJECT_SOURCE_DIR}/build/mingw-x86" CACHE PATH
-    "The 32-bit (mingw-x86) build that the package takes its Corvix.exe from")
 
 install(FILES $<TARGET_FILE:Corvix> DESTINATION x64)
 install(CODE "

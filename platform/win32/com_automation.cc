@@ -16,7 +16,7 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 // The type an object result carries until the caller names its own (CallResult::TakeObject).
-constexpr Interface kIDispatch{L"IDispatch", L"{00020400-0000-0000-C000-000000000046}"};
+constexpr Interface kIDispatch{L"IDispatch"};
 
 // Names and argument conversions follow the user's locale, as a late-bound client's do.
 constexpr LCID kLocale = LOCALE_USER_DEFAULT;
@@ -179,19 +179,6 @@ CallResult ComDispatch::CallByName(const Interface& type, std::wstring_view memb
   const HRESULT resolved = names_->Resolve(object_.Get(), type, member, &id);
   if (FAILED(resolved)) return CallResult::Failed(resolved);
   return Invoke(object_.Get(), id, flags, args, names_);
-}
-
-std::unique_ptr<Dispatch> ComDispatch::Query(const Interface& type) {
-  if (type.iid.empty()) return nullptr;
-  const std::wstring text(type.iid);
-  IID iid{};
-  if (FAILED(IIDFromString(text.c_str(), &iid))) return nullptr;
-  // The automation interfaces are dual: the pointer QueryInterface gives for one is an IDispatch. It goes
-  // straight into the owner (ComPtr::Attach is not used: MinGW's AddRefs, unlike the Windows SDK's).
-  ComPtr<IDispatch> converted;
-  if (FAILED(object_->QueryInterface(iid, reinterpret_cast<void**>(converted.GetAddressOf())))) return nullptr;
-  if (!converted) return nullptr;
-  return std::make_unique<ComDispatch>(std::move(converted), names_);
 }
 
 Object WrapDispatch(ComPtr<IDispatch> object, std::shared_ptr<NameCache> names, const Interface& type) {
