@@ -16,6 +16,11 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
       break
     fi
   done
+  # Without a display Wine makes no window at all: every message box fails at once, unseen.
+  if ! xdpyinfo >/dev/null 2>&1; then
+    echo "wine-env.sh: no X display (all of :90 to :120 are taken, or Xvfb did not start)" >&2
+    return 1
+  fi
 fi
 
 # A prefix made before wine32 was installed cannot run 32-bit programs ("could not load kernel32.dll"):
