@@ -112,11 +112,12 @@ class Case(unittest.TestCase):
         self.server = None
 
     def corvix(self, scenario, arguments="/s", register=True, leave_message=False, exe=None, while_running=None,
-               expect_state=True):
+               expect_state=True, limit=WAIT):
         """Runs Corvix.exe with the exact argument text against the stand-in seeded with `scenario`.
         `exe`: another copy of Corvix.exe to run. `while_running(folder)`: called on a thread as soon as
         Corvix is started, to act on the stand-in while it runs. `expect_state`: False when the stand-in will
-        not live to write its final state."""
+        not live to write its final state. `limit`: seconds the driver gives Corvix before it ends it (the
+        run then fails the test)."""
         self.runs = getattr(self, "runs", 0) + 1
         self.folder = self.root / f"run{self.runs}"
         self.folder.mkdir()
@@ -141,9 +142,9 @@ class Case(unittest.TestCase):
             during = threading.Thread(target=while_running, args=(self.folder,), daemon=True)
             during.start()
         options = ["--leave-message"] if leave_message else []
-        options += ["--watch-file", windows_path(self.folder / "journal.txt")]
+        options += ["--watch-file", windows_path(self.folder / "journal.txt"), "--timeout-ms", str(limit * 1000)]
         wine(DRIVER, windows_path(exe or CORVIX), windows_path(self.folder / "arguments.txt"),
-             windows_path(self.folder / "report.txt"), *options, timeout=WAIT * 2)
+             windows_path(self.folder / "report.txt"), *options, timeout=limit + WAIT)
         if during is not None:
             during.join(WAIT)
         self.stop_server()
