@@ -156,7 +156,7 @@ def figures(folder):
     names = (folder / "getidsofnames.txt").read_text(encoding="utf-8").splitlines() \
         if (folder / "getidsofnames.txt").exists() else []
     invokes = queries = 0
-    converted = {}  # label -> the interface of its last successful conversion
+    converted = {}  # label -> the interface Corvix uses it as after a conversion or a type test
     pairs = set()
     for line in journal:
         m = ENTRY.match(line)
@@ -169,6 +169,13 @@ def figures(folder):
                 converted[target] = IIDS.get(m["args"], m["args"])
             continue
         invokes += 1
+        # A type test's answer decides the interface the object is used as from then on.
+        if member == "Type" and m["result"] in ("I4 1",):
+            converted[target] = "_CommandBarButton"
+        elif member == "Type" and m["result"] in (f"I4 {kind}" for kind in range(10, 15)):
+            converted[target] = "CommandBarPopup"
+        elif member == "Class" and m["result"] == "I4 43":
+            converted[target] = "_MailItem"
         if member != "(default)":  # the default member is called by DISPID, without a name
             pairs.add((converted.get(target, static_type(target)), member))
     operations = invokes + queries
@@ -192,6 +199,12 @@ def timed(corvix, scenario, root, runs=RUNS):
         folder, ms = run(corvix, scenario, root)
         times.append(ms)
     return times, folder
+
+
+# The previous build's figures (type tests by QueryInterface; the README of 2026-12-08, same machine kind):
+# ms per control, by scenario title.
+PREVIOUS_MS_PER_CONTROL = {"standard": 12.7, "standard, no name cache": 15.1, "Word Tools 1000 controls": 10.6,
+                           "Word Tools 10000 controls": 10.7}
 
 
 def controls_in(scenario):
@@ -225,7 +238,9 @@ def main():
             if scenario is not None:
                 f = figures(folder)
                 n = controls_in(scenario)
-                line += (f"   controls {n:>6}   {median / n:6.2f} ms/control   operations {f['operations']:>6}"
+                was = PREVIOUS_MS_PER_CONTROL.get(title)
+                line += (f"   controls {n:>6}   {median / n:6.2f} ms/control"
+                         + (f" (previous build {was:.1f})" if was else "") + f"   operations {f['operations']:>6}"
                          f"   {1000 * median / f['operations']:6.0f} us/operation   round trips/op {f['per_op']:.3f}")
                 if exe == CORVIX:
                     if previous and n > previous[0]:

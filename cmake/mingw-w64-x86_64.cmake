@@ -2,7 +2,3 @@
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(MINGW_PREFIX x86_64-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
-find_program(CORVIX_WIDL ${MINGW_PREFIX}-widl)
-
-# Tests run the Windows programs under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -6,8 +6,6 @@
 # (sha256sum's format: "hash  path" for each of the other three). The 32-bit build lives in
 # CORVIX_X86_BUILD_DIR; packaging configures it (with the mingw-x86 preset) when it is not configured yet
 # and brings it up to date, so the target works on a fresh clone, or stops saying why it could not.
-set(CORVIX_X86_BUILD_DIR "${PROJECT_SOURCE_DIR}/build/mingw-x86" CACHE PATH
-    "The 32-bit (mingw-x86) build that the package takes its Corvix.exe from")
 
 install(FILES $<TARGET_FILE:Corvix> DESTINATION x64)
 install(CODE "

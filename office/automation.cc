@@ -45,11 +45,4 @@ CallResult Object::CallDefault(std::vector<Arg> args) const {
   return impl_->CallDefault(args);
 }
 
-Object Object::As(const Interface& type) const {
-  if (!impl_) return {};
-  auto converted = impl_->Query(type);
-  if (!converted) return {};
-  return Object(std::move(converted), type);
-}
-
 }  // namespace corvix

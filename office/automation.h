@@ -14,12 +14,11 @@
 
 namespace corvix {
 
-// An interface an automation object may be asked for, and the static type a reference is used as.
-// `name` keys the backend's member-name cache; `iid` is the registry form of the interface's GUID,
-// empty for a type that is never asked for by conversion.
+// The static type a reference is used as. `name` keys the backend's member-name cache. Every call goes
+// through IDispatch by name, so a type is only a name: nothing is ever asked of an object by its interface
+// (a test of what an object is reads one of its properties instead).
 struct Interface {
   std::wstring_view name;
-  std::wstring_view iid;
 };
 
 class Object;
@@ -71,8 +70,6 @@ class Dispatch {
   virtual CallResult Call(const Interface& type, std::wstring_view member, const std::vector<Arg>& args) = 0;
   // Call of the object's default member (late-bound, no name lookup).
   virtual CallResult CallDefault(const std::vector<Arg>& args) = 0;
-  // QueryInterface: a new reference to the same object when it supports `type`, else null.
-  virtual std::unique_ptr<Dispatch> Query(const Interface& type) = 0;
 };
 
 // An owning reference to an automation object, used as the static type `type()`. Empty means "none".
@@ -102,8 +99,9 @@ class Object {
   Object GetObject(std::wstring_view member, const Interface& resultType, std::vector<Arg> args = {}) const {
     return Get(member, std::move(args)).TakeObject(resultType);
   }
-  // Conversion to another interface (QueryInterface); none when the object does not support it.
-  Object As(const Interface& type) const;
+  // The same reference, from now on used as `type` (after a test has shown that the object is one).
+  // Nothing is called: the reference moves, and this owner is left empty.
+  Object UsedAs(const Interface& type) && { return impl_ ? Object(std::move(impl_), type) : Object(); }
 
   // Releases the reference now.
   void Reset() { impl_.reset(); }

@@ -1,6 +1,8 @@
 // The command-bar wrappers and the shared bar removal and menu purge.
 #include "office/command_bars.h"
 
+#include "office/control_type.h"
+
 namespace corvix {
 
 using namespace office_types;
@@ -9,9 +11,17 @@ std::optional<std::wstring> CommandBarControl::Parameter() const { return object
 
 bool CommandBarControl::Delete() const { return object_.Call(L"Delete").ok(); }
 
-CommandBarButton CommandBarControl::AsButton() const { return CommandBarButton(object_.As(kCommandBarButton)); }
+std::optional<std::int32_t> CommandBarControl::Type() const { return object_.Get(L"Type").Int32(); }
 
-CommandBarPopup CommandBarControl::AsPopup() const { return CommandBarPopup(object_.As(kCommandBarPopup)); }
+CommandBarButton CommandBarControl::AsButton() && {
+  if (!IsButtonType(Type())) return {};
+  return CommandBarButton(std::move(object_).UsedAs(kCommandBarButton));
+}
+
+CommandBarPopup CommandBarControl::AsPopup() && {
+  if (!IsPopupType(Type())) return {};
+  return CommandBarPopup(std::move(object_).UsedAs(kCommandBarPopup));
+}
 
 std::optional<std::int32_t> CommandBarControls::Count() const { return object_.Get(L"Count").Int32(); }
 
@@ -47,7 +57,7 @@ void RemoveCommandBar(const CommandBar& bar) {
   const CommandBarControls controls = bar.Controls();
   const std::int32_t n = controls.Count().value_or(0);
   for (std::int32_t i = n; i >= 1; --i) {
-    // A control that is not a button fails the conversion and stays; it goes with the bar.
+    // A control that is not a button (or whose Type cannot be read) stays; it goes with the bar.
     if (const CommandBarButton button = controls.Item(i).AsButton()) button.Delete();
   }  // the button is released here, before the next position
   bar.Delete();

@@ -13,15 +13,14 @@
 
 namespace corvix {
 
-// Office's command-bar interfaces (the shared library's IIDs).
+// Office's command-bar interfaces, as the static types references are used as.
 namespace office_types {
-inline constexpr Interface kCommandBars{L"_CommandBars", L"{000C0302-0000-0000-C000-000000000046}"};
-inline constexpr Interface kCommandBar{L"CommandBar", L"{000C0304-0000-0000-C000-000000000046}"};
-inline constexpr Interface kCommandBarControls{L"CommandBarControls", L"{000C0306-0000-0000-C000-000000000046}"};
-inline constexpr Interface kCommandBarControl{L"CommandBarControl", L"{000C0308-0000-0000-C000-000000000046}"};
-inline constexpr Interface kCommandBarPopup{L"CommandBarPopup", L"{000C030A-0000-0000-C000-000000000046}"};
-inline constexpr Interface kCommandBarComboBox{L"_CommandBarComboBox", L"{000C030C-0000-0000-C000-000000000046}"};
-inline constexpr Interface kCommandBarButton{L"_CommandBarButton", L"{000C030E-0000-0000-C000-000000000046}"};
+inline constexpr Interface kCommandBars{L"_CommandBars"};
+inline constexpr Interface kCommandBar{L"CommandBar"};
+inline constexpr Interface kCommandBarControls{L"CommandBarControls"};
+inline constexpr Interface kCommandBarControl{L"CommandBarControl"};
+inline constexpr Interface kCommandBarPopup{L"CommandBarPopup"};
+inline constexpr Interface kCommandBarButton{L"_CommandBarButton"};
 }  // namespace office_types
 
 // Holds one reference; the wrappers below differ only in the operations they offer.
@@ -46,10 +45,13 @@ class CommandBarControl : public Wrapped {
   std::optional<std::wstring> Parameter() const;
   // Removes the control for good (`Temporary` omitted); false when the deletion failed.
   bool Delete() const;
-  // Test and conversion: the button, or none when the control is not a button.
-  CommandBarButton AsButton() const;
-  // Conversion: the menu, or none when the control is not a popup.
-  CommandBarPopup AsPopup() const;
+  // The control's MsoControlType; empty when it cannot be read or is not an integer.
+  std::optional<std::int32_t> Type() const;
+  // Test and conversion, one `Type` read: this reference, moved, as a button; or none when the control
+  // is not a button (or its Type cannot be read), and the control goes with its owner as usual.
+  CommandBarButton AsButton() &&;
+  // The same for a menu (one of the pop-up kinds).
+  CommandBarPopup AsPopup() &&;
 };
 
 class CommandBarButton : public CommandBarControl {

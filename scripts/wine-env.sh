@@ -18,9 +18,18 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   done
 fi
 
+# A prefix made before wine32 was installed cannot run 32-bit programs ("could not load kernel32.dll"):
+# one that does not say it was made with wine32 is made anew once wine32 is there.
+_corvix_wine32=0
+if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then _corvix_wine32=1; fi
+if [ -f "$WINEPREFIX/system.reg" ] && [ "$_corvix_wine32" = 1 ] && [ ! -f "$WINEPREFIX/.made-with-wine32" ]; then
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w 2>/dev/null || true
+  if [ "$_corvix_wine32" = 1 ]; then touch "$WINEPREFIX/.made-with-wine32"; fi
 fi
 wineserver -p 2>/dev/null || true

@@ -30,11 +30,18 @@ Object MapiNameSpace(const Object& olApp) {
   return olApp.Call(L"GetNamespace", {std::wstring(L"MAPI")}).TakeObject(kNameSpace);
 }
 
+// Test and conversion, one `Class` read: the item, moved, as a mail item; or none when it is another kind
+// of item (or its Class cannot be read), and the item is released here.
+Object AsMailItem(Object item) {
+  if (!IsMailItemClass(item.Get(L"Class").Int32())) return {};
+  return std::move(item).UsedAs(kMailItem);
+}
+
 // Purges the item window of the Inbox's first item, when that item is a mail item.
 void CleanFirstInboxItemWindow(const Object& olApp) {
   const Object items = Inbox(MapiNameSpace(olApp)).GetObject(L"Items", kItems);
   // Item 1 through the collection's default member, with a 16-bit index; empty when the Inbox is.
-  const Object mail = items.CallDefault({std::int16_t{1}}).TakeObject(kItem).As(kMailItem);
+  const Object mail = AsMailItem(items.CallDefault({std::int16_t{1}}).TakeObject(kItem));
   if (!mail) return;  // empty Inbox, or a meeting request or report first
 
   // The item's window object, created without being displayed; it is released, not closed.
@@ -45,6 +52,8 @@ void CleanFirstInboxItemWindow(const Object& olApp) {
 }
 
 }  // namespace
+
+bool IsMailItemClass(std::optional<std::int32_t> itemClass) { return itemClass == kClassMail; }
 
 void RemoveOutlookToolbars(Automation& automation) {
   bool bCreated = false;

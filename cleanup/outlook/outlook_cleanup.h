@@ -1,6 +1,8 @@
 // Removes the add-in's toolbar and marked menu items from Outlook's main window and item window.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "office/automation.h"
@@ -9,17 +11,24 @@
 namespace corvix {
 
 namespace outlook_types {
-inline constexpr Interface kApplication{L"Outlook._Application", L"{00063001-0000-0000-C000-000000000046}"};
-inline constexpr Interface kNameSpace{L"_NameSpace", L"{00063002-0000-0000-C000-000000000046}"};
-inline constexpr Interface kExplorer{L"_Explorer", L"{00063003-0000-0000-C000-000000000046}"};
-inline constexpr Interface kInspector{L"_Inspector", L"{00063005-0000-0000-C000-000000000046}"};
-inline constexpr Interface kFolder{L"MAPIFolder", L"{00063006-0000-0000-C000-000000000046}"};
-inline constexpr Interface kExplorers{L"_Explorers", L"{0006300A-0000-0000-C000-000000000046}"};
-inline constexpr Interface kItems{L"_Items", L"{00063041-0000-0000-C000-000000000046}"};
-inline constexpr Interface kMailItem{L"_MailItem", L"{00063034-0000-0000-C000-000000000046}"};
-// An item of a folder before it is converted: a mail item, a meeting request, a report...
-inline constexpr Interface kItem{L"Item", L""};
+inline constexpr Interface kApplication{L"Outlook._Application"};
+inline constexpr Interface kNameSpace{L"_NameSpace"};
+inline constexpr Interface kExplorer{L"_Explorer"};
+inline constexpr Interface kInspector{L"_Inspector"};
+inline constexpr Interface kFolder{L"MAPIFolder"};
+inline constexpr Interface kExplorers{L"_Explorers"};
+inline constexpr Interface kItems{L"_Items"};
+inline constexpr Interface kMailItem{L"_MailItem"};
+// An item of a folder before its kind is known: a mail item, a meeting request, a report...
+inline constexpr Interface kItem{L"Item"};
 }  // namespace outlook_types
+
+// Outlook's OlObjectClass for a mail item.
+inline constexpr std::int32_t kClassMail = 43;  // olMail
+
+// An Inbox item is a mail item only when its `Class` says so. `itemClass` is empty when the Class could not
+// be read or was not an integer: that counts as not a mail item.
+bool IsMailItemClass(std::optional<std::int32_t> itemClass);
 
 // Attaches to the running Outlook or starts one (opening the Inbox in a new main window when it has none),
 // removes the add-in's toolbar from the main window and from the first Inbox item's window, purges their

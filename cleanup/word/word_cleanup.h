@@ -9,7 +9,7 @@
 namespace corvix {
 
 namespace word_types {
-inline constexpr Interface kApplication{L"Word._Application", L"{00020970-0000-0000-C000-000000000046}"};
+inline constexpr Interface kApplication{L"Word._Application"};
 }
 
 // Attaches to the running Word or starts one, empties and deletes the add-in's two toolbars, purges the

@@ -16,7 +16,7 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 // The type an object result carries until the caller names its own (CallResult::TakeObject).
-constexpr Interface kIDispatch{L"IDispatch", L"{00020400-0000-0000-C000-000000000046}"};
+constexpr Interface kIDispatch{L"IDispatch"};
 
 // Names and argument conversions follow the user's locale, as a late-bound client's do.
 constexpr LCID kLocale = LOCALE_USER_DEFAULT;
@@ -220,23 +220,6 @@ CallResult ComDispatch::CallByName(const Interface& type, std::wstring_view memb
   }
   if (FAILED(resolved)) return CallResult::Failed(resolved);
   return Invoke(object_.Get(), id, flags, args, context_);
-}
-
-std::unique_ptr<Dispatch> ComDispatch::Query(const Interface& type) {
-  if (type.iid.empty()) return nullptr;
-  const std::wstring text(type.iid);
-  IID iid{};
-  if (FAILED(IIDFromString(text.c_str(), &iid))) return nullptr;
-  // The automation interfaces are dual: the pointer QueryInterface gives for one is an IDispatch. It goes
-  // straight into the owner (ComPtr::Attach is not used: MinGW's AddRefs, unlike the Windows SDK's).
-  ComPtr<IDispatch> converted;
-  {
-    const Reported call(*context_);
-    if (!call.admitted()) return nullptr;
-    if (FAILED(object_->QueryInterface(iid, reinterpret_cast<void**>(converted.GetAddressOf())))) return nullptr;
-  }
-  if (!converted) return nullptr;
-  return std::make_unique<ComDispatch>(std::move(converted), context_);
 }
 
 Object WrapDispatch(ComPtr<IDispatch> object, std::shared_ptr<ComContext> context, const Interface& type) {

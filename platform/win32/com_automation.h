@@ -68,7 +68,6 @@ class ComDispatch final : public Dispatch {
   CallResult Get(const Interface& type, std::wstring_view member, const std::vector<Arg>& args) override;
   CallResult Call(const Interface& type, std::wstring_view member, const std::vector<Arg>& args) override;
   CallResult CallDefault(const std::vector<Arg>& args) override;
-  std::unique_ptr<Dispatch> Query(const Interface& type) override;
 
   // The reference, borrowed.
   IDispatch* get() const { return object_.Get(); }

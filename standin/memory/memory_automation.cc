@@ -23,10 +23,6 @@ class MemoryDispatch : public corvix::Dispatch {
   corvix::CallResult CallDefault(const std::vector<corvix::Arg>& args) override {
     return Invoke({}, kMethod | kGet, args);
   }
-  std::unique_ptr<corvix::Dispatch> Query(const corvix::Interface& type) override {
-    if (!office_.QueryInterface(*node_, type.iid)) return nullptr;
-    return std::make_unique<MemoryDispatch>(office_, node_);
-  }
 
   const NodeRef& node() const { return node_; }
 
@@ -70,7 +66,7 @@ corvix::CallResult MemoryDispatch::Invoke(std::wstring_view member, unsigned fla
     corvix::CallResult operator()(const std::wstring& s) const { return corvix::CallResult(s); }
     corvix::CallResult operator()(const NodeRef& node) const {
       if (!node) return {};
-      static constexpr corvix::Interface kDispatch{L"IDispatch", L"{00020400-0000-0000-C000-000000000046}"};
+      static constexpr corvix::Interface kDispatch{L"IDispatch"};
       return corvix::CallResult(
           std::make_unique<corvix::Object>(std::make_unique<MemoryDispatch>(office, node), kDispatch));
     }

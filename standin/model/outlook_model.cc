@@ -149,6 +149,11 @@ Reply ItemNode::Answer(std::wstring_view member, unsigned flags, const std::vect
     if (auto bad = CheckCall(flags, kGet, args, 0, 0)) return *bad;
     return Reply::Ok(subject_);
   }
+  if (member == L"Class") {
+    // Outlook's OlObjectClass: olMail 43, olMeetingRequest 53, olReport 46.
+    if (auto bad = CheckCall(flags, kGet, args, 0, 0)) return *bad;
+    return Reply::Ok(std::int32_t{kind_ == ItemKind::Mail ? 43 : kind_ == ItemKind::Meeting ? 53 : 46});
+  }
   if (member == L"GetInspector" && kind_ == ItemKind::Mail) {
     if (auto bad = CheckCall(flags, kGet, args, 0, 0)) return *bad;
     if (!inspector_) inspector_ = std::make_shared<InspectorNode>(office_, subject_, inspectorBars_);

@@ -37,6 +37,7 @@ constexpr Member kMembers[] = {
     {L"Display", 0x114},
     {L"Subject", 0x115},
     {L"GetInspector", 0x116},
+    {L"Class", 0x117},
 };
 
 struct TypeMembers {
@@ -59,7 +60,7 @@ const TypeMembers kTypes[] = {
     {L"Items", {L"Count", L"Item"}},
     {L"Explorers", {L"Add"}},
     {L"Explorer", {L"CommandBars", L"Display"}},
-    {L"Item", {L"Subject", L"GetInspector"}},
+    {L"Item", {L"Subject", L"Class", L"GetInspector"}},
     {L"Inspector", {L"CommandBars"}},
 };
 

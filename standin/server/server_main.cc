@@ -1,6 +1,7 @@
 // office_standin.exe: the stand-in Office as an out-of-process COM server.
 //
 //   office_standin.exe /register --state DIR     registers the applications DIR\scenario.txt declares
+//                      [--typelib both|win32|win64|none]   and the type library, for these clients (both)
 //   office_standin.exe /unregister               removes every registration of the stand-in
 //   office_standin.exe --state DIR --running     the applications marked running, in the running object table
 //   office_standin.exe --state DIR -Embedding    started by COM for a client's CoCreateInstance
@@ -70,6 +71,7 @@ struct Options {
   bool embedding = false;
   std::wstring state;
   int timeoutSeconds = 120;
+  TypeLibraryFor typeLibrary = TypeLibraryFor::kBoth;
   std::wstring error;
 };
 
@@ -98,6 +100,19 @@ Options Parse() {
       wchar_t full[MAX_PATH * 2] = {};
       if (GetFullPathNameW(args[++i], MAX_PATH * 2, full, nullptr) == 0) options.error = L"bad --state path";
       options.state = full;
+    } else if (Is(arg, {L"--typelib"}) && i + 1 < count) {
+      const wchar_t* kind = args[++i];
+      if (Is(kind, {L"both"})) {
+        options.typeLibrary = TypeLibraryFor::kBoth;
+      } else if (Is(kind, {L"win32"})) {
+        options.typeLibrary = TypeLibraryFor::kWin32;
+      } else if (Is(kind, {L"win64"})) {
+        options.typeLibrary = TypeLibraryFor::kWin64;
+      } else if (Is(kind, {L"none"})) {
+        options.typeLibrary = TypeLibraryFor::kNone;
+      } else {
+        options.error = L"--typelib takes both, win32, win64 or none";
+      }
     } else if (Is(arg, {L"--timeout"}) && i + 1 < count) {
       options.timeoutSeconds = _wtoi(args[++i]);
       if (options.timeoutSeconds <= 0) options.error = L"--timeout needs a number of seconds";
@@ -502,7 +517,7 @@ int Main() {
 
   if (options.unreg) {
     std::wstring error;
-    return Unregister(&error) ? kDone : Fail(nullptr, kComFailure, error);
+    return Unregister(ExePath(), &error) ? kDone : Fail(nullptr, kComFailure, error);
   }
 
   const StateDir dir(options.state);
@@ -511,7 +526,9 @@ int Main() {
   if (!office) return Fail(&dir, kBadScenario, error);
 
   if (options.reg) {
-    return Register(Served(*office), ExePath(), dir.path(), &error) ? kDone : Fail(&dir, kComFailure, error);
+    return Register(Served(*office), ExePath(), dir.path(), options.typeLibrary, &error)
+               ? kDone
+               : Fail(&dir, kComFailure, error);
   }
 
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))

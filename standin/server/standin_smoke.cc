@@ -1,6 +1,10 @@
 // A Windows-side check of office_standin.exe, run under Wine by CTest: registers the stand-in, drives it
 // as a client would (the running object table, CoCreateInstance, IDispatch calls, QueryInterface for
 // Office's interfaces) and checks what it recorded in its state directory.
+//
+//   standin_smoke.exe [--server PATH]   PATH: the office_standin.exe to check (default: the one beside it;
+//                                       a 32-bit check of the 64-bit server shows its registration for
+//                                       32-bit clients)
 #include <windows.h>
 
 #include <objbase.h>
@@ -99,8 +103,10 @@ struct StateDir {
   }
 };
 
+std::wstring g_server;  // the office_standin.exe under test
+
 HANDLE Start(const std::wstring& args) {
-  std::wstring command = L"\"" + Beside(L"office_standin.exe") + L"\" " + args;
+  std::wstring command = L"\"" + g_server + L"\" " + args;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -440,6 +446,17 @@ void ClientEndsHoldingReferences() {
   Check(Contains(state, "references held: 2\n"), "state.txt should show Word and its bars still held:\n" + state);
 }
 
+std::string Bitness(REGSAM view) { return view == KEY_WOW64_32KEY ? "32-bit" : "64-bit"; }
+
+// Whether HKLM\Software\Classes\TypeLib\{the stand-in's library}<below> exists in a registry view.
+bool TypeLibraryKey(REGSAM view, const wchar_t* below) {
+  const std::wstring key = std::wstring(L"Software\\Classes\\TypeLib\\{39DA69FD-F32B-4541-B923-E40BC2246448}") + below;
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return false;
+  RegCloseKey(handle);
+  return true;
+}
+
 // A scenario the model rejects, and the removal of every registration.
 void BadScenarioAndUnregister() {
   StateDir dir(L"bad");
@@ -454,17 +471,37 @@ void BadScenarioAndUnregister() {
   BSTR path = nullptr;
   Check(FAILED(QueryPathOfRegTypeLib(library, 1, 0, LOCALE_NEUTRAL, &path)), "the type library is still registered");
   SysFreeString(path);
+  for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+    Check(!TypeLibraryKey(view, L""), "the type library's key is still there for " + Bitness(view) + " clients");
+  }
+}
+
+// Registered for both bitnesses: the type library names a file for 32- and for 64-bit clients.
+void TypeLibraryForBothBitnesses() {
+  StateDir dir(L"typelib");
+  dir.Write(L"scenario.txt", "word installed\n");
+  Check(Run(L"/register " + StateArg(dir)) == 0, "/register");
+  for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+    const wchar_t* platform = view == KEY_WOW64_32KEY ? L"\\1.0\\0\\win32" : L"\\1.0\\0\\win64";
+    Check(TypeLibraryKey(view, platform), "no type library registered for " + Bitness(view) + " clients");
+  }
+  Check(Run(L"/register " + StateArg(dir) + L" --typelib none") == 0, "/register --typelib none");
+  for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+    Check(!TypeLibraryKey(view, L""), "--typelib none left a type library for " + Bitness(view) + " clients");
+  }
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc > 1 && std::wstring(argv[1]) == L"--leaking-client") return LeakingClient();
+  g_server = argc > 2 && std::wstring(argv[1]) == L"--server" ? argv[2] : Beside(L"office_standin.exe");
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
   RunningWord();
   StartedWord();
   QuitWithReferenceHeld();
   ClientEndsHoldingReferences();
+  TypeLibraryForBothBitnesses();
   BadScenarioAndUnregister();
   CoUninitialize();
   std::printf(failures == 0 ? "standin_smoke: all checks passed\n" : "standin_smoke: %d checks failed\n", failures);

@@ -21,10 +21,13 @@ BOTH_INSTALLED = "word installed\n" + WORD + "outlook installed\n" + OUTLOOK
 INJECTED = "failed 0x80010105 injected failure"
 
 
+# The sweep visits every SAMPLE-th of the calls it would otherwise (a quicker sweep, for a second build).
+SAMPLE = int(os.environ.get("CORVIX_SWEEP_SAMPLE", "1"))
+
+
 def injected(entry):
-    """Whether a journal entry is a call the stand-in failed on purpose (a failed conversion reads as one
-    that the object does not support)."""
-    return entry.endswith(INJECTED) or (".QueryInterface(" in entry and entry.endswith("failed 0x80004002 no interface"))
+    """Whether a journal entry is a call the stand-in failed on purpose."""
+    return entry.endswith(INJECTED)
 
 
 def split_at_outlook(run):
@@ -75,9 +78,10 @@ class FaultSweep(Case):
         """`message_every`: runs whose call number is a multiple of it show the message; the others are
         silent (/s). A message costs Wine about 2 s."""
         clean = self.corvix(scenario, "/s")
+        every *= SAMPLE
         numbers = [n for n, entry in enumerate(clean.entries(), 1)
                    if not entry.startswith(("ROT.", "COM.")) and n % every == 0]
-        self.assertGreater(len(numbers), 20)
+        self.assertGreater(len(numbers), 10)
         survived = 0
         for n in numbers:
             with self.subTest(call=n, entry=clean.entries()[n - 1]):

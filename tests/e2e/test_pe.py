@@ -1,7 +1,7 @@
 """Corvix.exe as a file, read without running it: the machine it is built for, what it imports, and its version
 resource.
 
-These hold for every build, the 32-bit one included, which Wine here (64-bit only) cannot run. Environment:
+These hold for every build, the 32-bit one included (whose runs are tested from the 64-bit build). Environment:
 CORVIX_EXE, the program; OBJDUMP, the matching MinGW-w64 objdump; CORVIX_MACHINE, "x86-64" or "i386".
 """
 import os

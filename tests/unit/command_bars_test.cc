@@ -29,7 +29,7 @@ class CommandBarTest : public ::testing::Test {
     }
   }
 
-  static constexpr Interface kApp{L"Word._Application", L""};
+  static constexpr Interface kApp{L"Word._Application"};
   std::unique_ptr<standin::Office> office_;
   std::unique_ptr<standin::MemoryAutomation> automation_;
   Object app_;
@@ -82,7 +82,7 @@ TEST_F(CommandBarTest, FailedStepsSkipOnlyThemselves) {
       {"fail Count", {L"bar 'Merrowin Software'.Delete()"}},
       // A failed lookup or conversion skips that control only.
       {"fail Item on \"controls\" nth 1", {L"button 'One'.Delete()", L"bar 'Merrowin Software'.Delete()"}},
-      {"fail QueryInterface nth 2", {L"button 'Two'.Delete()", L"bar 'Merrowin Software'.Delete()"}},
+      {"fail Type nth 2", {L"button 'Two'.Delete()", L"bar 'Merrowin Software'.Delete()"}},
       // A failed button deletion leaves that button and goes on.
       {"fail Delete nth 1", {L"button 'Two'.Delete()", L"button 'One'.Delete()", L"bar 'Merrowin Software'.Delete()"}},
   };
