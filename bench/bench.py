@@ -3,6 +3,8 @@
 Run through bench/run.sh, which builds what this needs and sets up Wine. Environment:
   CORVIX_EXE          Corvix.exe as shipped (member names resolved once per interface and name)
   CORVIX_EXE_NOCACHE  Corvix.exe built with -DCORVIX_NAME_CACHE=OFF (names resolved on every call)
+  CORVIX_EXE_PREVIOUS an earlier build of Corvix.exe, timed in the same run for comparison (optional; without
+                      it the per-control times are printed beside the README's figures of 2026-12-08)
   STANDIN_EXE         office_standin.exe
   DRIVER_EXE          e2e_driver.exe (reports Corvix.exe's elapsed time)
   BENCH_RUNS          timed runs per scenario (default 5)
@@ -22,6 +24,7 @@ from pathlib import Path
 
 CORVIX = os.environ["CORVIX_EXE"]
 CORVIX_NOCACHE = os.environ.get("CORVIX_EXE_NOCACHE", "")
+CORVIX_PREVIOUS = os.environ.get("CORVIX_EXE_PREVIOUS", "")
 STANDIN = os.environ["STANDIN_EXE"]
 DRIVER = os.environ["DRIVER_EXE"]
 RUNS = int(os.environ.get("BENCH_RUNS", "5"))
@@ -169,15 +172,17 @@ def figures(folder):
                 converted[target] = IIDS.get(m["args"], m["args"])
             continue
         invokes += 1
+        if member != "(default)":  # the default member is called by DISPID, without a name
+            pairs.add((converted.get(target, static_type(target)), member))
+        # An object handed out anew is a new reference, used as its static type until it is tested.
+        converted.pop(m["result"], None)
         # A type test's answer decides the interface the object is used as from then on.
-        if member == "Type" and m["result"] in ("I4 1",):
+        if member == "Type" and m["result"] == "I4 1":
             converted[target] = "_CommandBarButton"
-        elif member == "Type" and m["result"] in (f"I4 {kind}" for kind in range(10, 15)):
+        elif member == "Type" and m["result"] in [f"I4 {kind}" for kind in range(10, 15)]:
             converted[target] = "CommandBarPopup"
         elif member == "Class" and m["result"] == "I4 43":
             converted[target] = "_MailItem"
-        if member != "(default)":  # the default member is called by DISPID, without a name
-            pairs.add((converted.get(target, static_type(target)), member))
     operations = invokes + queries
     lookups = len(names)
     return {"operations": operations, "getidsofnames": lookups, "invoke": invokes, "qi": queries,
@@ -238,9 +243,14 @@ def main():
             if scenario is not None:
                 f = figures(folder)
                 n = controls_in(scenario)
-                was = PREVIOUS_MS_PER_CONTROL.get(title)
+                if CORVIX_PREVIOUS and exe == CORVIX:
+                    previous_times, _ = timed(CORVIX_PREVIOUS, scenario, root)
+                    was, source = statistics.median(previous_times) / n, "this run"
+                else:
+                    was, source = PREVIOUS_MS_PER_CONTROL.get(title), "README"
                 line += (f"   controls {n:>6}   {median / n:6.2f} ms/control"
-                         + (f" (previous build {was:.1f})" if was else "") + f"   operations {f['operations']:>6}"
+                         + (f" (previous build {was:.2f}, {source})" if was else "")
+                         + f"   operations {f['operations']:>6}"
                          f"   {1000 * median / f['operations']:6.0f} us/operation   round trips/op {f['per_op']:.3f}")
                 if exe == CORVIX:
                     if previous and n > previous[0]:

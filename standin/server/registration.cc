@@ -135,13 +135,15 @@ std::vector<std::pair<GUID, std::wstring>> MarshaledInterfaces(ITypeLib* library
 
 // Registers the type library for the other bitness's clients, as RegisterTypeLib registers it for this
 // process's own: TypeLib\{lib}\1.0\0\win32 (or win64) naming the exe's resource 2, and each marshaled
-// interface under Interface in that bitness's registry view, marshaled by the type library marshaler.
+// interface under Interface in that bitness's registry view, marshaled by the type library marshaler. The
+// interfaces and the description are read from this bitness's library (resource 1): a library built for
+// the other bitness does not load fully here (under Wine a 32-bit process finds no types in a win64 one).
 bool RegisterOtherBitness(const std::wstring& exe, std::wstring* error) {
   const std::wstring path = exe + L"\\2";
   ITypeLib* library = nullptr;
-  const HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+  const HRESULT hr = LoadTypeLibEx(exe.c_str(), REGKIND_NONE, &library);
   if (FAILED(hr)) {
-    *error = L"cannot load the type library " + path + L": " + Hex(hr);
+    *error = L"cannot load the type library in " + exe + L": " + Hex(hr);
     return false;
   }
   const REGSAM view = kNative64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;

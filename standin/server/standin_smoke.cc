@@ -448,13 +448,20 @@ void ClientEndsHoldingReferences() {
 
 std::string Bitness(REGSAM view) { return view == KEY_WOW64_32KEY ? "32-bit" : "64-bit"; }
 
-// Whether HKLM\Software\Classes\TypeLib\{the stand-in's library}<below> exists in a registry view.
-bool TypeLibraryKey(REGSAM view, const wchar_t* below) {
-  const std::wstring key = std::wstring(L"Software\\Classes\\TypeLib\\{39DA69FD-F32B-4541-B923-E40BC2246448}") + below;
+// Whether HKLM\Software\Classes\<key> exists in a registry view.
+bool ClassesKey(REGSAM view, const std::wstring& key) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + key).c_str(), 0, KEY_READ | view, &handle) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
   RegCloseKey(handle);
   return true;
+}
+
+// Whether TypeLib\{the stand-in's library}<below> exists in a registry view.
+bool TypeLibraryKey(REGSAM view, const wchar_t* below) {
+  return ClassesKey(view, std::wstring(L"TypeLib\\{39DA69FD-F32B-4541-B923-E40BC2246448}") + below);
 }
 
 // A scenario the model rejects, and the removal of every registration.
@@ -484,6 +491,8 @@ void TypeLibraryForBothBitnesses() {
   for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
     const wchar_t* platform = view == KEY_WOW64_32KEY ? L"\\1.0\\0\\win32" : L"\\1.0\\0\\win64";
     Check(TypeLibraryKey(view, platform), "no type library registered for " + Bitness(view) + " clients");
+    Check(ClassesKey(view, L"Interface\\{000C030E-0000-0000-C000-000000000046}\\ProxyStubClsid32"),
+          "_CommandBarButton is not registered for " + Bitness(view) + " clients");
   }
   Check(Run(L"/register " + StateArg(dir) + L" --typelib none") == 0, "/register --typelib none");
   for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
