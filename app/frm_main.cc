@@ -18,8 +18,8 @@ void frmMain::Form_Load() {
   if (!bSilent) shell_.ShowMessage(kCompletionPrompt, kCompletionTitle);
 }
 
-void frmMain::RemoveWordToolbars() { corvix::RemoveWordToolbars(automation_); }
+void frmMain::RemoveWordToolbars() { runner_.Run(corvix::RemoveWordToolbars); }
 
-void frmMain::RemoveOutlookToolbars() { corvix::RemoveOutlookToolbars(automation_); }
+void frmMain::RemoveOutlookToolbars() { runner_.Run(corvix::RemoveOutlookToolbars); }
 
 }  // namespace corvix

@@ -1,9 +1,12 @@
 // The host window's load handler: the whole run, from the command line to the completion message.
 //
 // Portable: the window system, the command line and the message box come in through Shell, and the
-// Office applications through Automation.
+// Office applications through Automation. Where each clean-up runs is a CleanupRunner's business: inline
+// on the calling thread, or (the Windows program) on a thread of its own that is given up when Office
+// stops answering.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,9 +27,31 @@ class Shell {
   virtual void ShowMessage(std::wstring_view prompt, std::wstring_view title) = 0;
 };
 
+// Runs one clean-up. It returns when the clean-up has ended, or has been given up; either way the run goes
+// on with its next step.
+class CleanupRunner {
+ public:
+  using Cleanup = void (*)(Automation&);
+  virtual ~CleanupRunner() = default;
+  virtual void Run(Cleanup cleanup) = 0;
+};
+
+// Runs each clean-up at once, on the calling thread, with one automation for the whole run.
+class InlineRunner final : public CleanupRunner {
+ public:
+  explicit InlineRunner(Automation& automation) : automation_(automation) {}
+  void Run(Cleanup cleanup) override { cleanup(automation_); }
+
+ private:
+  Automation& automation_;
+};
+
 class frmMain {
  public:
-  frmMain(Shell& shell, Automation& automation) : shell_(shell), automation_(automation) {}
+  // The clean-ups run inline with `automation`.
+  frmMain(Shell& shell, Automation& automation) : shell_(shell), inline_(automation), runner_(*inline_) {}
+  // The clean-ups run where `runner` runs them.
+  frmMain(Shell& shell, CleanupRunner& runner) : shell_(shell), runner_(runner) {}
 
   // Runs the clean-ups and reports completion. The caller unloads the window afterwards.
   void Form_Load();
@@ -38,7 +63,8 @@ class frmMain {
 
  private:
   Shell& shell_;
-  Automation& automation_;
+  std::optional<InlineRunner> inline_;
+  CleanupRunner& runner_;
 };
 
 // True only for the exact argument text "/s": case, length and spacing included.

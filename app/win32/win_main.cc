@@ -3,12 +3,12 @@
 
 #include <commctrl.h>
 
+#include <string>
+
 #include "app/frm_main.h"
 #include "app/win32/resource.h"
+#include "app/win32/supervised_runner.h"
 #include "app/win32/win_shell.h"
-#include "platform/win32/com_automation.h"
-#include "platform/win32/com_init.h"
-#include "platform/win32/message_filter.h"
 
 namespace {
 
@@ -49,12 +49,42 @@ INT_PTR CALLBACK FormProcedure(HWND window, UINT message, WPARAM, LPARAM lParam)
   }
 }
 
-// COMCTL32 is not imported: it is loaded here, once the search is restricted, from the system (as its
-// version 6, which the manifest asks for). Imported, it would be loaded before wWinMain, with whatever it
-// loads in turn (the theme library), by the default search, which looks in Corvix's own folder first.
-// Without it the form has no progress bar and cannot be created; the run goes on without the form.
-void InitProgressBarClass() {
-  const HMODULE library = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+// DLLs loaded at run time come from the system directory only, never from the folder Corvix runs from (an
+// uninstaller's, which others may write to); the DLLs imported are all in the system's known set.
+// SetDefaultDllDirectories is looked up rather than imported: Windows 7 and Vista have it only with update
+// KB2533623, and a missing import would keep the program from starting at all. Without it,
+// SetDllDirectoryW(L"") takes the current folder out of the search; the program's own folder stays in it,
+// so what Corvix loads itself is named by its full path. Returns whether the search is restricted to
+// System32.
+bool RestrictDllSearch() {
+  using SetDirectories = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const auto set = kernel == nullptr ? nullptr
+                                     : reinterpret_cast<SetDirectories>(
+                                           reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (set != nullptr && set(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
+  SetDllDirectoryW(L"");
+  return false;
+}
+
+// COMCTL32 from System32: by name once the search is restricted (the manifest's version 6), by its full
+// path otherwise, with its own imports looked for beside it. Null when it cannot be loaded.
+HMODULE LoadCommonControls(bool searchRestricted) {
+  if (searchRestricted) return LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  wchar_t system[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH - 16) return nullptr;
+  std::wstring path(system, length);
+  path += L"\\comctl32.dll";
+  return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// COMCTL32 is not imported: it is loaded here, once the search is restricted. Imported, it would be loaded
+// before wWinMain, with whatever it loads in turn (the theme library), by the default search, which looks
+// in Corvix's own folder first. Without it the form has no progress bar and cannot be created; the run goes
+// on without the form.
+void InitProgressBarClass(bool searchRestricted) {
+  const HMODULE library = LoadCommonControls(searchRestricted);
   if (library == nullptr) return;
   using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
   const auto init =
@@ -70,21 +100,14 @@ void InitProgressBarClass() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  // DLLs loaded on demand come from the system directory only, never from the folder Corvix runs from
-  // (an uninstaller's, which others may write to). The DLLs imported are all in the system's known set.
-  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  InitProgressBarClass(RestrictDllSearch());
 
-  // First in, last out: every COM reference below is released before COM is left.
-  const corvix::win32::ScopedComInit com;
-  // A busy Office's refusals are tried again for a while instead of failing at once; revoked before COM
-  // is left, after every reference below is released.
-  const corvix::win32::ScopedMessageFilter messageFilter;
-
-  InitProgressBarClass();
-
-  corvix::win32::ComAutomation automation;
+  // Each clean-up runs in an apartment of its own, on its own thread (COM, the message filter and every
+  // reference live there); this thread only waits for it, handling the form's messages, and gives it up
+  // when Office stops answering.
+  corvix::win32::SupervisedRunner runner;
   corvix::win32::WinShell shell;
-  corvix::frmMain form(shell, automation);
+  corvix::frmMain form(shell, runner);
   FormContext context;
   context.form = &form;
 
@@ -100,5 +123,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // The form could not be created: the run still happens, without it.
     form.Form_Load();
   }
+  corvix::win32::EndRun(runner);
   return 0;
 }

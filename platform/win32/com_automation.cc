@@ -21,6 +21,25 @@ constexpr Interface kIDispatch{L"IDispatch"};
 // Names and argument conversions follow the user's locale, as a late-bound client's do.
 constexpr LCID kLocale = LOCALE_USER_DEFAULT;
 
+// One call to Office as its watch sees it: begun here, answered when the owner goes. Not admitted when the
+// clean-up was given up: the call is then not made.
+class Reported {
+ public:
+  explicit Reported(const ComContext& context)
+      : watch_(context.watch.get()), admitted_(watch_ == nullptr || watch_->Begin(GetTickCount())) {}
+  ~Reported() {
+    if (watch_ != nullptr && admitted_) watch_->End();
+  }
+  Reported(const Reported&) = delete;
+  Reported& operator=(const Reported&) = delete;
+
+  bool admitted() const { return admitted_; }
+
+ private:
+  CallWatch* watch_;
+  bool admitted_;
+};
+
 // Fills one VARIANT of the argument array from one argument.
 class ArgumentWriter {
  public:
@@ -73,12 +92,12 @@ class ArgumentWriter {
 
 // A successful call's result as a value of the surface. (Not const: VariantCopyInd takes its source
 // as non-const in some SDKs' headers.)
-CallResult FromVariant(VARIANT& result, const std::shared_ptr<NameCache>& names) {
+CallResult FromVariant(VARIANT& result, const std::shared_ptr<ComContext>& context) {
   using Value = CallResult::Value;
   if ((result.vt & VT_BYREF) != 0) {
     Variant direct;
     if (FAILED(VariantCopyInd(direct.get(), &result))) return CallResult();
-    return FromVariant(*direct.get(), names);
+    return FromVariant(*direct.get(), context);
   }
   switch (result.vt) {
     case VT_BOOL:
@@ -98,10 +117,11 @@ CallResult FromVariant(VARIANT& result, const std::shared_ptr<NameCache>& names)
       if (result.vt == VT_DISPATCH) {
         object = result.pdispVal;  // AddRef'd here; the result VARIANT's owner releases its own
       } else if (result.punkVal != nullptr) {
-        result.punkVal->QueryInterface(IID_PPV_ARGS(object.GetAddressOf()));
+        const Reported call(*context);
+        if (call.admitted()) result.punkVal->QueryInterface(IID_PPV_ARGS(object.GetAddressOf()));
       }
       if (!object) return CallResult();  // Nothing
-      auto wrapped = std::make_unique<Object>(std::make_unique<ComDispatch>(std::move(object), names), kIDispatch);
+      auto wrapped = std::make_unique<Object>(std::make_unique<ComDispatch>(std::move(object), context), kIDispatch);
       return CallResult(Value(std::in_place_type<std::unique_ptr<Object>>, std::move(wrapped)));
     }
     default:
@@ -112,7 +132,7 @@ CallResult FromVariant(VARIANT& result, const std::shared_ptr<NameCache>& names)
 
 // The whole IDispatch::Invoke contract for one call. `flags` says what kind of member `id` is.
 CallResult Invoke(IDispatch* object, DISPID id, WORD flags, const std::vector<Arg>& args,
-                  const std::shared_ptr<NameCache>& names) {
+                  const std::shared_ptr<ComContext>& context) {
   // IDispatch takes the arguments last first.
   ArgumentArray arguments(args.size());
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -126,7 +146,12 @@ CallResult Invoke(IDispatch* object, DISPID id, WORD flags, const std::vector<Ar
   Variant result;
   EXCEPINFO exception{};
   UINT badArgument = 0;
-  const HRESULT hr = object->Invoke(id, IID_NULL, kLocale, flags, &params, result.get(), &exception, &badArgument);
+  HRESULT hr = kGivenUp;
+  {
+    const Reported call(*context);
+    if (call.admitted())
+      hr = object->Invoke(id, IID_NULL, kLocale, flags, &params, result.get(), &exception, &badArgument);
+  }
   if (hr == DISP_E_EXCEPTION) {
     if (exception.pfnDeferredFillIn != nullptr) exception.pfnDeferredFillIn(&exception);
     const Bstr source = Bstr::Adopt(exception.bstrSource);
@@ -137,7 +162,7 @@ CallResult Invoke(IDispatch* object, DISPID id, WORD flags, const std::vector<Ar
     return CallResult::Failed(status, std::wstring(description.view()));
   }
   if (FAILED(hr)) return CallResult::Failed(hr);
-  return FromVariant(*result.get(), names);
+  return FromVariant(*result.get(), context);
 }
 
 }  // namespace
@@ -169,21 +194,37 @@ CallResult ComDispatch::Call(const Interface& type, std::wstring_view member, co
   return CallByName(type, member, DISPATCH_METHOD, args);
 }
 
+ComDispatch::~ComDispatch() {
+  if (!object_) return;
+  const Reported release(*context_);
+  // Given up: the reference is left as it is (the process ends without it).
+  if (!release.admitted()) {
+    static_cast<void>(object_.Detach());
+    return;
+  }
+  object_.Reset();
+}
+
 CallResult ComDispatch::CallDefault(const std::vector<Arg>& args) {
-  return Invoke(object_.Get(), DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, names_);
+  return Invoke(object_.Get(), DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, context_);
 }
 
 CallResult ComDispatch::CallByName(const Interface& type, std::wstring_view member, WORD flags,
                                    const std::vector<Arg>& args) {
   DISPID id = DISPID_UNKNOWN;
-  const HRESULT resolved = names_->Resolve(object_.Get(), type, member, &id);
+  HRESULT resolved = kGivenUp;
+  {
+    // A name the cache knows costs no call, but is not made for a given-up clean-up either.
+    const Reported call(*context_);
+    if (call.admitted()) resolved = context_->names.Resolve(object_.Get(), type, member, &id);
+  }
   if (FAILED(resolved)) return CallResult::Failed(resolved);
-  return Invoke(object_.Get(), id, flags, args, names_);
+  return Invoke(object_.Get(), id, flags, args, context_);
 }
 
-Object WrapDispatch(ComPtr<IDispatch> object, std::shared_ptr<NameCache> names, const Interface& type) {
+Object WrapDispatch(ComPtr<IDispatch> object, std::shared_ptr<ComContext> context, const Interface& type) {
   if (!object) return {};
-  return Object(std::make_unique<ComDispatch>(std::move(object), std::move(names)), type);
+  return Object(std::make_unique<ComDispatch>(std::move(object), std::move(context)), type);
 }
 
 namespace {
@@ -198,21 +239,36 @@ bool ClassFromProgId(std::wstring_view progId, CLSID* clsid) {
 Object ComAutomation::Attach(std::wstring_view progId, const Interface& type) {
   CLSID clsid{};
   if (!ClassFromProgId(progId, &clsid)) return {};
+  // One call for the watch: the look-up in the running object table, the first contact with the instance
+  // found there (the conversion), and letting go of the table's proxy, whichever of them hangs.
+  const Reported call(*context_);
+  if (!call.admitted()) return {};
   ComPtr<IUnknown> running;
   if (FAILED(GetActiveObject(clsid, nullptr, running.GetAddressOf())) || !running) return {};
   ComPtr<IDispatch> application;
-  if (FAILED(running.As(&application))) return {};
-  return WrapDispatch(std::move(application), names_, type);
+  const HRESULT converted = running.As(&application);
+  if (context_->watch != nullptr && context_->watch->givenUp()) {
+    // The conversion came back after the clean-up was given up: nothing is released any more.
+    static_cast<void>(running.Detach());
+    static_cast<void>(application.Detach());
+    return {};
+  }
+  if (FAILED(converted)) return {};
+  return WrapDispatch(std::move(application), context_, type);
 }
 
 Object ComAutomation::Start(std::wstring_view progId, const Interface& type) {
   CLSID clsid{};
   if (!ClassFromProgId(progId, &clsid)) return {};
   ComPtr<IDispatch> application;
-  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(application.GetAddressOf())))) {
-    return {};
+  {
+    const Reported call(*context_);
+    if (!call.admitted()) return {};
+    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(application.GetAddressOf())))) {
+      return {};
+    }
   }
-  return WrapDispatch(std::move(application), names_, type);
+  return WrapDispatch(std::move(application), context_, type);
 }
 
 }  // namespace corvix::win32

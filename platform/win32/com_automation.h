@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "office/automation.h"
+#include "office/stall_policy.h"
 
 // Whether member names are resolved once per process (1) or on every call (0). Set by the build.
 #ifndef CORVIX_NAME_CACHE
@@ -42,11 +43,27 @@ class NameCache {
   std::unordered_map<std::wstring, DISPID> ids_;
 };
 
-// One IDispatch reference. Destroying it releases the reference.
+// What every reference of one ComAutomation shares: the name cache, and the watch that each call to Office
+// reports to (none when nothing watches the calls).
+struct ComContext {
+  explicit ComContext(NameCache cache, std::shared_ptr<CallWatch> callWatch = nullptr)
+      : names(std::move(cache)), watch(std::move(callWatch)) {}
+  NameCache names;
+  std::shared_ptr<CallWatch> watch;
+};
+
+// The failure of a call that is not made because its clean-up was given up (RPC_E_CALL_CANCELED).
+inline constexpr HRESULT kGivenUp = static_cast<HRESULT>(0x80010002);
+
+// One IDispatch reference. Destroying it releases the reference, unless its clean-up was given up: then
+// the reference is abandoned, since releasing it would wait on the same Office that stopped answering.
 class ComDispatch final : public Dispatch {
  public:
-  ComDispatch(Microsoft::WRL::ComPtr<IDispatch> object, std::shared_ptr<NameCache> names)
-      : object_(std::move(object)), names_(std::move(names)) {}
+  ComDispatch(Microsoft::WRL::ComPtr<IDispatch> object, std::shared_ptr<ComContext> context)
+      : object_(std::move(object)), context_(std::move(context)) {}
+  ~ComDispatch() override;
+  ComDispatch(const ComDispatch&) = delete;
+  ComDispatch& operator=(const ComDispatch&) = delete;
 
   CallResult Get(const Interface& type, std::wstring_view member, const std::vector<Arg>& args) override;
   CallResult Call(const Interface& type, std::wstring_view member, const std::vector<Arg>& args) override;
@@ -59,27 +76,33 @@ class ComDispatch final : public Dispatch {
   CallResult CallByName(const Interface& type, std::wstring_view member, WORD flags, const std::vector<Arg>& args);
 
   Microsoft::WRL::ComPtr<IDispatch> object_;
-  std::shared_ptr<NameCache> names_;
+  std::shared_ptr<ComContext> context_;
 };
 
 // Reaching applications through the class registry and the running object table. COM must be initialised
 // on the calling thread (ScopedComInit) for as long as any reference it gives out lives.
 class ComAutomation final : public Automation {
  public:
-  explicit ComAutomation(bool cacheNames = CORVIX_NAME_CACHE != 0) : names_(std::make_shared<NameCache>(cacheNames)) {}
+  explicit ComAutomation(bool cacheNames = CORVIX_NAME_CACHE != 0)
+      : context_(std::make_shared<ComContext>(NameCache(cacheNames))) {}
+  // Starting from the names that `names` already knows; every call (attaching and starting included, and
+  // each reference's release) reports to `watch`, and once it is given up no further call is made.
+  ComAutomation(NameCache names, std::shared_ptr<CallWatch> watch)
+      : context_(std::make_shared<ComContext>(std::move(names), std::move(watch))) {}
 
   // GetActiveObject for the ProgID's class; none when the class is unknown or no instance is registered.
   Object Attach(std::wstring_view progId, const Interface& type) override;
   // A new instance from its local server; none when the class is unknown or the server cannot start.
   Object Start(std::wstring_view progId, const Interface& type) override;
 
-  const NameCache& names() const { return *names_; }
+  const NameCache& names() const { return context_->names; }
 
  private:
-  std::shared_ptr<NameCache> names_;
+  std::shared_ptr<ComContext> context_;
 };
 
 // An object reference as one of these backends' own, typed `type`; none for a null pointer.
-Object WrapDispatch(Microsoft::WRL::ComPtr<IDispatch> object, std::shared_ptr<NameCache> names, const Interface& type);
+Object WrapDispatch(Microsoft::WRL::ComPtr<IDispatch> object, std::shared_ptr<ComContext> context,
+                    const Interface& type);
 
 }  // namespace corvix::win32

@@ -19,6 +19,10 @@ class ScopedComInit {
   ScopedComInit(const ScopedComInit&) = delete;
   ScopedComInit& operator=(const ScopedComInit&) = delete;
 
+  // Leaves the thread in its apartment when the owner goes: for a thread whose references were abandoned,
+  // which leaving would release.
+  void Abandon() { result_ = E_ABORT; }
+
   bool ok() const { return SUCCEEDED(result_); }
   HRESULT result() const { return result_; }
 

@@ -35,7 +35,7 @@ std::wstring JournalEntry::ToString() const {
   std::wstring out = target + L"." + member + L"(";
   for (size_t i = 0; i < args.size(); ++i) out += (i ? L", " : L"") + args[i];
   out += L") -> ";
-  out += status >= 0 ? result : L"failed " + Hex(status) + L" " + result;
+  out += status >= 0 ? result : status == status::kHung ? L"hung" : L"failed " + Hex(status) + L" " + result;
   return out;
 }
 
@@ -67,6 +67,13 @@ Application* Office::Find(std::wstring_view progId) {
 NodeRef Office::Attach(std::wstring_view progId) {
   Application* app = Find(progId);
   const bool found = app != nullptr && (app->running || app->started) && app->quitCount == 0;
+  // Only a hang applies to attaching: the client's first contact with the instance gets no answer.
+  const Fault* fault = MatchFault(L"ROT", L"GetActiveObject", static_cast<int>(journal_.size()) + 1);
+  if (fault != nullptr && fault->hang) {
+    journal_.push_back({L"ROT", L"GetActiveObject", {L"\"" + std::wstring(progId) + L"\""}, status::kHung, L""});
+    hangPending_ = true;
+    return nullptr;
+  }
   journal_.push_back({L"ROT",
                       L"GetActiveObject",
                       {L"\"" + std::wstring(progId) + L"\""},
@@ -87,18 +94,24 @@ NodeRef Office::Start(std::wstring_view progId) {
   return app->object;
 }
 
-bool Office::ShouldFail(const Node& target, std::wstring_view member, int number) {
-  const std::wstring label = target.Label();
+const Fault* Office::MatchFault(const std::wstring& label, std::wstring_view member, int number) {
   for (const Fault& fault : faults_) {
     if (fault.callNumber != 0) {
-      if (fault.callNumber == number) return true;
+      if (fault.callNumber == number) return &fault;
       continue;
     }
     if (fault.member != member) continue;
     if (!fault.target.empty() && label.find(fault.target) == std::wstring::npos) continue;
-    if (fault.nth == 0) return true;
+    if (fault.nth == 0) return &fault;
     int& seen = matchCounts_[{fault.member, fault.target}];
-    if (++seen == fault.nth) return true;
+    if (++seen == fault.nth) return &fault;
+  }
+  return nullptr;
+}
+
+bool Office::HangsOnStart(const Application& app) const {
+  for (const auto& name : startHangs_) {
+    if (name == app.name) return true;
   }
   return false;
 }
@@ -107,9 +120,11 @@ Reply Office::Invoke(Node& target, std::wstring_view member, unsigned flags, con
   const int number = static_cast<int>(journal_.size()) + 1;
   JournalEntry entry{target.Label(), member.empty() ? L"(default)" : std::wstring(member), {}, 0, {}};
   for (const Value& arg : args) entry.args.push_back(Describe(arg));
-  Reply reply = ShouldFail(target, member.empty() ? L"(default)" : member, number)
-                    ? Reply::Fail(status::kInjected, L"injected failure")
-                    : target.Answer(member, flags, args);
+  const Fault* fault = MatchFault(target.Label(), member.empty() ? L"(default)" : member, number);
+  Reply reply = fault == nullptr ? target.Answer(member, flags, args)
+                : fault->hang    ? Reply::Fail(status::kHung, L"")
+                                 : Reply::Fail(status::kInjected, L"injected failure");
+  hangPending_ = fault != nullptr && fault->hang;
   entry.status = reply.status;
   entry.result = reply.ok() ? Describe(reply.value) : reply.description;
   journal_.push_back(std::move(entry));
@@ -118,7 +133,8 @@ Reply Office::Invoke(Node& target, std::wstring_view member, unsigned flags, con
 
 bool Office::QueryInterface(Node& target, std::wstring_view iid) {
   const int number = static_cast<int>(journal_.size()) + 1;
-  const bool supported = !ShouldFail(target, L"QueryInterface", number) && target.Supports(iid);
+  // A conversion cannot be left unanswered: a hang that matches it fails it as `fail` would.
+  const bool supported = MatchFault(target.Label(), L"QueryInterface", number) == nullptr && target.Supports(iid);
   journal_.push_back({target.Label(),
                       L"QueryInterface",
                       {std::wstring(iid)},

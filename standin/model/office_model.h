@@ -40,6 +40,9 @@ inline constexpr std::int32_t kBadParamCount = static_cast<std::int32_t>(0x80020
 inline constexpr std::int32_t kNoInterface = static_cast<std::int32_t>(0x80004002);
 // What an injected fault answers: the server threw an exception.
 inline constexpr std::int32_t kInjected = static_cast<std::int32_t>(0x80010105);
+// A call that gets no answer (journaled as "hung"); should the server ever end the wait, the call fails
+// with this code (RPC_E_TIMEOUT).
+inline constexpr std::int32_t kHung = static_cast<std::int32_t>(0x8001011F);
 // A busy application's refusals of incoming calls: RPC_E_CALL_REJECTED, RPC_E_SERVERCALL_RETRYLATER.
 inline constexpr std::int32_t kCallRejected = static_cast<std::int32_t>(0x80010001);
 inline constexpr std::int32_t kRetryLater = static_cast<std::int32_t>(0x8001010A);
@@ -94,12 +97,14 @@ class Node : public std::enable_shared_from_this<Node> {
   Office& office_;
 };
 
-// A fault to inject: the matching call fails with status::kInjected and has no effect.
+// A fault to inject: the matching call fails with status::kInjected and has no effect; or, a hang, gets no
+// answer at all (status::kHung): it is journaled, and the COM server then leaves it waiting.
 struct Fault {
   std::wstring member;  // member name ("QueryInterface" for conversions); empty with callNumber
   std::wstring target;  // substring of the target's label; empty matches any object
   int nth = 0;          // fail only the nth matching call (1-based); 0 fails every matching call
   int callNumber = 0;   // fail the call with this number in the journal (1-based), whatever it is
+  bool hang = false;    // the call gets no answer instead of failing
 };
 
 // How a busy Office answers an incoming call before any object sees it (IMessageFilter::HandleInComingCall).
@@ -146,6 +151,16 @@ class Office {
   void Note(JournalEntry entry) { journal_.push_back(std::move(entry)); }
 
   void AddFault(Fault fault) { faults_.push_back(std::move(fault)); }
+  // Whether the call journaled last is one that is to get no answer; asking clears it.
+  bool TakeHang() {
+    const bool hung = hangPending_;
+    hangPending_ = false;
+    return hung;
+  }
+  // The application (by name, "word") whose class a COM-started server never registers: its start never
+  // completes.
+  void HangStart(std::wstring name) { startHangs_.push_back(std::move(name)); }
+  bool HangsOnStart(const Application& app) const;
 
   // Office is busy for the next `calls` incoming calls: each is refused, as retry-later or as rejected.
   void SetBusy(int calls, Admission refusal) {
@@ -179,10 +194,13 @@ class Office {
   Application& AddApplication(std::wstring name, std::wstring progId);
 
  private:
-  bool ShouldFail(const Node& target, std::wstring_view member, int number);
+  // The fault that applies to call `number`, or null.
+  const Fault* MatchFault(const std::wstring& label, std::wstring_view member, int number);
 
   std::vector<std::unique_ptr<Application>> apps_;
   std::vector<Fault> faults_;
+  bool hangPending_ = false;
+  std::vector<std::wstring> startHangs_;
   int busyCalls_ = 0;
   Admission busyRefusal_ = Admission::kHandled;
   int callDelayMs_ = 0;

@@ -15,6 +15,14 @@
 //       meeting "Review"              (or report "Undeliverable")
 //   fail Delete on "bar 'Merrowin Software'" nth 1
 //   fail call 12
+//   hang Quit on "Word"               (as fail, but the call gets no answer: the COM server journals it as
+//   hang call 12                       "hung" and leaves it waiting, while it goes on serving every other
+//                                      call, until it ends. "hang GetActiveObject" hangs a client's first
+//                                      contact with an application it found in the running object table.
+//                                      A conversion that a hang matches fails instead.)
+//   hang start word                   (a COM-started server never registers Word's class object, so
+//                                      starting Word never completes; the journal shows
+//                                      "COM.CoRegisterClassObject("Word.Application") -> hung")
 //   busy 3 rejected                   (the first 3 incoming calls are refused, as SERVERCALL_REJECTED;
 //                                      "busy 3 retrylater": as SERVERCALL_RETRYLATER. Only the COM server
 //                                      sees incoming calls: the in-memory adapter ignores this line.)
@@ -180,17 +188,22 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
                                                     parameter ? Widen(parameter->text) : std::wstring());
       control->set_failing_delete(flag("undeletable"));
       if (control->submenu()) open.push_back({indent, control->submenu().get()});
-    } else if (keyword == "fail") {
+    } else if (keyword == "hang" && tokens.size() >= 2 && !tokens[1].quoted && tokens[1].text == "start") {
+      if (tokens.size() < 3 || (tokens[2].text != "word" && tokens[2].text != "outlook"))
+        return fail("hang start takes word or outlook");
+      office->HangStart(Widen(tokens[2].text));
+    } else if (keyword == "fail" || keyword == "hang") {
       Fault fault;
+      fault.hang = keyword == "hang";
       if (tokens.size() >= 3 && tokens[1].text == "call") {
         fault.callNumber = std::atoi(tokens[2].text.c_str());
-        if (fault.callNumber < 1) return fail("fail call needs a number from 1");
+        if (fault.callNumber < 1) return fail(keyword + " call needs a number from 1");
       } else if (tokens.size() >= 2) {
         fault.member = Widen(tokens[1].text);
         if (const Token* on = after("on")) fault.target = Widen(on->text);
         if (const Token* nth = after("nth")) fault.nth = std::atoi(nth->text.c_str());
       } else {
-        return fail("fail needs a member or call N");
+        return fail(keyword + " needs a member or call N");
       }
       office->AddFault(std::move(fault));
     } else if (keyword == "slow") {

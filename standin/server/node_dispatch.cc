@@ -69,12 +69,13 @@ ULONG NodeDispatch::Release() {
   return left;
 }
 
-void NodeDispatch::NoteContact() {
-  if (attachProgId_.empty()) return;
+bool NodeDispatch::NoteContact() {
+  if (attachProgId_.empty()) return true;
   const std::wstring progId = std::move(attachProgId_);
   attachProgId_.clear();
   session_.office().Attach(progId);
   session_.Flush();
+  return !session_.HangIfDue();
 }
 
 HRESULT NodeDispatch::QueryInterface(REFIID riid, void** object) {
@@ -84,7 +85,7 @@ HRESULT NodeDispatch::QueryInterface(REFIID riid, void** object) {
     wchar_t text[40] = {};
     StringFromGUID2(riid, text, 40);
     if (!IsOfficeIid(text)) return E_NOINTERFACE;
-    NoteContact();
+    if (!NoteContact()) return status::kHung;
     // One client QueryInterface reaches the object twice under Wine: when it succeeds, once for the
     // stub manager and once more for the stub it builds for the interface; when it fails, it is simply
     // asked again. So a request for the interface this object was last asked for, with no call on the
@@ -96,8 +97,8 @@ HRESULT NodeDispatch::QueryInterface(REFIID riid, void** object) {
       session_.Flush();
     }
     if (!lastConversionSupported_) return E_NOINTERFACE;
-  } else {
-    NoteContact();
+  } else if (!NoteContact()) {
+    return status::kHung;
   }
   *object = static_cast<IDispatch*>(this);
   AddRef();
@@ -118,7 +119,7 @@ HRESULT NodeDispatch::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
 HRESULT NodeDispatch::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
-  NoteContact();
+  if (!NoteContact()) return status::kHung;
   lastConversion_.clear();
   std::wstring line = node_->Label() + L".GetIDsOfNames(";
   for (UINT i = 0; i < count; ++i) line += (i ? L", " : L"") + Quoted(names[i]);
@@ -212,7 +213,7 @@ HRESULT NodeDispatch::Reject(const std::wstring& member, std::vector<std::wstrin
 HRESULT NodeDispatch::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                              EXCEPINFO* exception, UINT* argumentError) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  NoteContact();
+  if (!NoteContact()) return status::kHung;
   lastConversion_.clear();
   // The call may end the object's last outside reference (a Quit revokes the running object table's);
   // this one keeps it alive until the call returns.
@@ -262,6 +263,7 @@ HRESULT NodeDispatch::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAM
   if (const int delay = session_.office().CallDelay(); delay > 0) Sleep(static_cast<DWORD>(delay));
   const Reply reply = session_.office().Invoke(*node_, member, flags & (kMethod | kGet), args);
   session_.Flush();
+  session_.HangIfDue();
   if (!reply.ok()) return Failure(reply.status, reply.description, exception);
   if (result != nullptr) FromValue(reply.value, result);
   return S_OK;

@@ -43,7 +43,9 @@ class NodeDispatch final : public IDispatch {
  private:
   ~NodeDispatch();
 
-  void NoteContact();
+  // Journals the first contact of a client that found the application in the running object table.
+  // False when that contact was made to hang (the call then fails).
+  bool NoteContact();
   bool ToValue(const VARIANT& in, Value* out) const;
   void FromValue(const Value& value, VARIANT* out);
   // A call rejected before the model saw it: journaled with Office::Note.

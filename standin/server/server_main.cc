@@ -308,7 +308,13 @@ class Server {
       PostThreadMessageW(thread_, kQuitMessage, 0, 0);
     };
 
+    // A call that gets no answer waits in a message loop of its own until the server ends: as a real STA
+    // server that waits, it goes on dispatching every other incoming call (another application's, another
+    // client's) meanwhile.
+    session_.onHang = [this] { HangUntilEnd(); };
+
     for (const KnownApp* app : Served(session_.office())) {
+      if (options_.embedding && StartHangs(*app)) continue;
       factories_.push_back(std::make_unique<AppFactory>(session_, *app));
       DWORD cookie = 0;
       const HRESULT hr =
@@ -327,14 +333,7 @@ class Server {
         code = got == 0 ? static_cast<int>(message.wParam) : kComFailure;
         break;
       }
-      if (message.hwnd == nullptr && message.message == kQuitMessage) {
-        HandleQuits();
-      } else if (message.hwnd == nullptr && message.message == WM_TIMER) {
-        Tick();
-      } else {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-      }
+      Handle(message);
     }
     return Shutdown(code);
   }
@@ -345,6 +344,49 @@ class Server {
     NodeDispatch* object;  // not owned: the running object table holds it
     DWORD cookie;
   };
+
+  void Handle(const MSG& message) {
+    if (message.hwnd == nullptr && message.message == kQuitMessage) {
+      HandleQuits();
+    } else if (message.hwnd == nullptr && message.message == WM_TIMER) {
+      Tick();
+    } else {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+
+  // The wait of a call that gets no answer: messages are handled as in the main loop (incoming calls, the
+  // timer that ends the server) until the server is to end; the quit is then put back for the main loop.
+  // Hung calls nested in this wait return first.
+  void HangUntilEnd() {
+    ++hanging_;
+    MSG message;
+    while (!ending_) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollMs, QS_ALLINPUT);
+      while (!ending_ && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+          ending_ = true;
+          endCode_ = static_cast<int>(message.wParam);
+        } else {
+          Handle(message);
+        }
+      }
+    }
+    if (--hanging_ == 0) PostQuitMessage(endCode_);
+  }
+
+  // Whether starting `app` never completes: its class object is not registered, and the journal says so.
+  bool StartHangs(const KnownApp& app) {
+    for (const auto& model : session_.office().Applications()) {
+      if (model->progId != app.progId || !session_.office().HangsOnStart(*model)) continue;
+      session_.office().Note(
+          {L"COM", L"CoRegisterClassObject", {L"\"" + std::wstring(app.progId) + L"\""}, standin::status::kHung, L""});
+      session_.Flush();
+      return true;
+    }
+    return false;
+  }
 
   // Registers every application marked running in the running object table, then creates DIR\ready.
   bool PublishRunning() {
@@ -432,6 +474,7 @@ class Server {
     parent_ = nullptr;
     session_.onIdle = nullptr;
     session_.onQuit = nullptr;
+    session_.onHang = nullptr;
     for (RunningEntry& entry : running_) Revoke(entry);
     for (DWORD cookie : classCookies_) CoRevokeClassObject(cookie);
     classCookies_.clear();
@@ -446,6 +489,9 @@ class Server {
   ULONGLONG deadline_ = 0;
   ULONGLONG quitDeadline_ = 0;
   bool exitWhenIdle_ = false;
+  int hanging_ = 0;
+  bool ending_ = false;
+  int endCode_ = kDone;
   HANDLE parent_ = nullptr;
   std::vector<std::unique_ptr<AppFactory>> factories_;
   std::vector<DWORD> classCookies_;

@@ -43,7 +43,15 @@ class Session {
   // Objects alive plus server locks.
   int Outstanding() const { return static_cast<int>(objects_.size()) + locks_; }
 
+  // A call that is to get no answer waits in here (onHang) and fails once the wait ends: true when it hung.
+  bool HangIfDue() {
+    if (!office_.TakeHang()) return false;
+    if (onHang) onHang();
+    return true;
+  }
+
   std::function<void()> onIdle;              // Outstanding() fell to zero
+  std::function<void()> onHang;              // a call is to get no answer: returns when the server ends
   std::function<void(Application&)> onQuit;  // an application was told to quit; once per application
 
   // Kept by NodeDispatch.

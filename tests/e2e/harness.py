@@ -112,13 +112,14 @@ class Case(unittest.TestCase):
         self.server = None
 
     def corvix(self, scenario, arguments="/s", register=True, leave_message=False, exe=None, while_running=None,
-               expect_state=True, typelib="both", driver_options=()):
+               expect_state=True, typelib="both", driver_options=(), limit=WAIT):
         """Runs Corvix.exe with the exact argument text against the stand-in seeded with `scenario`.
         `typelib`: which clients the stand-in's type library is registered for (both, win32, win64, none).
         `exe`: another copy of Corvix.exe to run. `while_running(folder)`: called on a thread as soon as
         Corvix is started, to act on the stand-in while it runs. `expect_state`: False when the stand-in will
         not live to write its final state. `driver_options`: more of e2e_driver's options (--tree, to run an
-        uninstaller that runs Corvix)."""
+        uninstaller that runs Corvix). `limit`: seconds the driver gives Corvix before it ends it (the run
+        then fails the test)."""
         self.runs = getattr(self, "runs", 0) + 1
         self.folder = self.root / f"run{self.runs}"
         self.folder.mkdir()
@@ -144,9 +145,10 @@ class Case(unittest.TestCase):
             during = threading.Thread(target=while_running, args=(self.folder,), daemon=True)
             during.start()
         options = ["--leave-message"] if leave_message else []
-        options += ["--watch-file", windows_path(self.folder / "journal.txt"), *driver_options]
+        options += ["--watch-file", windows_path(self.folder / "journal.txt"), "--timeout-ms", str(limit * 1000),
+                    *driver_options]
         wine(DRIVER, windows_path(exe or CORVIX), windows_path(self.folder / "arguments.txt"),
-             windows_path(self.folder / "report.txt"), *options, timeout=WAIT * 2)
+             windows_path(self.folder / "report.txt"), *options, timeout=limit + WAIT)
         if during is not None:
             during.join(WAIT)
         self.stop_server()

@@ -1,4 +1,5 @@
-"""Corvix.exe as a file, read without running it: the machine it is built for and its version resource.
+"""Corvix.exe as a file, read without running it: the machine it is built for, what it imports, and its version
+resource.
 
 These hold for every build, the 32-bit one included (whose runs are tested from the 64-bit build). Environment:
 CORVIX_EXE, the program; OBJDUMP, the matching MinGW-w64 objdump; CORVIX_MACHINE, "x86-64" or "i386".
@@ -37,6 +38,94 @@ def resource_section(path):
         if m:
             out += bytes.fromhex(m.group(1).replace(" ", ""))
     return bytes(out)
+
+
+# Every function the exes may import, by DLL: each one exported by Windows 7 RTM (no update installed), as
+# Microsoft's documentation of the function gives its minimum supported client (Windows 2000 or XP for all of
+# these but SetDllDirectoryW, XP SP1); msvcrt's are those of the C runtime that Windows has shipped since XP.
+# An import Windows 7 lacks keeps the program from starting there at all (the loader's missing entry point),
+# so a new import must be checked and added here on purpose. x64 and x86 builds together.
+WINDOWS7_IMPORTS = {
+    "kernel32.dll": {
+        "CloseHandle", "CreateSemaphoreW", "CreateThread", "DeleteCriticalSection", "EnterCriticalSection",
+        "FreeLibrary", "GetCommandLineW", "GetCurrentProcess", "GetCurrentThreadId", "GetLastError",
+        "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetStartupInfoW", "GetSystemDirectoryW",
+        "GetTickCount", "InitializeCriticalSection", "IsDBCSLeadByteEx", "LeaveCriticalSection", "LoadLibraryA",
+        "LoadLibraryExW", "LoadLibraryW", "MultiByteToWideChar", "RaiseException", "ReleaseSemaphore",
+        "SetDllDirectoryW", "SetLastError", "SetUnhandledExceptionFilter", "Sleep", "TerminateProcess",
+        "TlsAlloc", "TlsFree", "TlsGetValue", "TlsSetValue", "VirtualProtect", "VirtualQuery",
+        "WaitForSingleObject", "WideCharToMultiByte",
+        # x64 only: the unwinder and the C exception handler (64-bit Windows XP and later).
+        "RtlCaptureContext", "RtlLookupFunctionEntry", "RtlUnwindEx", "RtlVirtualUnwind", "__C_specific_handler",
+    },
+    "user32.dll": {
+        "CreateDialogParamW", "DestroyWindow", "DispatchMessageW", "GetMessageW", "GetSystemMetrics", "LoadImageW",
+        "MessageBoxW", "MsgWaitForMultipleObjects", "PeekMessageW", "PostQuitMessage", "SendDlgItemMessageW",
+        "SendMessageW", "TranslateMessage",
+    },
+    "ole32.dll": {
+        "CLSIDFromProgID", "CoCreateInstance", "CoInitializeEx", "CoRegisterMessageFilter", "CoUninitialize",
+        "IIDFromString",
+    },
+    "oleaut32.dll": {
+        "GetActiveObject", "SysAllocStringLen", "SysFreeString", "SysStringLen", "VariantClear", "VariantCopyInd",
+        "VariantInit",
+    },
+    "msvcrt.dll": {
+        "___lc_codepage_func", "___mb_cur_max_func", "__iob_func", "__mb_cur_max", "__p__commode", "__p__fmode",
+        "__p__wcmdln", "__set_app_type", "__setusermatherr", "__wgetmainargs", "__winitenv", "_amsg_exit",
+        "_cexit", "_close", "_commode", "_errno", "_fmode", "_initterm", "_iob", "_onexit", "_read", "_wcmdln",
+        "abort", "atoi", "calloc", "exit", "fprintf", "fputc", "fputs", "free", "fwrite", "localeconv", "malloc",
+        "memchr", "memcmp", "memcpy", "memmove", "memset", "realloc", "setlocale", "signal", "strchr", "strcmp",
+        "strerror", "strlen", "strncmp", "vfprintf", "wcslen",
+    },
+}
+
+# Functions that came with update KB2533623 (Windows 7, Vista) or with Windows 8: never to be imported.
+NEWER_THAN_WINDOWS7 = {"SetDefaultDllDirectories", "AddDllDirectory", "RemoveDllDirectory",
+                       "GetSystemTimePreciseAsFileTime", "CreateFile2", "GetCurrentThreadStackLimits"}
+
+
+def imports(path):
+    """{dll (lower case): [imported names]} from objdump's import table; an import by ordinal reads as '#N'."""
+    headers = subprocess.run([OBJDUMP, "-p", path], check=True, capture_output=True, text=True).stdout
+    out = {}
+    for block in re.split(r"\n\s*DLL Name: ", headers)[1:]:
+        name, _, rest = block.partition("\n")
+        entries = out.setdefault(name.strip().lower(), [])
+        for line in rest.split("\n\n", 1)[0].splitlines():
+            by_name = re.match(r"^\s+[0-9a-f]+\s+\d+\s+(\S+)\s*$", line)
+            by_ordinal = re.match(r"^\s+[0-9a-f]+\s+<none>\s+([0-9a-f]+)", line)
+            if by_name:
+                entries.append(by_name.group(1))
+            elif by_ordinal:
+                entries.append("#" + by_ordinal.group(1))
+    return out
+
+
+class Windows7Imports(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.imports = imports(CORVIX)
+
+    def test_every_import_is_one_windows_7_exports(self):
+        self.assertEqual(set(WINDOWS7_IMPORTS), set(self.imports))
+        for dll, names in sorted(self.imports.items()):
+            with self.subTest(dll=dll):
+                self.assertTrue(names, f"no functions read for {dll}")
+                self.assertEqual([], sorted(set(names) - WINDOWS7_IMPORTS[dll]),
+                                 f"imported from {dll} but not known to be in Windows 7 RTM")
+
+    def test_the_dll_search_is_restricted_at_run_time_not_by_import(self):
+        # SetDefaultDllDirectories is looked up with GetProcAddress, with SetDllDirectoryW as the fallback.
+        kernel32 = set(self.imports.get("kernel32.dll", []))
+        self.assertEqual(set(), kernel32 & NEWER_THAN_WINDOWS7)
+        self.assertLessEqual({"GetModuleHandleW", "GetProcAddress", "SetDllDirectoryW", "GetSystemDirectoryW"},
+                             kernel32)
+
+    def test_the_list_itself_holds_nothing_newer(self):
+        for dll, names in WINDOWS7_IMPORTS.items():
+            self.assertEqual(set(), names & NEWER_THAN_WINDOWS7, dll)
 
 
 class Machine(unittest.TestCase):

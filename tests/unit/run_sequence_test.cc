@@ -78,6 +78,48 @@ TEST(RunSequence, WordIsCleanedBeforeOutlookWhateverWordDid) {
   EXPECT_EQ(0, office->HeldReferences()) << office->HeldText();
 }
 
+// Runs each clean-up against the model, except those it is told to give up before they make any call, as
+// the Windows program gives up a clean-up whose Office stopped answering.
+class GivingUpRunner : public CleanupRunner {
+ public:
+  GivingUpRunner(standin::Office& office, std::vector<bool> giveUp) : automation_(office), giveUp_(std::move(giveUp)) {}
+  void Run(Cleanup cleanup) override {
+    const size_t index = runs++;
+    if (index < giveUp_.size() && giveUp_[index]) return;
+    cleanup(automation_);
+  }
+  size_t runs = 0;
+
+ private:
+  standin::MemoryAutomation automation_;
+  std::vector<bool> giveUp_;
+};
+
+TEST(RunSequence, AGivenUpCleanUpCostsTheRunNothingElse) {
+  const char* scenario =
+      "word running\n  bar \"Merrowin Software\"\n"
+      "outlook running window\n  explorer\n    bar \"Merrowin Software\"\n";
+  for (const auto& giveUp : {std::vector<bool>{true, false}, std::vector<bool>{false, true}}) {
+    SCOPED_TRACE(giveUp[0] ? "Word given up" : "Outlook given up");
+    auto office = testing::LoadScenario(scenario);
+    GivingUpRunner runner(*office, giveUp);
+    RecordingShell shell(L"", *office);
+    frmMain form(shell, runner);
+    form.Form_Load();
+    // Both clean-ups were handed over, in turn, and the message came once, after them.
+    EXPECT_EQ(2u, runner.runs);
+    EXPECT_EQ(std::vector<std::wstring>{L"Merrowin Software|Done.  Toolbars removed."}, shell.messages);
+    EXPECT_EQ(office->Journal().size(), shell.callsBeforeMessage);
+    // The clean-up that was not given up did its whole job.
+    std::vector<std::wstring> deleted;
+    for (const auto& entry : office->Journal()) {
+      if (entry.member == L"Delete" && entry.status >= 0) deleted.push_back(entry.target);
+    }
+    EXPECT_EQ(std::vector<std::wstring>{giveUp[0] ? L"explorer bar 'Merrowin Software'" : L"bar 'Merrowin Software'"},
+              deleted);
+  }
+}
+
 TEST(RunSequence, FormLoadResetsASilentFlagLeftFromBefore) {
   auto office = testing::LoadScenario("");
   standin::MemoryAutomation automation(*office);

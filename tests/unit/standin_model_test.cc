@@ -88,6 +88,37 @@ TEST_F(StrictModel, FaultsFailOnlyTheChosenCall) {
   EXPECT_NE(std::wstring::npos, office_->JournalText().find(L"Word bars.Item(BSTR \"B\") -> failed 0x80010105"));
 }
 
+TEST(StandinScenario, AHungCallIsJournaledAndHasNoEffect) {
+  std::string error;
+  auto office = Office::FromScenario(
+      "word running\n  bar \"Merrowin Software\"\nhang Delete on \"bar\" nth 1\nhang GetActiveObject nth 2\n"
+      "hang start outlook\noutlook installed\n",
+      &error);
+  ASSERT_TRUE(office) << error;
+  NodeRef word = office->Attach(L"Word.Application");
+  ASSERT_TRUE(word);
+  EXPECT_FALSE(office->TakeHang());
+  const Reply bars = office->Invoke(*word, L"CommandBars", kGet, {});
+  const auto* barsNode = std::get_if<NodeRef>(&bars.value);
+  ASSERT_TRUE(barsNode && *barsNode);
+  const Reply bar = office->Invoke(**barsNode, L"Item", kGet, {std::wstring(L"Merrowin Software")});
+  const auto* barNode = std::get_if<NodeRef>(&bar.value);
+  ASSERT_TRUE(barNode && *barNode);
+  // The first Delete gets no answer: journaled as hung, asked for once, and the bar is still there.
+  EXPECT_EQ(status::kHung, office->Invoke(**barNode, L"Delete", kMethod, {}).status);
+  EXPECT_TRUE(office->TakeHang());
+  EXPECT_FALSE(office->TakeHang());
+  EXPECT_EQ(std::wstring::npos, office->StateText().find(L"deleted"));
+  EXPECT_NE(std::wstring::npos, office->JournalText().find(L"bar 'Merrowin Software'.Delete() -> hung\n"));
+  // The second attach hangs; the start hang names its application.
+  EXPECT_FALSE(office->Attach(L"Word.Application"));
+  EXPECT_TRUE(office->TakeHang());
+  EXPECT_NE(std::wstring::npos, office->JournalText().find(L"ROT.GetActiveObject(\"Word.Application\") -> hung\n"));
+  EXPECT_TRUE(office->HangsOnStart(*office->Find(L"Outlook.Application")));
+  EXPECT_FALSE(office->HangsOnStart(*office->Find(L"Word.Application")));
+  EXPECT_FALSE(Office::FromScenario("hang start excel\n", &error));
+}
+
 TEST_F(StrictModel, CountsHeldReferencesPerObject) {
   office_->Retain(bars_);
   office_->Retain(bars_);

@@ -1,0 +1,45 @@
+// The watch over a clean-up's calls.
+#include "office/stall_policy.h"
+
+namespace corvix {
+
+namespace {
+
+// How long a call begun at `since` has waited at `nowMs`, right across the clock's wrap-around. A reading
+// taken before the call began (the watcher read the clock first) is no wait at all.
+std::uint32_t Waited(std::uint32_t nowMs, std::uint32_t since) {
+  const std::uint32_t waited = nowMs - since;
+  return waited > 0x80000000u ? 0 : waited;
+}
+
+}  // namespace
+
+bool CallWatch::Begin(std::uint32_t nowMs) {
+  if (givenUp_.load()) return false;
+  inFlightSince_.store(nowMs == kNone ? 1 : nowMs);
+  // Given up in between: this call is not made either.
+  if (givenUp_.load()) {
+    inFlightSince_.store(kNone);
+    return false;
+  }
+  return true;
+}
+
+void CallWatch::End() {
+  inFlightSince_.store(kNone);
+  answered_.fetch_add(1);
+}
+
+bool CallWatch::Stalled(std::uint32_t nowMs) const {
+  const std::uint32_t since = inFlightSince_.load();
+  return since != kNone && Waited(nowMs, since) >= stall::kBoundMs;
+}
+
+std::uint32_t CallWatch::CheckAfterMs(std::uint32_t nowMs) const {
+  const std::uint32_t since = inFlightSince_.load();
+  if (since == kNone) return stall::kBoundMs;
+  const std::uint32_t waited = Waited(nowMs, since);
+  return waited >= stall::kBoundMs ? 1 : stall::kBoundMs - waited;
+}
+
+}  // namespace corvix
