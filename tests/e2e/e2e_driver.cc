@@ -60,7 +60,6 @@ std::wstring OneLine(std::wstring text) {
 struct Watched {
   HANDLE handle = nullptr;
   std::wstring name;
-  ULONGLONG created = 0;  // FILETIME, for telling a real child from one whose parent's id was reused
   ULONGLONG seenMs = 0;
   ULONGLONG endedMs = 0;
   bool ended = false;
@@ -76,7 +75,7 @@ struct Watch {
   DWORD pid = 0;
   bool tree = false;
   std::map<DWORD, Watched> processes;  // with --tree: every process of the tree but the program itself
-  std::set<std::wstring> notChildren;  // "name:pid" of processes whose parent id was reused
+  std::set<std::wstring> notChildren;  // "name:pid:age" of processes older than the program
   bool frmMainSeen = false;
   bool frmMainVisible = false;
   bool frmMainWhileMessage = false;
@@ -95,7 +94,9 @@ Watch* g_watch = nullptr;  // for the WinEvent callback, which has no context ar
 bool Watches(const Watch& watch, DWORD pid) { return pid == watch.pid || watch.processes.count(pid) != 0; }
 
 // Adds the processes started by one of the tree's since the last look. A process counts as a child only if
-// it was created after its parent: Wine reuses process ids, so a parent id alone may name an older process.
+// it was created after the program: Wine reuses process ids, so a parent id alone may name a process older
+// than the whole tree. (Not "after its parent": under Wine a process started by a relaunched 32-bit
+// uninstaller was once reported as created before it.)
 void FindChildren(Watch& watch, ULONGLONG nowMs, ULONGLONG programCreated) {
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return;
@@ -107,14 +108,14 @@ void FindChildren(Watch& watch, ULONGLONG nowMs, ULONGLONG programCreated) {
     if (handle == nullptr) continue;
     // An unknown time (0) is taken as a child's.
     const ULONGLONG created = CreationTime(handle);
-    const auto parent = watch.processes.find(entry.th32ParentProcessID);
-    const ULONGLONG parentCreated = parent == watch.processes.end() ? programCreated : parent->second.created;
-    if (created != 0 && created < parentCreated) {
-      watch.notChildren.insert(std::wstring(entry.szExeFile) + L":" + std::to_wstring(entry.th32ProcessID));
+    if (created != 0 && created < programCreated) {
+      // Name, id, and how long before the program it was created (in 100 ns units).
+      watch.notChildren.insert(std::wstring(entry.szExeFile) + L":" + std::to_wstring(entry.th32ProcessID) + L":" +
+                               std::to_wstring(programCreated - created));
       CloseHandle(handle);
       continue;
     }
-    watch.processes[entry.th32ProcessID] = Watched{handle, entry.szExeFile, created, nowMs, 0, false};
+    watch.processes[entry.th32ProcessID] = Watched{handle, entry.szExeFile, nowMs, 0, false};
   }
   CloseHandle(snapshot);
   // A process caught while Wine is still starting it has no name in the snapshot yet.
