@@ -13,6 +13,14 @@ import time
 import unittest
 from pathlib import Path
 
+# A test run in a Wine lane of its own (scripts/wine-lane.sh) takes that lane's prefix and display, for itself
+# and for every program it starts.
+LANE = os.environ.get("CORVIX_WINE_LANE", "")
+if LANE:
+    for line in (Path(LANE) / "env").read_text(encoding="utf-8").splitlines():
+        name, _, value = line.partition("=")
+        os.environ[name] = value
+
 CORVIX = os.environ.get("CORVIX_EXE", "")
 STANDIN = os.environ.get("STANDIN_EXE", "")
 DRIVER = os.environ.get("DRIVER_EXE", "")
@@ -124,8 +132,10 @@ class Case(unittest.TestCase):
         self.folder = self.root / f"run{self.runs}"
         self.folder.mkdir()
         (self.folder / "scenario.txt").write_text(scenario, encoding="utf-8")
-        wine(STANDIN, "/unregister", check=False)
-        if register:
+        if not register:
+            wine(STANDIN, "/unregister", check=False)
+        else:
+            # /register replaces whatever the stand-in registered before.
             # Once in a long series of runs Wine fails to start the program at all (exit code 1, no error.txt):
             # a second try.
             register_args = ["/register", "--state", windows_path(self.folder), "--typelib", typelib]
