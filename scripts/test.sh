@@ -3,7 +3,8 @@
 # Corvix.exe and stand-in Office (the exe read, the stand-in checked under Wine); the release zip, rebuilt
 # twice elsewhere for reproducibility and signed with a throwaway certificate; then the end-to-end tests
 # under Wine (inside Xvfb): the 64-bit and the 32-bit Corvix.exe against the 64-bit stand-in Office, the
-# 64-bit Corvix.exe against the 32-bit one, and the example installers.
+# 64-bit Corvix.exe against the 32-bit one, and the example installers, in four Wine lanes side by side
+# (cmake/wine_lanes.cmake).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,6 +35,8 @@ CORVIX_PACKAGE="$(ls build/mingw-x64/Corvix-*-windows.zip)" PYTHONDONTWRITEBYTEC
 bash tests/package/reproducible.sh
 
 source scripts/wine-env.sh
+# The X server that wine-env.sh started for this run ends with it.
+trap 'if [ -n "${CORVIX_XVFB_PID:-}" ]; then kill "$CORVIX_XVFB_PID" 2>/dev/null || true; fi' EXIT
 # The release signed with a throwaway certificate: it verifies, its sums follow, and it still runs.
 started=$(date +%s)
 CORVIX_PACKAGE="$(ls build/mingw-x64/Corvix-*-windows.zip)" CORVIX_EXE=build/mingw-x64/app/win32/Corvix.exe \
