@@ -1,5 +1,6 @@
 # Sourced: a Wine prefix and an X display for running the Windows programs.
-#   CORVIX_WINEPREFIX  the prefix to use (default: build/wineprefix in the source tree)
+#   CORVIX_WINEPREFIX     the prefix to use (default: build/wineprefix in the source tree)
+#   CORVIX_XVFB_DISPLAYS  the displays an Xvfb it starts may take (default: "90 120")
 # Starts Xvfb when no display answers, and creates the prefix on first use.
 _corvix_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export WINEPREFIX="${CORVIX_WINEPREFIX:-$_corvix_root/build/wineprefix}"
@@ -8,19 +9,26 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-  for n in $(seq 90 120); do
+  # CORVIX_XVFB_DISPLAYS: the display numbers to pick a free one from, "first last". A lock keeps scripts
+  # that start at the same time (the Wine lanes, scripts/wine-lane.sh) from taking the same one.
+  read -r _corvix_first _corvix_last <<<"${CORVIX_XVFB_DISPLAYS:-90 120}"
+  exec 9>/tmp/.corvix-xvfb.lock
+  flock 9
+  for n in $(seq "$_corvix_first" "$_corvix_last"); do
     if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      # For the caller that wants to end it: scripts/test.sh does.
+      setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
+      # For the caller that wants to end it: scripts/test.sh and scripts/wine-lane.sh do.
       CORVIX_XVFB_PID=$!
       export DISPLAY=":$n"
-      for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+      for _ in $(seq 1 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
       break
     fi
   done
+  flock -u 9
+  exec 9>&-
   # Without a display Wine makes no window at all: every message box fails at once, unseen.
   if ! xdpyinfo >/dev/null 2>&1; then
-    echo "wine-env.sh: no X display (all of :90 to :120 are taken, or Xvfb did not start)" >&2
+    echo "wine-env.sh: no X display (all of :$_corvix_first to :$_corvix_last are taken, or Xvfb did not start)" >&2
     return 1
   fi
 fi

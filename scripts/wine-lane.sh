@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # A Wine lane: a Wine prefix and an X display of its own, so that end-to-end tests in different lanes run at
 # the same time without seeing each other's COM registrations, running objects or windows.
-#   wine-lane.sh start DIR   makes DIR/prefix (on first use), starts an Xvfb and the prefix's wineserver,
-#                            and writes DIR/env (WINEPREFIX=..., DISPLAY=..., and the other Wine
-#                            variables of wine-env.sh) for the tests to read
+#   wine-lane.sh start DIR   makes DIR/prefix (on first use), starts an Xvfb and the prefix's wineserver
+#                            (through wine-env.sh), and writes DIR/env (WINEPREFIX=..., DISPLAY=...,
+#                            and the other Wine variables of wine-env.sh) for the tests to read
 #   wine-lane.sh stop DIR    ends that Xvfb and wineserver; the prefix stays for the next run
 # The tests' harness (tests/e2e/harness.py) takes DIR from CORVIX_WINE_LANE. Everything this starts writes
 # to DIR/lane.log, never to the caller's output: CTest would wait for a pipe that a server still holds.
@@ -28,30 +28,14 @@ stop)
 start)
   stop
   : >"$dir/lane.log"
-  # One lane at a time picks a free display, so that two lanes starting together do not take the same one.
-  exec 9>/tmp/.corvix-wine-lane.lock
-  flock 9
-  display=""
-  for n in $(seq 121 160); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >>"$dir/lane.log" 2>&1 9>&- &
-      echo $! >"$dir/xvfb.pid"
-      for _ in $(seq 1 100); do
-        DISPLAY=":$n" xdpyinfo >/dev/null 2>&1 && display=":$n" && break
-        sleep 0.1
-      done
-      break
-    fi
-  done
-  flock -u 9
-  exec 9>&-
-  if [ -z "$display" ]; then
-    echo "wine-lane.sh: no X display for $dir (all of :121 to :160 are taken, or Xvfb did not start)" >&2
-    exit 1
-  fi
-  export DISPLAY="$display" CORVIX_WINEPREFIX="$dir/prefix"
+  # A display of its own, from a range of its own; wine-env.sh starts the Xvfb.
+  unset DISPLAY
+  export CORVIX_WINEPREFIX="$dir/prefix" CORVIX_XVFB_DISPLAYS="121 160"
   # shellcheck source=wine-env.sh
-  if ! source "$root/scripts/wine-env.sh" </dev/null >>"$dir/lane.log" 2>&1; then
+  rc=0
+  source "$root/scripts/wine-env.sh" </dev/null >>"$dir/lane.log" 2>&1 || rc=$?
+  [ -z "${CORVIX_XVFB_PID:-}" ] || echo "$CORVIX_XVFB_PID" >"$dir/xvfb.pid"
+  if [ "$rc" -ne 0 ]; then
     cat "$dir/lane.log" >&2
     exit 1
   fi
