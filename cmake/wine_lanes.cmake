@@ -22,3 +22,11 @@ function(corvix_in_wine_lane test lane)
     set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT CORVIX_WINE_LANE=${CORVIX_WINE_LANES_DIR}/${lane})
   endif()
 endfunction()
+
+# A test that runs 32-bit programs under Wine starts its command through CORVIX_IF_32BIT, and is marked with
+# corvix_needs_32bit: on a host whose kernel runs no 32-bit programs (or with CORVIX_NO_32BIT=1) the command
+# does not run, the test prints why and CTest reports it skipped (scripts/host-32bit.sh).
+set(CORVIX_IF_32BIT bash ${PROJECT_SOURCE_DIR}/scripts/host-32bit.sh --run)
+function(corvix_needs_32bit test)
+  set_tests_properties(${test} PROPERTIES SKIP_RETURN_CODE 77)
+endfunction()

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building and testing Corvix on Debian needs: compilers, MinGW-w64, Wine (with its 32-bit
-# half, so that 32-bit Windows programs run too) and Xvfb; NSIS and msitools' wixl for the example
-# installers, osslsigncode and openssl for signing the release.
+# half where the kernel runs 32-bit programs, so that 32-bit Windows programs run too) and Xvfb; NSIS and
+# msitools' wixl for the example installers, osslsigncode and openssl for signing the release.
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev clang-format
-          mingw-w64 mingw-w64-tools wine wine64 wine32:i386 libwine-dev xvfb xauth x11-utils python3
+          mingw-w64 mingw-w64-tools wine wine64 libwine-dev xvfb xauth x11-utils python3
           nsis wixl msitools osslsigncode openssl git)
+# wine32 only where the kernel runs 32-bit programs: elsewhere it could not run (and its i386 maintainer
+# scripts fail), and 64-bit Wine runs every 64-bit program without it.
+if bash "$(dirname "$0")/host-32bit.sh"; then packages+=(wine32:i386); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -15,7 +18,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO=sudo
   # wine32 is an i386 package: its architecture has to be known before the package lists are read.
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [[ " ${missing[*]} " == *" wine32:i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
   fi
   log=$(mktemp)

@@ -1,6 +1,8 @@
 # Sourced: a Wine prefix and an X display for running the Windows programs.
 #   CORVIX_WINEPREFIX     the prefix to use (default: build/wineprefix in the source tree)
 #   CORVIX_XVFB_DISPLAYS  the displays an Xvfb it starts may take (default: "90 120")
+#   CORVIX_NO_32BIT=1     behave as on a host whose kernel runs no 32-bit programs (scripts/host-32bit.sh)
+# Exports CORVIX_HOST_RUNS_32BIT (1 or 0).
 # Starts Xvfb when no display answers, and creates the prefix on first use.
 _corvix_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export WINEPREFIX="${CORVIX_WINEPREFIX:-$_corvix_root/build/wineprefix}"
@@ -33,10 +35,26 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   fi
 fi
 
+# On a host whose kernel runs no 32-bit programs, every Wine program runs through 64-bit Wine directly:
+# Debian's own `wine` would start the 32-bit loader first whenever wine32 is installed. The tests that need
+# 32-bit code skip themselves there (scripts/host-32bit.sh --run).
+if bash "$_corvix_root/scripts/host-32bit.sh" --quiet; then
+  export CORVIX_HOST_RUNS_32BIT=1
+else
+  export CORVIX_HOST_RUNS_32BIT=0
+  case ":$PATH:" in
+    *":$_corvix_root/scripts/wine64:"*) ;;
+    *) export PATH="$_corvix_root/scripts/wine64:$PATH" ;;
+  esac
+fi
+
 # A prefix made before wine32 was installed cannot run 32-bit programs ("could not load kernel32.dll"):
-# one that does not say it was made with wine32 is made anew once wine32 is there.
+# one that does not say it was made with wine32 is made anew once wine32 is there (and can run).
 _corvix_wine32=0
-if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then _corvix_wine32=1; fi
+if [ "$CORVIX_HOST_RUNS_32BIT" = 1 ] &&
+   dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  _corvix_wine32=1
+fi
 if [ -f "$WINEPREFIX/system.reg" ] && [ "$_corvix_wine32" = 1 ] && [ ! -f "$WINEPREFIX/.made-with-wine32" ]; then
   wineserver -k 2>/dev/null || true
   rm -rf "$WINEPREFIX"

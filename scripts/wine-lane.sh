@@ -3,7 +3,7 @@
 # the same time without seeing each other's COM registrations, running objects or windows.
 #   wine-lane.sh start DIR   makes DIR/prefix (on first use), starts an Xvfb and the prefix's wineserver
 #                            (through wine-env.sh), and writes DIR/env (WINEPREFIX=..., DISPLAY=...,
-#                            and the other Wine variables of wine-env.sh) for the tests to read
+#                            PATH=..., and the other variables of wine-env.sh) for the tests to read
 #   wine-lane.sh stop DIR    ends that Xvfb and wineserver; the prefix stays for the next run
 # The tests' harness (tests/e2e/harness.py) takes DIR from CORVIX_WINE_LANE. Everything this starts writes
 # to DIR/lane.log, never to the caller's output: CTest would wait for a pipe that a server still holds.
@@ -39,7 +39,7 @@ start)
     cat "$dir/lane.log" >&2
     exit 1
   fi
-  for name in WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES DISPLAY; do
+  for name in WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES DISPLAY PATH CORVIX_HOST_RUNS_32BIT; do
     printf '%s=%s\n' "$name" "${!name}"
   done >"$dir/env"
   echo "wine-lane.sh: $dir on display $DISPLAY"

@@ -27,6 +27,16 @@ DRIVER = os.environ.get("DRIVER_EXE", "")
 WAIT = 60  # seconds; every wait has a limit
 
 
+def host_runs_32bit():
+    """Whether this host's kernel runs 32-bit programs, and with them 32-bit Wine (scripts/host-32bit.sh;
+    CORVIX_NO_32BIT=1 says it does not)."""
+    script = Path(__file__).resolve().parents[2] / "scripts" / "host-32bit.sh"
+    return subprocess.run(["bash", str(script), "--quiet"], check=False).returncode == 0
+
+
+NO_32BIT = "this host's kernel runs no 32-bit programs"
+
+
 def windows_path(path):
     """Wine maps drive Z: to the Unix root."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
