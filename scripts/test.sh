@@ -47,17 +47,21 @@ CORVIX_PACKAGE="$(ls build/mingw-x64/Corvix-*-windows.zip)" CORVIX_EXE=build/min
   STANDIN_EXE=build/mingw-x64/standin/server/office_standin.exe DRIVER_EXE=build/mingw-x64/tests/e2e/e2e_driver.exe \
   PYTHONDONTWRITEBYTECODE=1 python3 -m unittest -v tests/package/test_signing.py 2>&1 | tee -a "$log"
 echo "test.sh: signing test took $(($(date +%s) - started)) s"
-ctest --preset mingw-x86 2>&1 | tee -a "$log"
-ctest --preset mingw-x64 2>&1 | tee -a "$log"
+ctest --preset mingw-x86 2>&1 | tee "$log.mingw-x86"
+ctest --preset mingw-x64 2>&1 | tee "$log.mingw-x64"
 # The fault sweep's figures, from the passing tests' log.
 grep -ho "faults survived: [0-9]*/[0-9]*" build/mingw-x64/Testing/Temporary/LastTest.log || true
-# What did not run here, and why: CTest's skipped tests, and the signing test's 32-bit run.
-skipped=$(sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (Skipped)$/\1/p' "$log" | sort -u | tr '\n' ' ')
+# What did not run here, and why: the signing test's 32-bit run, and CTest's skipped tests.
+skipped=""
 if grep -q "skipped .this host's kernel runs no 32-bit programs" "$log"; then
-  skipped+="test_signing (the signed 32-bit Corvix.exe under Wine) "
+  skipped+="test_signing's run of the signed 32-bit Corvix.exe, "
 fi
+for preset in mingw-x86 mingw-x64; do
+  tests=$(sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (Skipped)$/\1/p' "$log.$preset" | tr '\n' ' ')
+  [ -z "$tests" ] || skipped+="$preset: ${tests% }, "
+done
 if [ -n "$skipped" ]; then
-  echo "test.sh: not run on this host: ${skipped}(this host's kernel runs no 32-bit programs$(
+  echo "test.sh: not run on this host: ${skipped%, } (this host's kernel runs no 32-bit programs$(
     [ "${CORVIX_NO_32BIT:-0}" = 1 ] && echo ", CORVIX_NO_32BIT=1"))"
 else
   echo "test.sh: every test ran"
