@@ -12,6 +12,7 @@ import unittest
 from pathlib import Path
 
 from harness import Case, windows_path
+from test_hostile import environment
 from test_outlook import OUTLOOK
 from test_word import DONE, WORD
 
@@ -76,6 +77,17 @@ class DesktopShell(Case):
     def test_a_launch_that_fails_runs_in_process(self):
         direct = self.corvix(SCENARIO, "")
         run = self.run_with_shell("", deny_create_process=True)
+        self.assertEndedCleanly(run)
+        self.assertEqual([], [p for p in processes(run) if p[0].lower() == "corvix.exe"], processes(run))
+        self.assertEqual([DONE], run.messages())
+        self.assertSameAsDirect(run, direct)
+
+    def test_a_marked_copy_never_starts_another(self):
+        # What a copy finds when its token did not change: elevated, under a shell of a lower token. The mark
+        # its parent gave it keeps it from starting a copy of its own.
+        direct = self.corvix(SCENARIO, "")
+        with environment(CORVIX_RELAUNCHED="1"):
+            run = self.run_with_shell("")
         self.assertEndedCleanly(run)
         self.assertEqual([], [p for p in processes(run) if p[0].lower() == "corvix.exe"], processes(run))
         self.assertEqual([DONE], run.messages())
