@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/frm_main.h"
+#include "app/win32/launch_context.h"
 #include "app/win32/resource.h"
 #include "app/win32/supervised_runner.h"
 #include "app/win32/win_shell.h"
@@ -101,6 +102,8 @@ void InitProgressBarClass(bool searchRestricted) {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   InitProgressBarClass(RestrictDllSearch());
+  // Elevated or as LocalSystem, the run happens in the desktop user's context, in a child of this program.
+  if (corvix::win32::RanElsewhere()) return 0;
 
   // Each clean-up runs in an apartment of its own, on its own thread (COM, the message filter and every
   // reference live there); this thread only waits for it, handling the form's messages, and gives it up

@@ -2,6 +2,7 @@
 //
 //   e2e_driver.exe <Corvix.exe path> <file holding the exact argument text, UTF-8> <report file>
 //                  [--leave-message] [--timeout-ms N] [--watch-file PATH] [--tree] [--watch-gone PATH]
+//                  [--shell PATH [--shell-deny-create-process]]
 //
 // The argument text is appended verbatim after the quoted program path, so the test controls the exact
 // command line (trailing spaces, tabs, quotes). Until Corvix exits, every window of its process is
@@ -17,6 +18,15 @@
 // them have ended; each is reported as process=<exe name>:<exit code>:<ms when first seen>:<ms when seen
 // ended>, from the program's start. --watch-gone PATH reports gone_ms=<ms> when PATH was first seen missing
 // (-1: never).
+// Each process's token is reported by its elevation type (TokenElevationType: 1 default, 2 full, 3 limited,
+// 0 unreadable): elevation=<type> for the program, process_elevation=<exe name>:<type> for each of the tree.
+// --shell PATH starts the program PATH (tests/e2e/desktop_shell.cc) with this process's limited linked token
+// before the program, and waits until it has registered its window as the desktop's shell window; a process
+// that it starts (a child started in its context) counts as one of the tree. Once the tree has ended, the
+// shell's window is closed and the shell waited for (killed after 10 s): shell_registered=1|0,
+// shell_elevation=<type>, shell_exit=<code>, shell_window_after=1|0 (whether a shell window was still
+// registered after it ended). --shell-deny-create-process passes --deny-create-process to the shell.
+// shell_window_before=1|0: whether a shell window was registered when the driver started.
 // The report is "key=value" lines, UTF-8.
 #include <windows.h>
 // after windows.h, which it needs
@@ -63,7 +73,19 @@ struct Watched {
   ULONGLONG seenMs = 0;
   ULONGLONG endedMs = 0;
   bool ended = false;
+  DWORD elevation = 0;
 };
+
+// A process's TokenElevationType, or 0 when its token cannot be read.
+DWORD ElevationType(HANDLE process) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return 0;
+  TOKEN_ELEVATION_TYPE type{};
+  DWORD size = 0;
+  const bool read = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) != FALSE;
+  CloseHandle(token);
+  return read ? static_cast<DWORD>(type) : 0;
+}
 
 ULONGLONG CreationTime(HANDLE process) {
   FILETIME created{}, exited{}, kernel{}, user{};
@@ -75,6 +97,7 @@ struct Watch {
   DWORD pid = 0;
   bool tree = false;
   std::map<DWORD, Watched> processes;  // with --tree: every process of the tree but the program itself
+  DWORD shellPid = 0;                  // with --shell: its children belong to the tree
   std::set<std::wstring> notChildren;  // "name:pid:age" of processes older than the program
   bool frmMainSeen = false;
   bool frmMainVisible = false;
@@ -103,7 +126,8 @@ void FindChildren(Watch& watch, ULONGLONG nowMs, ULONGLONG programCreated) {
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (bool more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-    if (Watches(watch, entry.th32ProcessID) || !Watches(watch, entry.th32ParentProcessID)) continue;
+    const bool adopted = watch.shellPid != 0 && entry.th32ParentProcessID == watch.shellPid;
+    if (Watches(watch, entry.th32ProcessID) || !(adopted || Watches(watch, entry.th32ParentProcessID))) continue;
     const HANDLE handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
     if (handle == nullptr) continue;
     // An unknown time (0) is taken as a child's.
@@ -115,7 +139,7 @@ void FindChildren(Watch& watch, ULONGLONG nowMs, ULONGLONG programCreated) {
       CloseHandle(handle);
       continue;
     }
-    watch.processes[entry.th32ProcessID] = Watched{handle, entry.szExeFile, nowMs, 0, false};
+    watch.processes[entry.th32ProcessID] = Watched{handle, entry.szExeFile, nowMs, 0, false, ElevationType(handle)};
   }
   CloseHandle(snapshot);
   // A process caught while Wine is still starting it has no name in the snapshot yet.
@@ -209,6 +233,69 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
   return TRUE;
 }
 
+// The desktop shell of --shell, started with this process's limited linked token.
+struct Shell {
+  PROCESS_INFORMATION process{};
+  bool started = false;
+  bool registered = false;
+};
+
+Shell StartShell(const std::wstring& path, bool denyCreateProcess) {
+  Shell shell;
+  HANDLE own = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &own)) return shell;
+  TOKEN_LINKED_TOKEN linked{};
+  DWORD size = 0;
+  HANDLE primary = nullptr;
+  if (GetTokenInformation(own, TokenLinkedToken, &linked, sizeof linked, &size)) {
+    DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary);
+    CloseHandle(linked.LinkedToken);
+  }
+  CloseHandle(own);
+  if (primary == nullptr) return shell;
+  std::wstring commandLine = L"\"" + path + L"\"";
+  if (denyCreateProcess) commandLine += L" --deny-create-process";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  shell.started = CreateProcessAsUserW(primary, path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                       nullptr, &startup, &shell.process) != FALSE;
+  CloseHandle(primary);
+  if (!shell.started) return shell;
+  // Until its window is the shell window (or it has ended, having failed to register it).
+  const ULONGLONG start = GetTickCount64();
+  while (GetTickCount64() - start < 10000 && WaitForSingleObject(shell.process.hProcess, 10) == WAIT_TIMEOUT) {
+    DWORD owner = 0;
+    const HWND window = GetShellWindow();
+    if (window != nullptr) GetWindowThreadProcessId(window, &owner);
+    if (owner == shell.process.dwProcessId) {
+      shell.registered = true;
+      break;
+    }
+  }
+  return shell;
+}
+
+// Closes the shell's window, waits for the shell to end, and reports it.
+void EndShell(Shell& shell, std::wostringstream& report) {
+  report << L"shell_registered=" << (shell.registered ? 1 : 0) << L"\n";
+  if (!shell.started) return;
+  report << L"shell_elevation=" << ElevationType(shell.process.hProcess) << L"\n";
+  const HWND window = GetShellWindow();
+  DWORD owner = 0;
+  if (window != nullptr) GetWindowThreadProcessId(window, &owner);
+  if (owner == shell.process.dwProcessId) PostMessageW(window, WM_CLOSE, 0, 0);
+  if (WaitForSingleObject(shell.process.hProcess, 10000) != WAIT_OBJECT_0) {
+    TerminateProcess(shell.process.hProcess, 99);
+    WaitForSingleObject(shell.process.hProcess, 5000);
+  }
+  DWORD exitCode = 0;
+  GetExitCodeProcess(shell.process.hProcess, &exitCode);
+  report << L"shell_exit=" << exitCode << L"\n"
+         << L"shell_window_after=" << (GetShellWindow() != nullptr ? 1 : 0) << L"\n";
+  CloseHandle(shell.process.hThread);
+  CloseHandle(shell.process.hProcess);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -219,6 +306,8 @@ int wmain(int argc, wchar_t** argv) {
   Watch watch;
   DWORD timeoutMs = 60000;
   std::wstring watchGone;
+  std::wstring shellPath;
+  bool shellDeny = false;
   long long goneMs = -1;
   for (int i = 4; i < argc; ++i) {
     if (std::wstring(argv[i]) == L"--leave-message") watch.leaveMessage = true;
@@ -226,6 +315,8 @@ int wmain(int argc, wchar_t** argv) {
     if (std::wstring(argv[i]) == L"--watch-file" && i + 1 < argc) watch.watchFile = argv[++i];
     if (std::wstring(argv[i]) == L"--tree") watch.tree = true;
     if (std::wstring(argv[i]) == L"--watch-gone" && i + 1 < argc) watchGone = argv[++i];
+    if (std::wstring(argv[i]) == L"--shell" && i + 1 < argc) shellPath = argv[++i];
+    if (std::wstring(argv[i]) == L"--shell-deny-create-process") shellDeny = true;
   }
   std::ifstream argsFile(argv[2], std::ios::binary);
   const std::string argsUtf8((std::istreambuf_iterator<char>(argsFile)), std::istreambuf_iterator<char>());
@@ -239,6 +330,13 @@ int wmain(int argc, wchar_t** argv) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   std::wostringstream report;
+  // Whether a desktop shell window was registered before this run (none, by default, under Wine).
+  report << L"shell_window_before=" << (GetShellWindow() != nullptr ? 1 : 0) << L"\n";
+  Shell shell;
+  if (!shellPath.empty()) {
+    shell = StartShell(shellPath, shellDeny);
+    if (shell.started) watch.shellPid = shell.process.dwProcessId;
+  }
   // Suspended until the hook is in place, so that no window of the process can be shown unseen.
   if (!CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                       &startup, &process)) {
@@ -250,6 +348,7 @@ int wmain(int argc, wchar_t** argv) {
     const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, nullptr, OnShow,
                                                watch.tree ? 0 : process.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
     const ULONGLONG programCreated = CreationTime(process.hProcess);
+    const DWORD programElevation = ElevationType(process.hProcess);
     ResumeThread(process.hThread);
     const ULONGLONG start = GetTickCount64();
     bool timedOut = false;
@@ -293,6 +392,7 @@ int wmain(int argc, wchar_t** argv) {
     report << L"started=1\n"
            << L"timed_out=" << (timedOut ? 1 : 0) << L"\n"
            << L"exit_code=" << exitCode << L"\n"
+           << L"elevation=" << programElevation << L"\n"
            << L"elapsed_ms=" << (GetTickCount64() - start) << L"\n"
            << L"frmMain_seen=" << (watch.frmMainSeen ? 1 : 0) << L"\n"
            << L"frmMain_visible=" << (watch.frmMainVisible ? 1 : 0) << L"\n"
@@ -305,8 +405,8 @@ int wmain(int argc, wchar_t** argv) {
     for (auto& [pid, child] : watch.processes) {
       DWORD childExit = 0;
       GetExitCodeProcess(child.handle, &childExit);
-      report << L"process=" << child.name << L":" << childExit << L":" << child.seenMs << L":" << child.endedMs
-             << L"\n";
+      report << L"process=" << child.name << L":" << childExit << L":" << child.seenMs << L":" << child.endedMs << L"\n"
+             << L"process_elevation=" << child.name << L":" << child.elevation << L"\n";
       CloseHandle(child.handle);
     }
     for (const auto& other : watch.notChildren) report << L"not_child=" << other << L"\n";
@@ -314,6 +414,7 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
+  if (!shellPath.empty()) EndShell(shell, report);
   std::ofstream out(argv[3], std::ios::binary);
   out << corvix::win32::Utf8(report.str());
   return 0;

@@ -75,7 +75,10 @@ class CommandLines(Case):
 #   msimg32.dll             Wine's uxtheme delay-loads it when a themed control is painted, and Wine resolves
 #                           delay-loaded imports with the default search order, ignoring the program's
 #                           SetDefaultDllDirectories (Windows applies it to every load the program makes).
-PLANTED = ["uxtheme.dll", "dwmapi.dll", "cryptbase.dll", "profapi.dll", "comctl32.dll", "winmm.dll"]
+# wtsapi32.dll and userenv.dll: what Corvix loads itself to start its children as LocalSystem (never reached
+# under Wine, where no process runs as LocalSystem; planted all the same).
+PLANTED = ["uxtheme.dll", "dwmapi.dll", "cryptbase.dll", "profapi.dll", "comctl32.dll", "winmm.dll", "wtsapi32.dll",
+           "userenv.dll"]
 # Wine would otherwise use its own (builtin) copy of some of them whatever lies in the folder.
 PREFER_PLANTED = "mscoree,mshtml=;" + ",".join(name[:-4] for name in PLANTED) + "=n,b"
 
@@ -124,7 +127,8 @@ class UninstallFolder(Case):
             name, _, rest = block.partition("\n")
             imports[name.strip().lower()] = set(re.findall(r"^\s+[0-9a-f]+\s+\d+\s+(\w+)\s*$", rest, re.M))
         # All of them among the system's known DLLs, which are never looked for in the program's folder.
-        self.assertEqual({"kernel32.dll", "user32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll"}, set(imports))
+        self.assertEqual({"kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll"},
+                         set(imports))
         # The search is restricted at run time: SetDefaultDllDirectories is looked up (Windows 7 may lack it),
         # with SetDllDirectoryW as the fallback; COMCTL32 is loaded explicitly.
         self.assertNotIn("SetDefaultDllDirectories", imports["kernel32.dll"])

@@ -42,7 +42,10 @@ def resource_section(path):
 
 # Every function the exes may import, by DLL: each one exported by Windows 7 RTM (no update installed), as
 # Microsoft's documentation of the function gives its minimum supported client (Windows 2000 or XP for all of
-# these but SetDllDirectoryW, XP SP1); msvcrt's are those of the C runtime that Windows has shipped since XP.
+# these but SetDllDirectoryW, XP SP1, and the process-thread attribute list functions, Vista); msvcrt's are those
+# of the C runtime that Windows has shipped since XP. ADVAPI32, like the others, is one of the system's known
+# DLLs. CreateProcessAsUserW is looked up in ADVAPI32 at run time: MinGW's import library takes it from KERNEL32,
+# which exports it only from Windows 8 on.
 # An import Windows 7 lacks keeps the program from starting there at all (the loader's missing entry point),
 # so a new import must be checked and added here on purpose. x64 and x86 builds together.
 WINDOWS7_IMPORTS = {
@@ -55,13 +58,22 @@ WINDOWS7_IMPORTS = {
         "SetDllDirectoryW", "SetLastError", "SetUnhandledExceptionFilter", "Sleep", "TerminateProcess",
         "TlsAlloc", "TlsFree", "TlsGetValue", "TlsSetValue", "VirtualProtect", "VirtualQuery",
         "WaitForSingleObject", "WideCharToMultiByte",
+        # Where the run happens: the desktop user's context, children of this program.
+        "CreateProcessW", "DeleteProcThreadAttributeList", "GetCurrentProcessId", "GetEnvironmentVariableW",
+        "GetModuleFileNameW", "InitializeProcThreadAttributeList", "LocalFree", "OpenProcess", "ResumeThread",
+        "SetEnvironmentVariableW", "UpdateProcThreadAttribute",
         # x64 only: the unwinder and the C exception handler (64-bit Windows XP and later).
         "RtlCaptureContext", "RtlLookupFunctionEntry", "RtlUnwindEx", "RtlVirtualUnwind", "__C_specific_handler",
     },
     "user32.dll": {
-        "CreateDialogParamW", "DestroyWindow", "DispatchMessageW", "GetMessageW", "GetSystemMetrics", "LoadImageW",
+        "CreateDialogParamW", "DestroyWindow", "DispatchMessageW", "GetMessageW", "GetShellWindow", "GetSystemMetrics",
+        "GetWindowThreadProcessId", "LoadImageW",
         "MessageBoxW", "MsgWaitForMultipleObjects", "PeekMessageW", "PostQuitMessage", "SendDlgItemMessageW",
         "SendMessageW", "TranslateMessage",
+    },
+    "advapi32.dll": {
+        "AdjustTokenPrivileges", "ConvertSidToStringSidW", "GetTokenInformation", "LookupPrivilegeValueW",
+        "OpenProcessToken",
     },
     "ole32.dll": {
         "CLSIDFromProgID", "CoCreateInstance", "CoInitializeEx", "CoRegisterMessageFilter", "CoUninitialize",
@@ -84,6 +96,8 @@ WINDOWS7_IMPORTS = {
 # Functions that came with update KB2533623 (Windows 7, Vista) or with Windows 8: never to be imported.
 NEWER_THAN_WINDOWS7 = {"SetDefaultDllDirectories", "AddDllDirectory", "RemoveDllDirectory",
                        "GetSystemTimePreciseAsFileTime", "CreateFile2", "GetCurrentThreadStackLimits"}
+# Exported by KERNEL32 only from Windows 8 on (Windows 7 has it in ADVAPI32 alone).
+KERNEL32_FROM_WINDOWS8 = {"CreateProcessAsUserW"}
 
 
 def imports(path):
@@ -122,6 +136,9 @@ class Windows7Imports(unittest.TestCase):
         self.assertEqual(set(), kernel32 & NEWER_THAN_WINDOWS7)
         self.assertLessEqual({"GetModuleHandleW", "GetProcAddress", "SetDllDirectoryW", "GetSystemDirectoryW"},
                              kernel32)
+
+    def test_functions_kernel32_gained_in_windows_8_are_not_taken_from_it(self):
+        self.assertEqual(set(), set(self.imports.get("kernel32.dll", [])) & KERNEL32_FROM_WINDOWS8)
 
     def test_the_list_itself_holds_nothing_newer(self):
         for dll, names in WINDOWS7_IMPORTS.items():
