@@ -74,6 +74,9 @@ class CommandBar : public Wrapped {
  public:
   using Wrapped::Wrapped;
   CommandBarControls Controls() const;
+  // The first control on this bar itself (its menus are not searched) whose built-in ID is `id`, of any
+  // type; none when there is none.
+  CommandBarControl FindControl(std::int32_t id) const;
   // Removes the bar for good; false when the deletion failed.
   bool Delete() const;
 };
@@ -108,5 +111,21 @@ void RemoveMarkedButtons(const CommandBarPopup& menu, std::initializer_list<std:
 // Looks up `caption` among a menu bar's controls as a menu; none when there is no such control or it is
 // not a menu.
 CommandBarPopup FindMenu(const CommandBar& menuBar, std::wstring_view caption);
+
+// The built-in control ID of the Tools menu, the same in every language (its caption is translated:
+// "E&xtras" in German). Word and Outlook use the same one. 30007 is the ID that Office developers commonly
+// use for Tools (`CommandBars.FindControl(Id:=30007)`); Microsoft publishes the built-in control IDs of
+// Word in the table [MSDN-TCID/Word] that its open specification [MS-CTDOC] section 2.2 ("Toolbar Control
+// Data") refers to, and a control's `Id` is documented as "the ID for a built-in CommandBarControl ...
+// The value of the Id property for all custom controls is 1" (Office VBA reference, CommandBarControl.Id).
+inline constexpr std::int32_t kToolsMenuId = 30007;
+
+// The built-in control ID of the menu with this English caption, for the menus whose ID is known: only
+// "&Tools". The item window's "&Actions" menu has none here: no published table gives its ID.
+std::optional<std::int32_t> BuiltInMenuId(std::wstring_view caption);
+
+// As FindMenu; only when the caption finds no menu (an Office in another language) and the menu has a
+// built-in ID, the menu bar's own control with that ID (CommandBar.FindControl), when it is a menu.
+CommandBarPopup FindMenuInAnyLanguage(const CommandBar& menuBar, std::wstring_view caption);
 
 }  // namespace corvix

@@ -59,7 +59,8 @@ WINDOWS7_IMPORTS = {
         "RtlCaptureContext", "RtlLookupFunctionEntry", "RtlUnwindEx", "RtlVirtualUnwind", "__C_specific_handler",
     },
     "user32.dll": {
-        "CreateDialogParamW", "DestroyWindow", "DispatchMessageW", "GetMessageW", "GetSystemMetrics", "LoadImageW",
+        "CreateDialogParamW", "DestroyWindow", "DispatchMessageW", "FindWindowW", "GetMessageW", "GetSystemMetrics",
+        "LoadImageW",
         "MessageBoxW", "MsgWaitForMultipleObjects", "PeekMessageW", "PostQuitMessage", "SendDlgItemMessageW",
         "SendMessageW", "TranslateMessage",
     },
