@@ -86,8 +86,13 @@ void RemoveOutlookToolbars(Automation& automation) {
     // ("Single-Use vs. Multi-Use Applications": https://learn.microsoft.com/en-us/previous-versions/aa690619(v=vs.71))
     const bool mainWindowOpen = automation.HasTopLevelWindow(kMainWindowClass);
     olApp = automation.Start(kProgId, kApplication);
-    bCreated = !mainWindowOpen && !OutlookWasAlreadyOpen(WindowCount(olApp, L"Explorers", kExplorers),
-                                                         WindowCount(olApp, L"Inspectors", kInspectors));
+    bCreated = !mainWindowOpen;
+    if (bCreated) {
+      // Main windows first, then item windows: two statements, so that the calls come in this order.
+      const std::optional<std::int32_t> explorers = WindowCount(olApp, L"Explorers", kExplorers);
+      const std::optional<std::int32_t> inspectors = WindowCount(olApp, L"Inspectors", kInspectors);
+      bCreated = !OutlookWasAlreadyOpen(explorers, inspectors);
+    }
   }
   if (bCreated) {
     // A running Outlook that was attached to is never given a new window.
