@@ -40,8 +40,9 @@ CommandBarControls CommandBar::Controls() const {
 bool CommandBar::Delete() const { return object_.Call(L"Delete").ok(); }
 
 CommandBarControl CommandBar::FindControl(std::int32_t id) const {
-  // FindControl(Type, Id, Tag, Visible, Recursive): any type, this ID, the rest left out (Recursive false:
-  // the bar's own controls only).
+  // CommandBar.FindControl(Type, Id, Tag, Visible, Recursive): any type, this ID, the rest left out
+  // (Recursive false: the bar's own controls only); Nothing when no control fits.
+  // https://learn.microsoft.com/en-us/previous-versions/office/developer/office-xp/aa142037(v=office.10)
   return CommandBarControl(object_.Call(L"FindControl", {Omitted{}, id}).TakeObject(kCommandBarControl));
 }
 
