@@ -34,6 +34,8 @@ bool IsMailItemClass(std::optional<std::int32_t> itemClass);
 // Whether the Outlook that a start reached was running already, from the numbers of its main windows
 // (`Explorers.Count`) and item windows (`Inspectors.Count`): an Outlook that automation has just started
 // has neither, one the user has open has at least one. An empty count could not be read and proves nothing.
+// (`Application.Inspectors`: "the Inspector objects representing all open inspectors",
+// https://learn.microsoft.com/en-us/office/vba/api/outlook.application.inspectors; `Explorers` likewise.)
 bool OutlookWasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<std::int32_t> inspectors);
 
 // Attaches to the running Outlook or starts one (opening the Inbox in a new main window when it has none),
