@@ -125,6 +125,10 @@ class Automation {
   virtual Object Attach(std::wstring_view progId, const Interface& type) = 0;
   // A new instance's application object; none when it cannot be started.
   virtual Object Start(std::wstring_view progId, const Interface& type) = 0;
+  // Whether a top-level window of this class exists on the caller's desktop: a running instance shows itself
+  // by its main window even when attaching to it fails (it is not in the running object table yet, or it
+  // runs at another integrity level). Nothing is called on any application.
+  virtual bool HasTopLevelWindow(std::wstring_view windowClass) = 0;
 };
 
 }  // namespace corvix

@@ -39,6 +39,13 @@ CommandBarControls CommandBar::Controls() const {
 
 bool CommandBar::Delete() const { return object_.Call(L"Delete").ok(); }
 
+CommandBarControl CommandBar::FindControl(std::int32_t id) const {
+  // CommandBar.FindControl(Type, Id, Tag, Visible, Recursive): any type, this ID, the rest left out
+  // (Recursive false: the bar's own controls only); Nothing when no control fits.
+  // https://learn.microsoft.com/en-us/previous-versions/office/developer/office-xp/aa142037(v=office.10)
+  return CommandBarControl(object_.Call(L"FindControl", {Omitted{}, id}).TakeObject(kCommandBarControl));
+}
+
 CommandBarControls CommandBarPopup::Controls() const {
   return CommandBarControls(object_.GetObject(L"Controls", kCommandBarControls));
 }
@@ -93,6 +100,19 @@ void RemoveMarkedButtons(const CommandBarPopup& menu, std::initializer_list<std:
 CommandBarPopup FindMenu(const CommandBar& menuBar, std::wstring_view caption) {
   if (!menuBar) return {};
   return menuBar.Controls().Item(caption).AsPopup();
+}
+
+std::optional<std::int32_t> BuiltInMenuId(std::wstring_view caption) {
+  if (caption == L"&Tools") return kToolsMenuId;
+  return std::nullopt;
+}
+
+CommandBarPopup FindMenuInAnyLanguage(const CommandBar& menuBar, std::wstring_view caption) {
+  if (!menuBar) return {};
+  if (CommandBarPopup menu = FindMenu(menuBar, caption)) return menu;
+  const std::optional<std::int32_t> id = BuiltInMenuId(caption);
+  if (!id) return {};
+  return menuBar.FindControl(*id).AsPopup();
 }
 
 }  // namespace corvix

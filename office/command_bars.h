@@ -74,6 +74,9 @@ class CommandBar : public Wrapped {
  public:
   using Wrapped::Wrapped;
   CommandBarControls Controls() const;
+  // The first control on this bar itself (its menus are not searched) whose built-in ID is `id`, of any
+  // type; none when there is none.
+  CommandBarControl FindControl(std::int32_t id) const;
   // Removes the bar for good; false when the deletion failed.
   bool Delete() const;
 };
@@ -108,5 +111,24 @@ void RemoveMarkedButtons(const CommandBarPopup& menu, std::initializer_list<std:
 // Looks up `caption` among a menu bar's controls as a menu; none when there is no such control or it is
 // not a menu.
 CommandBarPopup FindMenu(const CommandBar& menuBar, std::wstring_view caption);
+
+// The built-in control ID of the Tools menu, the same in every language (its caption is translated:
+// "E&xtras" in German); Word and Outlook share it. Microsoft lists Word's built-in control IDs in the table
+// that its open specification [MS-CTDOC] section 2.2, "Toolbar Control Data", refers to ([MSDN-TCID/Word], a
+// download:
+// https://learn.microsoft.com/en-us/openspecs/office_file_formats/ms-ctdoc/fffaf1e7-1fb5-41c6-86a8-bb54337a43b8); 30007
+// is the value in common use for Tools and has not been checked against that table here. A custom control's ID is
+// always 1 ("The value of the Id property for all custom controls is 1":
+// https://learn.microsoft.com/en-us/office/vba/api/office.commandbarcontrol.id), so no control the add-in
+// made can be taken for the built-in menu.
+inline constexpr std::int32_t kToolsMenuId = 30007;
+
+// The built-in control ID of the menu with this English caption, for the menus whose ID is known: only
+// "&Tools". The item window's "&Actions" menu has none here: no published table gives its ID.
+std::optional<std::int32_t> BuiltInMenuId(std::wstring_view caption);
+
+// As FindMenu; only when the caption finds no menu (an Office in another language) and the menu has a
+// built-in ID, the menu bar's own control with that ID (CommandBar.FindControl), when it is a menu.
+CommandBarPopup FindMenuInAnyLanguage(const CommandBar& menuBar, std::wstring_view caption);
 
 }  // namespace corvix

@@ -14,11 +14,22 @@ constexpr std::int32_t kDisplayNormal = 0;  // olFolderDisplayNormal
 constexpr std::wstring_view kExplorerMenu = L"Explorer Menu";
 constexpr std::wstring_view kInspectorMenu = L"Inspector Menu";
 constexpr std::wstring_view kBarName = L"Merrowin Software";
+// The class of Outlook's main window. Microsoft's object model does not name it; it is the class that
+// programs looking for a running Outlook pass to FindWindow, as read off with Spy++ (Outlook itself decides
+// with FindWindow whether it is already running:
+// http://www.woodmann.com/forum/archive/index.php/t-10608.html).
+constexpr std::wstring_view kMainWindowClass = L"rctrl_renwnd32";
 
 // True only when Outlook answered that it has no main window; a call that failed proves nothing.
 bool HasNoMainWindow(const Object& olApp) {
   CallResult active = olApp.Call(L"ActiveExplorer");
   return active.ok() && !active.TakeObject(kExplorer);
+}
+
+// The number of windows in one of Outlook's window collections ("Explorers", "Inspectors"); empty when it
+// cannot be read.
+std::optional<std::int32_t> WindowCount(const Object& olApp, std::wstring_view collection, const Interface& type) {
+  return olApp.GetObject(collection, type).Get(L"Count").Int32();
 }
 
 // The Inbox of the user's mail store, reached afresh from the application.
@@ -55,6 +66,10 @@ void CleanFirstInboxItemWindow(const Object& olApp) {
 
 bool IsMailItemClass(std::optional<std::int32_t> itemClass) { return itemClass == kClassMail; }
 
+bool OutlookWasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<std::int32_t> inspectors) {
+  return explorers.value_or(0) > 0 || inspectors.value_or(0) > 0;
+}
+
 void RemoveOutlookToolbars(Automation& automation) {
   bool bCreated = false;
   Object olApp = automation.Attach(kProgId, kApplication);
@@ -63,8 +78,23 @@ void RemoveOutlookToolbars(Automation& automation) {
   Object inbox;
   Object explorer;
   if (!olApp) {
+    // Outlook's class factory is multiple-use: while Outlook runs, a start returns the running Outlook.
+    // Attaching can miss one that runs (it enters the running object table only a while after it starts),
+    // so a start that reaches the user's Outlook is told apart from a new one: by its main window, looked
+    // for first, or by the windows the Outlook it reached has open (one that automation just started has
+    // none). The user's Outlook is treated as an attached one: no new window, never quit.
+    // ("Single-Use vs. Multi-Use Applications": https://learn.microsoft.com/en-us/previous-versions/aa690619(v=vs.71))
+    const bool mainWindowOpen = automation.HasTopLevelWindow(kMainWindowClass);
     olApp = automation.Start(kProgId, kApplication);
-    bCreated = true;
+    bCreated = !mainWindowOpen;
+    if (bCreated) {
+      // Main windows first, then item windows: two statements, so that the calls come in this order.
+      const std::optional<std::int32_t> explorers = WindowCount(olApp, L"Explorers", kExplorers);
+      const std::optional<std::int32_t> inspectors = WindowCount(olApp, L"Inspectors", kInspectors);
+      bCreated = !OutlookWasAlreadyOpen(explorers, inspectors);
+    }
+  }
+  if (bCreated) {
     // A running Outlook that was attached to is never given a new window.
     if (HasNoMainWindow(olApp)) {
       nameSpace = MapiNameSpace(olApp);
@@ -92,7 +122,7 @@ void RemoveOutlookToolbars(Automation& automation) {
 CommandBarPopup FindOutlookMenubar(const Object& olApp, std::wstring_view caption) {
   const CommandBars bars(
       olApp.Call(L"ActiveExplorer").TakeObject(kExplorer).GetObject(L"CommandBars", office_types::kCommandBars));
-  return FindMenu(bars.ActiveMenuBar(), caption);
+  return FindMenuInAnyLanguage(bars.ActiveMenuBar(), caption);
 }
 
 void RemoveOutlookMenus(const CommandBarPopup& menu) { RemoveMarkedButtons(menu, {kExplorerMenu, kInspectorMenu}); }

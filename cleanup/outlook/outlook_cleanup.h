@@ -17,6 +17,7 @@ inline constexpr Interface kExplorer{L"_Explorer"};
 inline constexpr Interface kInspector{L"_Inspector"};
 inline constexpr Interface kFolder{L"MAPIFolder"};
 inline constexpr Interface kExplorers{L"_Explorers"};
+inline constexpr Interface kInspectors{L"_Inspectors"};
 inline constexpr Interface kItems{L"_Items"};
 inline constexpr Interface kMailItem{L"_MailItem"};
 // An item of a folder before its kind is known: a mail item, a meeting request, a report...
@@ -30,9 +31,18 @@ inline constexpr std::int32_t kClassMail = 43;  // olMail
 // be read or was not an integer: that counts as not a mail item.
 bool IsMailItemClass(std::optional<std::int32_t> itemClass);
 
+// Whether the Outlook that a start reached was running already, from the numbers of its main windows
+// (`Explorers.Count`) and item windows (`Inspectors.Count`): an Outlook that automation has just started
+// has neither, one the user has open has at least one. An empty count could not be read and proves nothing.
+// (`Application.Inspectors`: "the Inspector objects representing all open inspectors",
+// https://learn.microsoft.com/en-us/office/vba/api/outlook.application.inspectors; `Explorers` likewise.)
+bool OutlookWasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<std::int32_t> inspectors);
+
 // Attaches to the running Outlook or starts one (opening the Inbox in a new main window when it has none),
 // removes the add-in's toolbar from the main window and from the first Inbox item's window, purges their
-// Tools and Actions menus of the add-in's items, and quits an Outlook it started. Best-effort throughout.
+// Tools and Actions menus of the add-in's items, and quits an Outlook it started. A start that reaches an
+// Outlook that was running (its main window is there, or it has windows open) counts as attaching.
+// Best-effort throughout.
 void RemoveOutlookToolbars(Automation& automation);
 
 // The menu with `caption` on the active main window's menu bar; none when there is no such menu.

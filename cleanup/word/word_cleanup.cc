@@ -5,14 +5,32 @@ namespace corvix {
 
 namespace {
 constexpr std::wstring_view kProgId = L"Word.Application";
+// The class of Word's main window (its frame; hidden in a Word that automation started). Microsoft's
+// object model does not name it; it is the class that programs looking for a running Word pass to
+// FindWindow, as read off with Spy++ (for one: https://blog.csdn.net/chesi5792/article/details/100595205).
+constexpr std::wstring_view kMainWindowClass = L"OpusApp";
 // The add-in's marker in the Parameter of a menu item it added.
 constexpr std::wstring_view kInspectorMenu = L"Inspector Menu";
+
+// The number of documents Word holds; empty when it cannot be read.
+std::optional<std::int32_t> DocumentCount(const Object& wdApp) {
+  return wdApp.GetObject(L"Documents", word_types::kDocuments).Get(L"Count").Int32();
+}
+
 }  // namespace
+
+bool MayQuitStartedWord(std::optional<std::int32_t> documents) { return !documents || *documents <= 0; }
 
 void RemoveWordToolbars(Automation& automation) {
   bool bCreated = false;
   Object wdApp = automation.Attach(kProgId, word_types::kApplication);
   if (!wdApp) {
+    // Word runs but could not be attached to: it enters the running object table only a while after it
+    // starts, and one in another session or at another integrity level is never seen there. Word's class
+    // factory is single-use, so a start would make a second, hidden Word that shares the user's Normal
+    // template (and saves it on Quit). Word is left alone.
+    // ("Single-Use vs. Multi-Use Applications": https://learn.microsoft.com/en-us/previous-versions/aa690619(v=vs.71))
+    if (automation.HasTopLevelWindow(kMainWindowClass)) return;
     wdApp = automation.Start(kProgId, word_types::kApplication);
     bCreated = true;
   }
@@ -27,12 +45,14 @@ void RemoveWordToolbars(Automation& automation) {
 
   // Word keeps the deletions in its template; saving on the way out is what makes them stick in a Word
   // that was started here. The other two arguments (OriginalFormat, RouteDocument) are left out.
-  if (bCreated) wdApp.Call(L"Quit", {true});
+  // A hidden Word that was started here can be handed a document the user opens meanwhile; holding one, it
+  // is the user's now: quitting would save and close the user's documents, so it is left running.
+  if (bCreated && MayQuitStartedWord(DocumentCount(wdApp))) wdApp.Call(L"Quit", {true});
 }
 
 CommandBarPopup FindWordMenubar(const Object& wdApp, std::wstring_view caption) {
   const CommandBars bars(wdApp.GetObject(L"CommandBars", office_types::kCommandBars));
-  return FindMenu(bars.ActiveMenuBar(), caption);
+  return FindMenuInAnyLanguage(bars.ActiveMenuBar(), caption);
 }
 
 void RemoveWordMenus(const CommandBarPopup& menu) { RemoveMarkedButtons(menu, {kInspectorMenu}); }

@@ -1,6 +1,8 @@
 // Removes the add-in's toolbars and marked Tools menu items from Word.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "office/automation.h"
@@ -10,11 +12,18 @@ namespace corvix {
 
 namespace word_types {
 inline constexpr Interface kApplication{L"Word._Application"};
-}
+inline constexpr Interface kDocuments{L"Word.Documents"};
+}  // namespace word_types
+
+// Whether a Word that this run started may be quit, from the number of documents it holds: only when it
+// holds none. A Word holding a document has become the user's (a document opened while it ran went to
+// it). `documents` is empty when the count could not be read: that proves nothing, and Word is quit.
+bool MayQuitStartedWord(std::optional<std::int32_t> documents);
 
 // Attaches to the running Word or starts one, empties and deletes the add-in's two toolbars, purges the
-// add-in's items from the Tools menu, and quits a Word it started, saving the changes. Best-effort
-// throughout; reports nothing.
+// add-in's items from the Tools menu, and quits a Word it started, saving the changes, unless it holds a
+// document by then. A Word that runs but cannot be attached to (its main window is there) is neither
+// started a second time nor cleaned. Best-effort throughout; reports nothing.
 void RemoveWordToolbars(Automation& automation);
 
 // The menu with `caption` on Word's active menu bar; none when there is no such menu.

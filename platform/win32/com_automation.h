@@ -94,6 +94,8 @@ class ComAutomation final : public Automation {
   Object Attach(std::wstring_view progId, const Interface& type) override;
   // A new instance from its local server; none when the class is unknown or the server cannot start.
   Object Start(std::wstring_view progId, const Interface& type) override;
+  // FindWindow by class on the calling thread's desktop (top_level_window.cc).
+  bool HasTopLevelWindow(std::wstring_view windowClass) override;
 
   const NameCache& names() const { return context_->names; }
 

@@ -12,6 +12,7 @@ class MemoryAutomation : public corvix::Automation {
 
   corvix::Object Attach(std::wstring_view progId, const corvix::Interface& type) override;
   corvix::Object Start(std::wstring_view progId, const corvix::Interface& type) override;
+  bool HasTopLevelWindow(std::wstring_view windowClass) override { return office_.HasTopLevelWindow(windowClass); }
 
  private:
   Office& office_;

@@ -33,6 +33,10 @@ std::optional<Reply> CheckCall(unsigned flags, unsigned wanted, const std::vecto
 
 // ---- controls
 
+std::int32_t ControlNode::type() const {
+  return kind_ == ControlKind::Button ? 1 : kind_ == ControlKind::Popup ? 10 : 4;
+}
+
 ControlNode::ControlNode(Office& office, ControlKind kind, std::wstring caption, std::wstring parameter)
     : Node(office), kind_(kind), caption_(std::move(caption)), parameter_(std::move(parameter)) {
   if (kind_ == ControlKind::Popup) submenu_ = std::make_shared<BarNode>(office, caption_);
@@ -76,12 +80,12 @@ bool ControlNode::Supports(std::wstring_view iid) const {
 
 Reply ControlNode::Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) {
   if (deleted_) return Deleted(Label());
-  if (member == L"Caption" || member == L"Parameter" || member == L"Type") {
+  if (member == L"Caption" || member == L"Parameter" || member == L"Type" || member == L"Id") {
     if (auto bad = CheckCall(flags, kGet, args, 0, 0)) return *bad;
     if (member == L"Caption") return Reply::Ok(caption_);
     if (member == L"Parameter") return Reply::Ok(parameter_);
-    // msoControlButton 1, msoControlPopup 10, msoControlComboBox 4
-    return Reply::Ok(std::int32_t{kind_ == ControlKind::Button ? 1 : kind_ == ControlKind::Popup ? 10 : 4});
+    if (member == L"Id") return Reply::Ok(id_);
+    return Reply::Ok(type());
   }
   if (member == L"Delete") {
     if (auto bad = CheckCall(flags, kMethod, args, 0, 1)) return *bad;
@@ -118,6 +122,17 @@ std::shared_ptr<ControlNode> BarNode::AddControl(ControlKind kind, std::wstring 
   return control;
 }
 
+std::shared_ptr<ControlNode> BarNode::Find(std::optional<std::int32_t> type, std::optional<std::int32_t> id,
+                                           bool recursive) const {
+  for (const auto& control : controls_) {
+    if ((!type || *type == control->type()) && (!id || *id == control->id())) return control;
+    if (recursive && control->submenu()) {
+      if (auto inner = control->submenu()->Find(type, id, true)) return inner;
+    }
+  }
+  return nullptr;
+}
+
 void BarNode::RemoveControl(const ControlNode& control) {
   for (auto it = controls_.begin(); it != controls_.end(); ++it) {
     if (it->get() == &control) {
@@ -139,6 +154,35 @@ Reply BarNode::Answer(std::wstring_view member, unsigned flags, const std::vecto
   if (member == L"Name") {
     if (auto bad = CheckCall(flags, kGet, args, 0, 0)) return *bad;
     return Reply::Ok(name_);
+  }
+  if (member == L"FindControl") {
+    // FindControl(Type, Id, Tag, Visible, Recursive), all optional: the first control of this bar (and,
+    // with Recursive, of its menus) that has the given Type and Id; Nothing when none has. Tag and
+    // Visible are not modelled: given, they fail.
+    if (auto bad = CheckCall(flags, kMethod, args, 0, 5)) return *bad;
+    std::optional<std::int32_t> criteria[2];
+    for (size_t i = 0; i < 2 && i < args.size(); ++i) {
+      if (std::holds_alternative<Missing>(args[i])) continue;
+      if (const auto* i4 = std::get_if<std::int32_t>(&args[i])) {
+        criteria[i] = *i4;
+      } else if (const auto* i2 = std::get_if<std::int16_t>(&args[i])) {
+        criteria[i] = *i2;
+      } else {
+        return Reply::Fail(status::kTypeMismatch, i == 0 ? L"Type must be a number" : L"Id must be a number");
+      }
+    }
+    for (size_t i = 2; i < 4 && i < args.size(); ++i) {
+      if (!std::holds_alternative<Missing>(args[i]))
+        return Reply::Fail(status::kInvalidArg, L"Tag and Visible are not modelled");
+    }
+    bool recursive = false;
+    if (args.size() == 5 && !std::holds_alternative<Missing>(args[4])) {
+      const auto* given = std::get_if<bool>(&args[4]);
+      if (given == nullptr) return Reply::Fail(status::kTypeMismatch, L"Recursive must be a Boolean");
+      recursive = *given;
+    }
+    if (auto found = Find(criteria[0], criteria[1], recursive)) return Reply::Ok(NodeRef(found));
+    return Reply::Ok();  // Nothing
   }
   if (member == L"Delete") {
     if (auto bad = CheckCall(flags, kMethod, args, 0, 0)) return *bad;

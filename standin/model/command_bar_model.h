@@ -1,6 +1,7 @@
 // The stand-in's command bars: CommandBars, CommandBar, CommandBarControls and the controls.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,6 +47,11 @@ class ControlNode : public Node {
 
   void set_parent(const std::shared_ptr<BarNode>& parent) { parent_ = parent; }
   void set_failing_delete(bool failing) { failingDelete_ = failing; }
+  // The built-in control ID (Office's `Id`); 1, as for every custom control, unless the scenario gives one.
+  std::int32_t id() const { return id_; }
+  void set_id(std::int32_t id) { id_ = id; }
+  // The MsoControlType: msoControlButton 1, msoControlPopup 10, msoControlComboBox 4.
+  std::int32_t type() const;
 
  private:
   ControlKind kind_;
@@ -53,6 +59,7 @@ class ControlNode : public Node {
   std::wstring parameter_;
   bool deleted_ = false;
   bool failingDelete_ = false;
+  std::int32_t id_ = 1;
   std::weak_ptr<BarNode> parent_;
   std::shared_ptr<BarNode> submenu_;
 };
@@ -76,6 +83,9 @@ class BarNode : public Node {
   std::shared_ptr<ControlNode> AddControl(ControlKind kind, std::wstring caption, std::wstring parameter);
   const std::vector<std::shared_ptr<ControlNode>>& controls() const { return controls_; }
   void RemoveControl(const ControlNode& control);
+  // The first control with this type and ID (either may be left out), searching menus too when `recursive`.
+  std::shared_ptr<ControlNode> Find(std::optional<std::int32_t> type, std::optional<std::int32_t> id,
+                                    bool recursive) const;
 
  private:
   std::wstring name_;

@@ -51,8 +51,14 @@ Application& Office::AddApplication(std::wstring name, std::wstring progId) {
   app->name = std::move(name);
   app->progId = std::move(progId);
   app->installed = true;
-  if (app->progId == L"Word.Application") app->object = std::make_shared<WordApplicationNode>(*this, *app);
-  if (app->progId == L"Outlook.Application") app->object = std::make_shared<OutlookApplicationNode>(*this, *app);
+  if (app->progId == L"Word.Application") {
+    app->object = std::make_shared<WordApplicationNode>(*this, *app);
+    app->windowClass = L"OpusApp";
+  }
+  if (app->progId == L"Outlook.Application") {
+    app->object = std::make_shared<OutlookApplicationNode>(*this, *app);
+    app->windowClass = L"rctrl_renwnd32";
+  }
   apps_.push_back(std::move(app));
   return *apps_.back();
 }
@@ -66,7 +72,7 @@ Application* Office::Find(std::wstring_view progId) {
 
 NodeRef Office::Attach(std::wstring_view progId) {
   Application* app = Find(progId);
-  const bool found = app != nullptr && (app->running || app->started) && app->quitCount == 0;
+  const bool found = app != nullptr && ((app->running && app->listed) || app->started) && app->quitCount == 0;
   // Only a hang applies to attaching: the client's first contact with the instance gets no answer.
   const Fault* fault = MatchFault(L"ROT", L"GetActiveObject", static_cast<int>(journal_.size()) + 1);
   if (fault != nullptr && fault->hang) {
@@ -92,6 +98,36 @@ NodeRef Office::Start(std::wstring_view progId) {
   if (app == nullptr) return nullptr;
   app->started = true;
   return app->object;
+}
+
+bool Office::HasTopLevelWindow(std::wstring_view windowClass) const {
+  for (const auto& app : apps_) {
+    if (app->running && app->mainWindow && app->quitCount == 0 && app->windowClass == windowClass) return true;
+  }
+  return false;
+}
+
+void Office::AddDocument(std::wstring name, int afterCall, std::wstring afterMember) {
+  if (afterCall == 0 && afterMember.empty()) {
+    for (auto& app : apps_) {
+      if (app->progId == L"Word.Application") static_cast<WordApplicationNode&>(*app->object).OpenDocument(name);
+    }
+    return;
+  }
+  arrivals_.push_back({std::move(name), afterCall, std::move(afterMember)});
+}
+
+void Office::ArriveDocuments(int number, std::wstring_view member) {
+  for (auto it = arrivals_.begin(); it != arrivals_.end();) {
+    if (it->afterCall == number || (!it->afterMember.empty() && it->afterMember == member)) {
+      for (auto& app : apps_) {
+        if (app->progId == L"Word.Application") static_cast<WordApplicationNode&>(*app->object).OpenDocument(it->name);
+      }
+      it = arrivals_.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 const Fault* Office::MatchFault(const std::wstring& label, std::wstring_view member, int number) {
@@ -128,6 +164,7 @@ Reply Office::Invoke(Node& target, std::wstring_view member, unsigned flags, con
   entry.status = reply.status;
   entry.result = reply.ok() ? Describe(reply.value) : reply.description;
   journal_.push_back(std::move(entry));
+  ArriveDocuments(number, member);
   return reply;
 }
 
@@ -192,7 +229,8 @@ void Office::NoteQuit(Application& app, std::optional<bool> saveChanges) {
 std::wstring Office::StateText() const {
   std::wstring out;
   for (const auto& app : apps_) {
-    out += app->name + L": running " + (app->running ? L"yes" : L"no") + L", started " +
+    out += app->name + L": running " +
+           (app->running ? app->listed ? L"yes" : L"yes (not in the running object table)" : L"no") + L", started " +
            (app->started ? L"yes" : L"no") + L", quit " + std::to_wstring(app->quitCount) + L", saved " +
            (app->savedOnQuit.value_or(false) ? L"yes" : L"no") + L", visible " + (app->visible ? L"yes" : L"no") +
            L"\n";

@@ -115,8 +115,13 @@ struct Application {
   std::wstring name;    // "word"
   std::wstring progId;  // "Word.Application"
   bool installed = false;
-  bool running = false;  // already running before the client came (registered in the running object table)
-  bool started = false;  // started by a client
+  bool running = false;  // already running before the client came
+  // A running application is in the running object table, unless it is not there (yet): then attaching
+  // fails, but its class object serves every start (multiple use), which reaches this instance.
+  bool listed = true;
+  std::wstring windowClass;  // the class of its main window: "OpusApp", "rctrl_renwnd32"
+  bool mainWindow = false;   // a running application shows its main window (a top-level window)
+  bool started = false;      // started by a client
   int quitCount = 0;
   std::optional<bool> savedOnQuit;  // SaveChanges of the first Quit
   bool visible = false;
@@ -137,8 +142,14 @@ class Office {
   Application* Find(std::wstring_view progId);
   const std::vector<std::unique_ptr<Application>>& Applications() const { return apps_; }
 
-  // Attaching to a running instance: its application object, or null when it is not running.
+  // Attaching to a running instance: its application object, or null when it is not running (or not in the
+  // running object table).
   NodeRef Attach(std::wstring_view progId);
+  // Whether a running application shows a main window of this class. Not a call: nothing is journaled.
+  bool HasTopLevelWindow(std::wstring_view windowClass) const;
+  // A document that a user opens in Word once call number `afterCall` (or the first call to `afterMember`)
+  // has been answered; with neither, Word holds it from the start.
+  void AddDocument(std::wstring name, int afterCall, std::wstring afterMember);
   // Starting an instance: its application object, or null when it is not installed.
   NodeRef Start(std::wstring_view progId);
 
@@ -197,7 +208,16 @@ class Office {
   // The fault that applies to call `number`, or null.
   const Fault* MatchFault(const std::wstring& label, std::wstring_view member, int number);
 
+  struct DocumentArrival {
+    std::wstring name;
+    int afterCall = 0;
+    std::wstring afterMember;
+  };
+  // Opens the documents due after the call just journaled.
+  void ArriveDocuments(int number, std::wstring_view member);
+
   std::vector<std::unique_ptr<Application>> apps_;
+  std::vector<DocumentArrival> arrivals_;
   std::vector<Fault> faults_;
   bool hangPending_ = false;
   std::vector<std::wstring> startHangs_;

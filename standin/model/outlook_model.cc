@@ -76,6 +76,10 @@ class ExplorersNode : public Node {
   std::wstring TypeName() const override { return L"Explorers"; }
   std::wstring Label() const override { return L"Explorers"; }
   Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override {
+    if (member == L"Count") {
+      if (auto bad = CheckCall(flags, kGet, args, 0, 0)) return *bad;
+      return Reply::Ok(app_.explorer_count());
+    }
     if (member != L"Add") return NoMember(member);
     if (auto bad = CheckCall(flags, kMethod, args, 1, 2)) return *bad;
     const auto* folder = std::get_if<NodeRef>(&args[0]);
@@ -91,6 +95,23 @@ class ExplorersNode : public Node {
 
  private:
   OutlookApplicationNode& app_;
+};
+
+// The item windows the user has open; their number only. An item window that a client creates without
+// displaying it (GetInspector) is not among them.
+class InspectorsNode : public Node {
+ public:
+  InspectorsNode(Office& office, const OutlookApplicationNode& app) : Node(office), app_(app) {}
+  std::wstring TypeName() const override { return L"Inspectors"; }
+  std::wstring Label() const override { return L"Inspectors"; }
+  Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override {
+    if (member != L"Count") return NoMember(member);
+    if (auto bad = CheckCall(flags, kGet, args, 0, 0)) return *bad;
+    return Reply::Ok(app_.open_item_windows());
+  }
+
+ private:
+  const OutlookApplicationNode& app_;
 };
 
 class InspectorNode : public Node {
@@ -180,6 +201,7 @@ OutlookApplicationNode::OutlookApplicationNode(Office& office, Application& app)
   inbox_ = std::make_shared<FolderNode>(office, items_);
   nameSpace_ = std::make_shared<NameSpaceNode>(office, *this);
   explorers_ = std::make_shared<ExplorersNode>(office, *this);
+  inspectors_ = std::make_shared<InspectorsNode>(office, *this);
 }
 
 void OutlookApplicationNode::OpenMainWindow() {
@@ -216,9 +238,9 @@ Reply OutlookApplicationNode::Answer(std::wstring_view member, unsigned flags, c
     if (type == nullptr || *type != L"MAPI") return Reply::Fail(status::kInvalidArg, L"only MAPI is here");
     return Reply::Ok(nameSpace_);
   }
-  if (member == L"Explorers") {
+  if (member == L"Explorers" || member == L"Inspectors") {
     if (auto bad = CheckCall(flags, kGet, args, 0, 0)) return *bad;
-    return Reply::Ok(explorers_);
+    return Reply::Ok(member == L"Explorers" ? explorers_ : inspectors_);
   }
   if (member == L"Quit") {
     if (auto bad = CheckCall(flags, kMethod, args, 0, 0)) return *bad;
@@ -230,6 +252,7 @@ Reply OutlookApplicationNode::Answer(std::wstring_view member, unsigned flags, c
 
 std::wstring OutlookApplicationNode::StateText(const std::wstring& indent) const {
   std::wstring out = indent + L"main window: " + (active_ ? active_->Label() : L"none") + L"\n";
+  if (openItemWindows_ > 0) out += indent + L"item windows open: " + std::to_wstring(openItemWindows_) + L"\n";
   for (const auto& line : windowLog_) out += indent + line + L"\n";
   out += indent + L"main window bars:\n" + explorerBars_->StateText(indent + L"  ");
   out += indent + L"inbox:" + (itemList_.empty() ? L" empty\n" : L"\n");

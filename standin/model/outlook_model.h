@@ -62,6 +62,10 @@ class OutlookApplicationNode : public Node {
   const std::shared_ptr<CommandBarsNode>& explorer_bars_ref() const { return explorerBars_; }
   // Opens the initial main window (an Outlook already running with a window).
   void OpenMainWindow();
+  // The user has an item window open (an Outlook already running with a message open).
+  void OpenItemWindow() { ++openItemWindows_; }
+  std::int32_t explorer_count() const { return static_cast<std::int32_t>(explorerList_.size()); }
+  std::int32_t open_item_windows() const { return openItemWindows_; }
   std::shared_ptr<ItemNode> AddItem(ItemKind kind, std::wstring subject);
 
   // Used by the main windows and their collection.
@@ -76,6 +80,8 @@ class OutlookApplicationNode : public Node {
   NodeRef inbox_;
   NodeRef items_;
   NodeRef explorers_;
+  NodeRef inspectors_;
+  std::int32_t openItemWindows_ = 0;
   std::vector<NodeRef> explorerList_;
   NodeRef active_;
   std::vector<std::wstring> windowLog_;  // what happened to main windows, for the state

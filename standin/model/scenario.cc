@@ -1,12 +1,23 @@
 // Reads a scenario: the stand-in Office's initial state and the faults to inject.
 //
 //   # Word runs with the add-in's bars
-//   word running                      (or "word installed": registered, not running)
+//   word running                      (or "word installed": registered, not running. A running Word shows
+//                                      its main window, a top-level window of class "OpusApp". "word running
+//                                      unlisted": running, but not in the running object table, so attaching
+//                                      fails; its class object serves every start, which reaches it)
+//     document "Letter"               (Word holds this document; "document "Letter" after call 12" or
+//                                      "... after Delete": the user opens it once call 12, or the first call
+//                                      to Delete, has been answered. Documents.Count counts them)
 //     bar "Merrowin Software"         (flags: builtin = cannot be deleted, active = the active menu bar)
 //       button "Find" parameter "x"   (flag: undeletable)
-//       popup "&Tools"                (its controls follow, indented further)
+//       popup "&Tools" id 30007       (its controls follow, indented further; "id N": the built-in control
+//                                      ID, which Id answers and FindControl matches; 1 when not given, as
+//                                      for every custom control)
 //       combobox "Zoom"
-//   outlook running window            (or "outlook running": no main window; or "outlook installed")
+//   outlook running window            (or "outlook running": no main window; or "outlook installed". With
+//                                      "window", the main window is a top-level window of class
+//                                      "rctrl_renwnd32". Flags: "unlisted" as for Word; "itemwindow": the
+//                                      user has an item window open, counted by Inspectors.Count)
 //     explorer                        (the main windows' bars follow)
 //       bar "Merrowin Software"
 //     inbox                           (the Inbox's items follow, first first)
@@ -136,26 +147,50 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
       }
       return false;
     };
-    auto after = [&](const char* name) -> const Token* {
+    auto after_token = [&](const char* name) -> const Token* {
       for (size_t i = 1; i + 1 < tokens.size(); ++i) {
         if (!tokens[i].quoted && tokens[i].text == name) return &tokens[i + 1];
       }
       return nullptr;
     };
 
+    if (keyword == "word" || keyword == "outlook") {
+      if (flag("unlisted") && !flag("running")) return fail(keyword + ": unlisted needs running");
+    }
     if (keyword == "word") {
       app = &office->AddApplication(L"word", L"Word.Application");
       app->running = flag("running");
+      app->listed = !flag("unlisted");
+      // A running Word always has its main window, hidden or not.
+      app->mainWindow = app->running;
       bars = &static_cast<WordApplicationNode&>(*app->object).bars();
       outlook = nullptr;
       open.clear();
     } else if (keyword == "outlook") {
       app = &office->AddApplication(L"outlook", L"Outlook.Application");
       app->running = flag("running");
+      app->listed = !flag("unlisted");
       outlook = &static_cast<OutlookApplicationNode&>(*app->object);
       if (flag("window")) outlook->OpenMainWindow();
+      app->mainWindow = app->running && flag("window");
+      if (flag("itemwindow")) outlook->OpenItemWindow();
       bars = nullptr;
       open.clear();
+    } else if (keyword == "document") {
+      if (app == nullptr || app->name != L"word") return fail("document outside word");
+      if (tokens.size() < 2 || !tokens[1].quoted) return fail("document needs a quoted name");
+      int afterCall = 0;
+      std::wstring afterMember;
+      if (const Token* after = after_token("after")) {
+        if (after->text == "call") {
+          const Token* number = after_token("call");
+          afterCall = number ? std::atoi(number->text.c_str()) : 0;
+          if (afterCall < 1) return fail("document after call needs a number from 1");
+        } else {
+          afterMember = Widen(after->text);
+        }
+      }
+      office->AddDocument(Widen(tokens[1].text), afterCall, std::move(afterMember));
     } else if (keyword == "explorer" || keyword == "inbox") {
       if (outlook == nullptr) return fail(keyword + " outside outlook");
       bars = keyword == "explorer" ? &outlook->explorer_bars() : nullptr;
@@ -183,10 +218,16 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
       const ControlKind kind = keyword == "button"  ? ControlKind::Button
                                : keyword == "popup" ? ControlKind::Popup
                                                     : ControlKind::ComboBox;
-      const Token* parameter = after("parameter");
+      const Token* parameter = after_token("parameter");
+      const Token* id = after_token("id");
       auto control = open.back().second->AddControl(kind, Widen(tokens[1].text),
                                                     parameter ? Widen(parameter->text) : std::wstring());
       control->set_failing_delete(flag("undeletable"));
+      if (id != nullptr) {
+        const int number = std::atoi(id->text.c_str());
+        if (number < 1) return fail(keyword + " id needs a number from 1");
+        control->set_id(number);
+      }
       if (control->submenu()) open.push_back({indent, control->submenu().get()});
     } else if (keyword == "hang" && tokens.size() >= 2 && !tokens[1].quoted && tokens[1].text == "start") {
       if (tokens.size() < 3 || (tokens[2].text != "word" && tokens[2].text != "outlook"))
@@ -200,8 +241,8 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
         if (fault.callNumber < 1) return fail(keyword + " call needs a number from 1");
       } else if (tokens.size() >= 2) {
         fault.member = Widen(tokens[1].text);
-        if (const Token* on = after("on")) fault.target = Widen(on->text);
-        if (const Token* nth = after("nth")) fault.nth = std::atoi(nth->text.c_str());
+        if (const Token* on = after_token("on")) fault.target = Widen(on->text);
+        if (const Token* nth = after_token("nth")) fault.nth = std::atoi(nth->text.c_str());
       } else {
         return fail(keyword + " needs a member or call N");
       }

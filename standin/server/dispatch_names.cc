@@ -38,6 +38,10 @@ constexpr Member kMembers[] = {
     {L"Subject", 0x115},
     {L"GetInspector", 0x116},
     {L"Class", 0x117},
+    {L"Documents", 0x118},
+    {L"Inspectors", 0x119},
+    {L"FindControl", 0x11A},
+    {L"Id", 0x11B},
 };
 
 struct TypeMembers {
@@ -47,18 +51,20 @@ struct TypeMembers {
 
 // What each type of the model answers. A member added to a node's Answer belongs here too.
 const TypeMembers kTypes[] = {
-    {L"Word.Application", {L"CommandBars", L"Visible", L"Name", L"Quit"}},
+    {L"Word.Application", {L"CommandBars", L"Documents", L"Visible", L"Name", L"Quit"}},
+    {L"Documents", {L"Count"}},
     {L"CommandBars", {L"Item", L"ActiveMenuBar", L"Count"}},
-    {L"CommandBar", {L"Controls", L"Name", L"Delete"}},
+    {L"CommandBar", {L"Controls", L"Name", L"FindControl", L"Delete"}},
     {L"CommandBarControls", {L"Count", L"Item"}},
-    {L"CommandBarButton", {L"Caption", L"Parameter", L"Type", L"Delete"}},
-    {L"CommandBarComboBox", {L"Caption", L"Parameter", L"Type", L"Delete"}},
-    {L"CommandBarPopup", {L"Caption", L"Parameter", L"Type", L"Delete", L"Controls", L"CommandBar"}},
-    {L"Outlook.Application", {L"ActiveExplorer", L"GetNamespace", L"Explorers", L"Quit"}},
+    {L"CommandBarButton", {L"Caption", L"Parameter", L"Type", L"Id", L"Delete"}},
+    {L"CommandBarComboBox", {L"Caption", L"Parameter", L"Type", L"Id", L"Delete"}},
+    {L"CommandBarPopup", {L"Caption", L"Parameter", L"Type", L"Id", L"Delete", L"Controls", L"CommandBar"}},
+    {L"Outlook.Application", {L"ActiveExplorer", L"GetNamespace", L"Explorers", L"Inspectors", L"Quit"}},
     {L"NameSpace", {L"GetDefaultFolder"}},
     {L"MAPIFolder", {L"Items", L"Name"}},
     {L"Items", {L"Count", L"Item"}},
-    {L"Explorers", {L"Add"}},
+    {L"Explorers", {L"Count", L"Add"}},
+    {L"Inspectors", {L"Count"}},
     {L"Explorer", {L"CommandBars", L"Display"}},
     {L"Item", {L"Subject", L"Class", L"GetInspector"}},
     {L"Inspector", {L"CommandBars"}},

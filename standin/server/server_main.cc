@@ -4,6 +4,7 @@
 //                      [--typelib both|win32|win64|none]   and the type library, for these clients (both)
 //   office_standin.exe /unregister               removes every registration of the stand-in
 //   office_standin.exe --state DIR --running     the applications marked running, in the running object table
+//                                                (but those marked unlisted), with their main windows
 //   office_standin.exe --state DIR -Embedding    started by COM for a client's CoCreateInstance
 //   --timeout SECONDS                            the hard limit on a serving process's life (120)
 //
@@ -46,6 +47,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "standin/model/office_model.h"
@@ -388,11 +390,14 @@ class Server {
     return false;
   }
 
-  // Registers every application marked running in the running object table, then creates DIR\ready.
+  // Registers every application marked running in the running object table (unless it is to stay out of
+  // it), shows the main windows of those that have one, then creates DIR\ready.
   bool PublishRunning() {
     for (const auto& app : session_.office().Applications()) {
       const KnownApp* known = FindKnownApp(app->progId);
       if (!app->running || known == nullptr || !app->object) continue;
+      if (app->mainWindow && !ShowMainWindow(*app)) return false;
+      if (!app->listed) continue;
       NodeDispatch* object = session_.Wrap(app->object);
       DWORD cookie = 0;
       const HRESULT hr = RegisterActiveObject(object, known->clsid, ACTIVEOBJECT_STRONG, &cookie);
@@ -410,6 +415,27 @@ class Server {
     // What the clients will find, for a reader comparing before and after.
     session_.dir().Write(L"initial_state.txt", session_.office().StateText());
     session_.dir().Write(L"ready", L"ready\n");
+    return true;
+  }
+
+  // The application's main window: a top-level window of its class, never made visible (a client looks for
+  // it with FindWindow, which finds hidden windows too). It goes when the application quits.
+  bool ShowMainWindow(Application& app) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = app.windowClass.c_str();
+    if (RegisterClassW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+      Fail(&session_.dir(), kComFailure, L"RegisterClass " + app.windowClass + L" failed");
+      return false;
+    }
+    HWND window = CreateWindowExW(0, app.windowClass.c_str(), app.name.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 400, 300, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr) {
+      Fail(&session_.dir(), kComFailure, L"CreateWindow " + app.windowClass + L" failed");
+      return false;
+    }
+    windows_.push_back({&app, window});
     return true;
   }
 
@@ -440,6 +466,10 @@ class Server {
     for (Application* app : quitting_) {
       for (RunningEntry& entry : running_) {
         if (entry.app == app) Revoke(entry);
+      }
+      for (auto& [owner, window] : windows_) {
+        if (owner == app && window != nullptr) DestroyWindow(window);
+        if (owner == app) window = nullptr;
       }
     }
     quitting_.clear();
@@ -476,6 +506,10 @@ class Server {
     session_.onQuit = nullptr;
     session_.onHang = nullptr;
     for (RunningEntry& entry : running_) Revoke(entry);
+    for (auto& [owner, window] : windows_) {
+      if (window != nullptr) DestroyWindow(window);
+      window = nullptr;
+    }
     for (DWORD cookie : classCookies_) CoRevokeClassObject(cookie);
     classCookies_.clear();
     session_.Flush();
@@ -496,6 +530,7 @@ class Server {
   std::vector<std::unique_ptr<AppFactory>> factories_;
   std::vector<DWORD> classCookies_;
   std::vector<RunningEntry> running_;
+  std::vector<std::pair<Application*, HWND>> windows_;  // the running applications' main windows
   std::vector<Application*> quitting_;
 };
 

@@ -66,8 +66,8 @@ WINDOWS7_IMPORTS = {
         "RtlCaptureContext", "RtlLookupFunctionEntry", "RtlUnwindEx", "RtlVirtualUnwind", "__C_specific_handler",
     },
     "user32.dll": {
-        "CreateDialogParamW", "DestroyWindow", "DispatchMessageW", "GetMessageW", "GetShellWindow", "GetSystemMetrics",
-        "GetWindowThreadProcessId", "LoadImageW",
+        "CreateDialogParamW", "DestroyWindow", "DispatchMessageW", "FindWindowW", "GetMessageW", "GetShellWindow",
+        "GetSystemMetrics", "GetWindowThreadProcessId", "LoadImageW",
         "MessageBoxW", "MsgWaitForMultipleObjects", "PeekMessageW", "PostQuitMessage", "SendDlgItemMessageW",
         "SendMessageW", "TranslateMessage",
     },

@@ -154,5 +154,28 @@ TEST_F(CommandBarTest, FindMenuYieldsNoneForAMissingOrNonMenuControl) {
   EXPECT_FALSE(FindMenu(CommandBar(), L"&Help"));
 }
 
+TEST_F(CommandBarTest, TheBuiltInIdIsTriedOnlyForToolsAndOnlyWhenTheCaptionFindsNoMenu) {
+  Load(R"(word running
+  bar "Menu Bar" active
+    button "Werkzeug" id 30007
+    popup "&Aktionen" id 30131
+    popup "E&xtras" id 30007
+)");
+  const CommandBar menuBar = Bars().ActiveMenuBar();
+  // The first control with the ID is a button: FindControl finds it, and it is no menu.
+  EXPECT_FALSE(FindMenuInAnyLanguage(menuBar, L"&Tools"));
+  EXPECT_EQ(std::vector<std::wstring>{L"bar 'Menu Bar'.FindControl(missing, I4 30007)"},
+            Calls(*office_, L"FindControl"));
+  // No ID is known for Actions; a failed caption look-up ends there.
+  EXPECT_FALSE(FindMenuInAnyLanguage(menuBar, L"&Actions"));
+  EXPECT_EQ(1u, Calls(*office_, L"FindControl").size());
+  EXPECT_FALSE(FindMenuInAnyLanguage(CommandBar(), L"&Tools"));
+}
+
+TEST_F(CommandBarTest, AFailingFindControlYieldsNone) {
+  Load("word running\n  bar \"Menu Bar\" active\n    popup \"E&xtras\" id 30007\nfail FindControl\n");
+  EXPECT_FALSE(FindMenuInAnyLanguage(Bars().ActiveMenuBar(), L"&Tools"));
+}
+
 }  // namespace
 }  // namespace corvix

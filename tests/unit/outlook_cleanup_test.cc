@@ -130,6 +130,84 @@ TEST_F(OutlookCleanupTest, NotInstalledEndsAfterTheStartAttempt) {
             Calls(*office_));
 }
 
+TEST(OutlookWasAlreadyOpen, AnyOpenWindowMakesItTheUsers) {
+  EXPECT_FALSE(OutlookWasAlreadyOpen(0, 0));
+  EXPECT_TRUE(OutlookWasAlreadyOpen(1, 0));
+  EXPECT_TRUE(OutlookWasAlreadyOpen(0, 2));
+  // A count that could not be read proves nothing; the other one still counts.
+  EXPECT_FALSE(OutlookWasAlreadyOpen(std::nullopt, std::nullopt));
+  EXPECT_FALSE(OutlookWasAlreadyOpen(std::nullopt, 0));
+  EXPECT_TRUE(OutlookWasAlreadyOpen(std::nullopt, 1));
+}
+
+TEST_F(OutlookCleanupTest, AFreshStartIsAskedForItsWindowsOnceRightAfterIt) {
+  Run(std::string("outlook installed\n") + kOutlookWithAddIn);
+  const auto calls = Calls(*office_);
+  ASSERT_GE(calls.size(), 7u);
+  EXPECT_EQ((std::vector<std::wstring>{L"COM.CoCreateInstance(\"Outlook.Application\")", L"Outlook.Explorers()",
+                                       L"Explorers.Count()", L"Outlook.Inspectors()", L"Inspectors.Count()",
+                                       L"Outlook.ActiveExplorer()"}),
+            std::vector<std::wstring>(calls.begin() + 1, calls.begin() + 7));
+  EXPECT_EQ(1u, Calls(*office_, L"Inspectors").size());
+  EXPECT_EQ(1, Outlook().quitCount);
+}
+
+// The user's Outlook runs outside the running object table; the start reaches it (its class factory is
+// multiple-use). Found by its main window, or by the windows it has open, it is cleaned as an attached one.
+TEST_F(OutlookCleanupTest, AStartThatReachesTheUsersOutlookNeitherOpensNorQuits) {
+  struct Case {
+    const char* outlook;
+    size_t deletes;
+    bool countsRead;
+  };
+  for (const Case& c :
+       {Case{"outlook running unlisted window\n", 8, false}, Case{"outlook running unlisted itemwindow\n", 0, true}}) {
+    SCOPED_TRACE(c.outlook);
+    Run(c.outlook + std::string(kOutlookWithAddIn));
+    EXPECT_TRUE(Outlook().started);  // the start was made, and reached the running Outlook
+    EXPECT_TRUE(Calls(*office_, L"Add").empty());
+    EXPECT_TRUE(Calls(*office_, L"Display").empty());
+    EXPECT_TRUE(Calls(*office_, L"Quit").empty());
+    EXPECT_EQ(c.deletes, Calls(*office_, L"Delete").size());
+    EXPECT_EQ(c.countsRead, !Calls(*office_, L"Inspectors").empty());
+    TearDown();
+  }
+}
+
+// With its main window there, the run is the attached run's, the start in place of the attach.
+TEST_F(OutlookCleanupTest, ReachedThroughItsMainWindowTheRunIsTheAttachedOne) {
+  Run(std::string("outlook running window\n") + kOutlookWithAddIn);
+  auto attached = Calls(*office_);
+  Run(std::string("outlook running unlisted window\n") + kOutlookWithAddIn);
+  auto reached = Calls(*office_);
+  ASSERT_FALSE(attached.empty());
+  ASSERT_GE(reached.size(), 2u);
+  EXPECT_EQ(L"COM.CoCreateInstance(\"Outlook.Application\")", reached[1]);
+  attached.erase(attached.begin());
+  reached.erase(reached.begin(), reached.begin() + 2);
+  EXPECT_EQ(attached, reached);
+}
+
+TEST_F(OutlookCleanupTest, AToolsMenuInAnotherLanguageIsFoundByItsBuiltInId) {
+  Run(R"(outlook running window
+  explorer
+    bar "Menu Bar" active
+      popup "E&xtras" id 30007
+        button "Regeln"
+        button "Ours" parameter "Explorer Menu"
+  inbox
+    mail "Hallo"
+      bar "Menu Bar" active
+        popup "&Aktionen"
+          button "Ours" parameter "Inspector Menu"
+)");
+  EXPECT_EQ(std::vector<std::wstring>{L"explorer bar 'Menu Bar'.FindControl(missing, I4 30007)"},
+            Calls(*office_, L"FindControl"));
+  // The item window's Actions menu has no built-in ID to fall back on: its items stay.
+  EXPECT_EQ(std::vector<std::wstring>{L"button 'Ours'.Delete()"}, Calls(*office_, L"Delete"));
+  EXPECT_TRUE(StateHas(*office_, L"button 'Ours' parameter 'Inspector Menu'"));
+}
+
 // Every call of a run against a started Outlook fails in turn: every reference is still released, and
 // Outlook is still quit unless the failing call was the Quit itself.
 TEST_F(OutlookCleanupTest, EveryFailingCallStillQuitsAStartedOutlookAndReleasesAll) {

@@ -12,7 +12,10 @@ namespace {
 TEST(Scenario, RejectsMalformedLines) {
   for (const char* bad :
        {"bar \"X\"\n", "word running\n  bar X\n", "word running\n  button \"A\"\n", "word running\n  bar \"X\n",
-        "frobnicate\n", "fail call 0\n", "busy 0 rejected\n", "busy 2\n", "busy 2 later\n", "slow\n", "slow 0\n"}) {
+        "frobnicate\n", "fail call 0\n", "busy 0 rejected\n", "busy 2\n", "busy 2 later\n", "slow\n", "slow 0\n",
+        "word installed unlisted\n", "document \"D\"\n", "outlook installed\n  document \"D\"\n",
+        "word installed\n  document D\n", "word installed\n  document \"D\" after call 0\n",
+        "word running\n  bar \"B\"\n    popup \"P\" id 0\n"}) {
     std::string error;
     EXPECT_EQ(nullptr, Office::FromScenario(bad, &error)) << bad;
     EXPECT_NE(std::string::npos, error.find("line")) << bad;
@@ -29,6 +32,68 @@ TEST(Scenario, NestsControlsByIndentationAndKeepsNonAsciiText) {
       L"    button '\u00E9t\u00E9' parameter 'x'\n"
       L"references held: 0\n",
       office->StateText());
+}
+
+// The user's Office running outside the running object table: attaching fails, a start reaches it, and its
+// main window shows it.
+TEST(Scenario, AnUnlistedApplicationIsReachedOnlyByAStartAndShowsItsWindow) {
+  auto office = corvix::testing::LoadScenario("word running unlisted\noutlook running unlisted window itemwindow\n");
+  EXPECT_FALSE(office->Attach(L"Word.Application"));
+  EXPECT_FALSE(office->Attach(L"Outlook.Application"));
+  EXPECT_TRUE(office->HasTopLevelWindow(L"OpusApp"));
+  EXPECT_TRUE(office->HasTopLevelWindow(L"rctrl_renwnd32"));
+  const NodeRef outlook = office->Start(L"Outlook.Application");
+  ASSERT_TRUE(outlook);
+  const NodeRef inspectors = std::get<NodeRef>(office->Invoke(*outlook, L"Inspectors", kGet, {}).value);
+  EXPECT_EQ(L"I4 1", Describe(office->Invoke(*inspectors, L"Count", kGet, {}).value));
+  const NodeRef explorers = std::get<NodeRef>(office->Invoke(*outlook, L"Explorers", kGet, {}).value);
+  EXPECT_EQ(L"I4 1", Describe(office->Invoke(*explorers, L"Count", kGet, {}).value));
+  // Once started, it is in the table, as an Office that has started registers itself.
+  EXPECT_TRUE(office->Attach(L"Outlook.Application"));
+  EXPECT_NE(std::wstring::npos, office->StateText().find(L"outlook: running yes (not in the running object table)"));
+
+  // Without its window flag an Outlook shows no main window; an installed Word none either.
+  auto quiet = corvix::testing::LoadScenario("word installed\noutlook running\n");
+  EXPECT_FALSE(quiet->HasTopLevelWindow(L"OpusApp"));
+  EXPECT_FALSE(quiet->HasTopLevelWindow(L"rctrl_renwnd32"));
+  EXPECT_TRUE(corvix::testing::LoadScenario("word running\n")->HasTopLevelWindow(L"OpusApp"));
+}
+
+TEST(Scenario, ADocumentArrivesAfterItsCall) {
+  auto office = corvix::testing::LoadScenario(
+      "word installed\n  document \"Open\"\n  document \"Later\" after call 4\n  document \"Last\" after Name\n");
+  const NodeRef word = office->Start(L"Word.Application");                                           // call 1
+  const NodeRef documents = std::get<NodeRef>(office->Invoke(*word, L"Documents", kGet, {}).value);  // 2
+  auto count = [&] { return Describe(office->Invoke(*documents, L"Count", kGet, {}).value); };
+  EXPECT_EQ(L"I4 1", count());  // 3
+  EXPECT_EQ(L"I4 1", count());  // 4: the second arrives once it has been answered
+  EXPECT_EQ(L"I4 2", count());
+  office->Invoke(*word, L"Name", kGet, {});
+  EXPECT_EQ(L"I4 3", count());
+  EXPECT_EQ(status::kUnknownName, office->Invoke(*documents, L"Item", kGet, {std::int32_t{1}}).status);
+  EXPECT_NE(std::wstring::npos, office->StateText().find(L"document 'Later' open"));
+}
+
+TEST(Scenario, FindControlMatchesTypeAndIdOnTheBarOrItsMenus) {
+  auto office = corvix::testing::LoadScenario(
+      "word running\n  bar \"Menu Bar\" active\n    button \"Go\" id 30007\n    popup \"E&xtras\" id 30007\n"
+      "      popup \"Inner\" id 555\n    popup \"Custom\"\n");
+  const NodeRef word = office->Attach(L"Word.Application");
+  const NodeRef bars = std::get<NodeRef>(office->Invoke(*word, L"CommandBars", kGet, {}).value);
+  const NodeRef bar = std::get<NodeRef>(office->Invoke(*bars, L"ActiveMenuBar", kGet, {}).value);
+  auto find = [&](std::vector<Value> args) {
+    const Reply reply = office->Invoke(*bar, L"FindControl", kMethod, std::move(args));
+    const auto* node = std::get_if<NodeRef>(&reply.value);
+    return reply.ok() ? (node && *node ? (*node)->Label() : L"Nothing") : L"failed";
+  };
+  EXPECT_EQ(L"button 'Go'", find({Missing{}, std::int32_t{30007}}));
+  EXPECT_EQ(L"popup 'E&xtras'", find({std::int32_t{10}, std::int32_t{30007}}));
+  EXPECT_EQ(L"Nothing", find({Missing{}, std::int32_t{555}}));
+  EXPECT_EQ(L"popup 'Inner'", find({Missing{}, std::int32_t{555}, Missing{}, Missing{}, true}));
+  EXPECT_EQ(L"popup 'Custom'", find({Missing{}, std::int32_t{1}}));  // every custom control's ID is 1
+  EXPECT_EQ(L"failed", find({Missing{}, std::wstring(L"30007")}));
+  EXPECT_EQ(L"failed", find({Missing{}, std::int32_t{30007}, std::wstring(L"tag")}));
+  EXPECT_EQ(status::kMemberNotFound, office->Invoke(*bar, L"FindControl", kGet, {}).status);
 }
 
 TEST(Scenario, BusyRefusesTheFirstCallsThenHandlesTheRest) {

@@ -116,6 +116,73 @@ TEST_F(WordCleanupTest, FindWordMenubarFindsOnlyAMenu) {
   EXPECT_FALSE(FindWordMenubar(Object(), L"&Tools"));
 }
 
+TEST(MayQuitStartedWord, OnlyAWordHoldingNoDocument) {
+  EXPECT_TRUE(MayQuitStartedWord(0));
+  EXPECT_FALSE(MayQuitStartedWord(1));
+  EXPECT_FALSE(MayQuitStartedWord(4));
+  // A count that could not be read proves nothing: the Word started here is quit, as ever.
+  EXPECT_TRUE(MayQuitStartedWord(std::nullopt));
+}
+
+TEST_F(WordCleanupTest, AStartedWordIsAskedForItsDocumentsJustBeforeTheQuit) {
+  Run(std::string("word installed\n") + kWordWithAddIn);
+  const auto calls = Calls(*office_);
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_EQ((std::vector<std::wstring>{L"Word.Documents()", L"Documents.Count()", L"Word.Quit(BOOL true)"}),
+            std::vector<std::wstring>(calls.end() - 3, calls.end()));
+  EXPECT_EQ(1u, Calls(*office_, L"Documents").size());
+}
+
+TEST_F(WordCleanupTest, AnAttachedWordIsNeverAskedForItsDocuments) {
+  Run(std::string("word running\n  document \"Letter\"\n") + kWordWithAddIn);
+  EXPECT_TRUE(Calls(*office_, L"Documents").empty());
+  EXPECT_TRUE(Calls(*office_, L"Quit").empty());
+}
+
+// The user opened a document in the hidden Word that was started here, while it was being cleaned.
+TEST_F(WordCleanupTest, AStartedWordThatTheUserTookOverIsLeftRunningUnsaved) {
+  for (const char* arrival : {"  document \"Letter\" after Delete\n", "  document \"Letter\" after call 3\n"}) {
+    SCOPED_TRACE(arrival);
+    Run(std::string("word installed\n") + arrival + kWordWithAddIn);
+    EXPECT_TRUE(Calls(*office_, L"Quit").empty());
+    EXPECT_EQ(0, Word().quitCount);
+    EXPECT_FALSE(Word().savedOnQuit.has_value());
+    EXPECT_EQ(L"Documents.Count() -> I4 1", office_->Journal().back().ToString());
+    // The cleaning itself was done.
+    EXPECT_EQ(7u, Calls(*office_, L"Delete").size());
+    TearDown();
+  }
+}
+
+// Word runs but is not in the running object table: a start would make a second, hidden Word.
+TEST_F(WordCleanupTest, ARunningWordOutOfReachIsNeitherStartedNorTouched) {
+  Run(std::string("word running unlisted\n") + kWordWithAddIn);
+  EXPECT_EQ(std::vector<std::wstring>{L"ROT.GetActiveObject(\"Word.Application\")"}, Calls(*office_));
+  EXPECT_FALSE(Word().started);
+  EXPECT_TRUE(StateHas(*office_, L"bar 'Merrowin Software'\n"));
+}
+
+// German Word: the Tools menu is "E&xtras"; its built-in ID finds it.
+TEST_F(WordCleanupTest, AToolsMenuInAnotherLanguageIsFoundByItsBuiltInId) {
+  Run(R"(word running
+  bar "Menu Bar" active
+    popup "&Datei" id 30002
+    popup "E&xtras" id 30007
+      button "Rechtschreibung"
+      button "Ours" parameter "Inspector Menu"
+)");
+  EXPECT_EQ(std::vector<std::wstring>{L"bar 'Menu Bar'.FindControl(missing, I4 30007)"},
+            Calls(*office_, L"FindControl"));
+  EXPECT_EQ(std::vector<std::wstring>{L"button 'Ours'.Delete()"}, Calls(*office_, L"Delete"));
+  EXPECT_TRUE(StateHas(*office_, L"button 'Rechtschreibung'"));
+}
+
+TEST_F(WordCleanupTest, AnEnglishToolsMenuIsFoundByItsCaptionAlone) {
+  Run(std::string("word running\n") + kWordWithAddIn);
+  EXPECT_TRUE(Calls(*office_, L"FindControl").empty());
+  EXPECT_TRUE(Calls(*office_, L"Id").empty());
+}
+
 // Every call of a run against a started Word fails in turn: the run still ends with every reference
 // released, and Word is still quit unless the failing call was the Quit itself or the start.
 TEST_F(WordCleanupTest, EveryFailingCallStillQuitsAStartedWordAndReleasesAll) {
