@@ -6,11 +6,13 @@
 // stops answering.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "office/automation.h"
+#include "office/trace.h"
 
 namespace corvix {
 
@@ -25,22 +27,27 @@ class Shell {
   virtual std::wstring CommandLineArguments() = 0;
   // A modal message box with an OK button only; returns when it is dismissed.
   virtual void ShowMessage(std::wstring_view prompt, std::wstring_view title) = 0;
+  // Where the run's diagnostic lines go (the debugger channel); nowhere by default.
+  virtual TraceSink* Trace() { return nullptr; }
+  // A millisecond clock (it may wrap around) for the time the run took.
+  virtual std::uint32_t NowMs() { return 0; }
 };
 
 // Runs one clean-up. It returns when the clean-up has ended, or has been given up; either way the run goes
 // on with its next step.
 class CleanupRunner {
  public:
-  using Cleanup = void (*)(Automation&);
+  using Cleanup = void (*)(Automation&, CleanupTrace&);
   virtual ~CleanupRunner() = default;
-  virtual void Run(Cleanup cleanup) = 0;
+  // `trace` is the clean-up's account; a runner that gives the clean-up up tells it there.
+  virtual void Run(Cleanup cleanup, CleanupTrace& trace) = 0;
 };
 
 // Runs each clean-up at once, on the calling thread, with one automation for the whole run.
 class InlineRunner final : public CleanupRunner {
  public:
   explicit InlineRunner(Automation& automation) : automation_(automation) {}
-  void Run(Cleanup cleanup) override { cleanup(automation_); }
+  void Run(Cleanup cleanup, CleanupTrace& trace) override { cleanup(automation_, trace); }
 
  private:
   Automation& automation_;
@@ -49,9 +56,12 @@ class InlineRunner final : public CleanupRunner {
 class frmMain {
  public:
   // The clean-ups run inline with `automation`.
-  frmMain(Shell& shell, Automation& automation) : shell_(shell), inline_(automation), runner_(*inline_) {}
+  frmMain(Shell& shell, Automation& automation)
+      : shell_(shell), inline_(automation), runner_(*inline_), word_(L"Word", shell.Trace()),
+        outlook_(L"Outlook", shell.Trace()) {}
   // The clean-ups run where `runner` runs them.
-  frmMain(Shell& shell, CleanupRunner& runner) : shell_(shell), runner_(runner) {}
+  frmMain(Shell& shell, CleanupRunner& runner)
+      : shell_(shell), runner_(runner), word_(L"Word", shell.Trace()), outlook_(L"Outlook", shell.Trace()) {}
 
   // Runs the clean-ups and reports completion. The caller unloads the window afterwards.
   void Form_Load();
@@ -62,12 +72,21 @@ class frmMain {
   bool bSilent = false;
 
  private:
+  // One line of the run's own on the debugger channel.
+  void Trace(std::wstring_view text);
+
   Shell& shell_;
   std::optional<InlineRunner> inline_;
   CleanupRunner& runner_;
+  // Each clean-up's account on the debugger channel, and its part of the run's summary.
+  CleanupTrace word_;
+  CleanupTrace outlook_;
 };
 
 // True only for the exact argument text "/s": case, length and spacing included.
 bool IsSilentCommandLine(std::wstring_view arguments);
+
+// The run's first line on the debugger channel: the version, the argument text and whether the run is silent.
+std::wstring StartLine(std::wstring_view arguments, bool silent);
 
 }  // namespace corvix

@@ -11,6 +11,7 @@ CallResult CallResult::Failed(std::int32_t status, std::wstring description) {
 }
 
 Object CallResult::TakeObject(const Interface& type) {
+  if (!ok()) return Object::None(status_, description_);
   auto* held = std::get_if<std::unique_ptr<Object>>(&value_);
   if (held == nullptr || *held == nullptr) return {};
   Object object = std::move(**held);
@@ -28,6 +29,13 @@ std::optional<std::int32_t> CallResult::Int32() const {
   if (const auto* number = std::get_if<std::int32_t>(&value_)) return *number;
   if (const auto* small = std::get_if<std::int16_t>(&value_)) return *small;
   return std::nullopt;
+}
+
+Object Object::None(std::int32_t status, std::wstring description) {
+  Object none;
+  none.status_ = status;
+  none.description_ = std::move(description);
+  return none;
 }
 
 CallResult Object::Get(std::wstring_view member, std::vector<Arg> args) const {

@@ -89,6 +89,12 @@ class Object {
   explicit operator bool() const { return impl_ != nullptr; }
   const Interface* type() const { return type_; }
 
+  // "None" that remembers why: the failure of the call that gave it (0 when the call succeeded without an
+  // object), with the backend's description. Only the diagnostics read it; to the clean-ups none is none.
+  static Object None(std::int32_t status, std::wstring description = {});
+  std::int32_t status() const { return status_; }
+  const std::wstring& description() const { return description_; }
+
   CallResult Get(std::wstring_view member, std::vector<Arg> args = {}) const;
   CallResult Call(std::wstring_view member, std::vector<Arg> args = {}) const;
   CallResult CallDefault(std::vector<Arg> args) const;
@@ -101,7 +107,9 @@ class Object {
   }
   // The same reference, from now on used as `type` (after a test has shown that the object is one).
   // Nothing is called: the reference moves, and this owner is left empty.
-  Object UsedAs(const Interface& type) && { return impl_ ? Object(std::move(impl_), type) : Object(); }
+  Object UsedAs(const Interface& type) && {
+    return impl_ ? Object(std::move(impl_), type) : None(status_, std::move(description_));
+  }
 
   // Releases the reference now.
   void Reset() { impl_.reset(); }
@@ -115,6 +123,8 @@ class Object {
 
   std::unique_ptr<Dispatch> impl_;
   const Interface* type_ = nullptr;
+  std::int32_t status_ = 0;
+  std::wstring description_;
 };
 
 // Reaching an application by its programmatic identifier.

@@ -9,17 +9,18 @@ using namespace office_types;
 
 std::optional<std::wstring> CommandBarControl::Parameter() const { return object_.Get(L"Parameter").String(); }
 
-bool CommandBarControl::Delete() const { return object_.Call(L"Delete").ok(); }
+CallResult CommandBarControl::Delete() const { return object_.Call(L"Delete"); }
 
 std::optional<std::int32_t> CommandBarControl::Type() const { return object_.Get(L"Type").Int32(); }
 
+// None stays none, with the failure that gave it; a control of another kind is none as "wrong type".
 CommandBarButton CommandBarControl::AsButton() && {
-  if (!IsButtonType(Type())) return {};
+  if (object_ && !IsButtonType(Type())) return CommandBarButton(Object::None(kWrongType));
   return CommandBarButton(std::move(object_).UsedAs(kCommandBarButton));
 }
 
 CommandBarPopup CommandBarControl::AsPopup() && {
-  if (!IsPopupType(Type())) return {};
+  if (object_ && !IsPopupType(Type())) return CommandBarPopup(Object::None(kWrongType));
   return CommandBarPopup(std::move(object_).UsedAs(kCommandBarPopup));
 }
 
@@ -37,7 +38,7 @@ CommandBarControls CommandBar::Controls() const {
   return CommandBarControls(object_.GetObject(L"Controls", kCommandBarControls));
 }
 
-bool CommandBar::Delete() const { return object_.Call(L"Delete").ok(); }
+CallResult CommandBar::Delete() const { return object_.Call(L"Delete"); }
 
 CommandBarControl CommandBar::FindControl(std::int32_t id) const {
   // CommandBar.FindControl(Type, Id, Tag, Visible, Recursive): any type, this ID, the rest left out
@@ -60,14 +61,14 @@ CommandBar CommandBars::Item(std::wstring_view name) const {
 
 CommandBar CommandBars::ActiveMenuBar() const { return CommandBar(object_.GetObject(L"ActiveMenuBar", kCommandBar)); }
 
-void RemoveCommandBar(const CommandBar& bar) {
+void RemoveCommandBar(const CommandBar& bar, const TraceTo& to) {
   const CommandBarControls controls = bar.Controls();
   const std::int32_t n = controls.Count().value_or(0);
   for (std::int32_t i = n; i >= 1; --i) {
     // A control that is not a button (or whose Type cannot be read) stays; it goes with the bar.
-    if (const CommandBarButton button = controls.Item(i).AsButton()) button.Delete();
+    if (const CommandBarButton button = controls.Item(i).AsButton()) to.trace.Deleted(to.what, i, button.Delete());
   }  // the button is released here, before the next position
-  bar.Delete();
+  to.trace.Deleted(to.what, 0, bar.Delete());
 }
 
 namespace {
@@ -86,19 +87,20 @@ bool IsMarked(const CommandBarButton& button, std::initializer_list<std::wstring
 
 }  // namespace
 
-void RemoveMarkedButtons(const CommandBarPopup& menu, std::initializer_list<std::wstring_view> markers) {
+void RemoveMarkedButtons(const CommandBarPopup& menu, std::initializer_list<std::wstring_view> markers,
+                         const TraceTo& to) {
   // The count comes from the menu's controls, the controls themselves from the bar the menu opens.
   const std::int32_t n = menu.Controls().Count().value_or(0);
   const CommandBarControls items = menu.CommandBar().Controls();
   for (std::int32_t i = n; i >= 1; --i) {
     if (const CommandBarButton button = items.Item(i).AsButton()) {
-      if (IsMarked(button, markers)) button.Delete();
+      if (IsMarked(button, markers)) to.trace.Deleted(to.what, i, button.Delete());
     }
   }
 }
 
 CommandBarPopup FindMenu(const CommandBar& menuBar, std::wstring_view caption) {
-  if (!menuBar) return {};
+  if (!menuBar) return CommandBarPopup(Object::None(menuBar.object().status(), menuBar.object().description()));
   return menuBar.Controls().Item(caption).AsPopup();
 }
 
@@ -107,12 +109,15 @@ std::optional<std::int32_t> BuiltInMenuId(std::wstring_view caption) {
   return std::nullopt;
 }
 
-CommandBarPopup FindMenuInAnyLanguage(const CommandBar& menuBar, std::wstring_view caption) {
-  if (!menuBar) return {};
-  if (CommandBarPopup menu = FindMenu(menuBar, caption)) return menu;
+CommandBarPopup FindMenuInAnyLanguage(const CommandBar& menuBar, std::wstring_view caption, const TraceTo& to) {
+  CommandBarPopup menu = FindMenu(menuBar, caption);
+  if (menu || !menuBar) return menu;
   const std::optional<std::int32_t> id = BuiltInMenuId(caption);
-  if (!id) return {};
-  return menuBar.FindControl(*id).AsPopup();
+  if (!id) return menu;
+  CommandBarPopup builtIn = menuBar.FindControl(*id).AsPopup();
+  if (builtIn) to.trace.Note(std::wstring(to.what) + L": no menu of that caption; found by its built-in ID " +
+                             std::to_wstring(*id));
+  return builtIn;
 }
 
 }  // namespace corvix

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "office/automation.h"
+#include "office/trace.h"
 
 namespace corvix {
 
@@ -43,8 +44,8 @@ class CommandBarControl : public Wrapped {
   using Wrapped::Wrapped;
   // The string the control's creator stored in it; empty when it cannot be read.
   std::optional<std::wstring> Parameter() const;
-  // Removes the control for good (`Temporary` omitted); false when the deletion failed.
-  bool Delete() const;
+  // Removes the control for good (`Temporary` omitted); the call's outcome.
+  CallResult Delete() const;
   // The control's MsoControlType; empty when it cannot be read or is not an integer.
   std::optional<std::int32_t> Type() const;
   // Test and conversion, one `Type` read: this reference, moved, as a button; or none when the control
@@ -77,8 +78,8 @@ class CommandBar : public Wrapped {
   // The first control on this bar itself (its menus are not searched) whose built-in ID is `id`, of any
   // type; none when there is none.
   CommandBarControl FindControl(std::int32_t id) const;
-  // Removes the bar for good; false when the deletion failed.
-  bool Delete() const;
+  // Removes the bar for good; the call's outcome.
+  CallResult Delete() const;
 };
 
 class CommandBarPopup : public CommandBarControl {
@@ -99,14 +100,32 @@ class CommandBars : public Wrapped {
   CommandBar ActiveMenuBar() const;
 };
 
+// Where a shared routine tells its steps: the clean-up's trace, and what the routine works on
+// ("bar \"Merrowin Software\""). Nowhere by default.
+struct TraceTo {
+  CleanupTrace& trace = CleanupTrace::Discard();
+  std::wstring_view what;
+};
+
+// A bar as the trace names it: bar "<name>".
+inline std::wstring BarTraceName(std::wstring_view name) { return L"bar \"" + std::wstring(name) + L"\""; }
+
+// `found`, after telling `to` what its lookup came to.
+template <typename Found>
+Found Traced(const TraceTo& to, Found found) {
+  to.trace.Looked(to.what, found.object());
+  return found;
+}
+
 // Clears a found bar of its buttons, last position first, and deletes it. Controls that are not buttons
-// go with the bar. Every step is best-effort: a failure skips only that step.
-void RemoveCommandBar(const CommandBar& bar);
+// go with the bar. Every step is best-effort: a failure skips only that step. Each deletion is told to `to`.
+void RemoveCommandBar(const CommandBar& bar, const TraceTo& to = {});
 
 // The menu purge both clean-ups make: for each control of `menu` from the last position to the first,
 // a button is deleted when one of its Parameter readings equals its marker. `Parameter` is read once per
 // marker, in order, and a reading that fails leaves the button in place.
-void RemoveMarkedButtons(const CommandBarPopup& menu, std::initializer_list<std::wstring_view> markers);
+void RemoveMarkedButtons(const CommandBarPopup& menu, std::initializer_list<std::wstring_view> markers,
+                         const TraceTo& to = {});
 
 // Looks up `caption` among a menu bar's controls as a menu; none when there is no such control or it is
 // not a menu.
@@ -129,6 +148,7 @@ std::optional<std::int32_t> BuiltInMenuId(std::wstring_view caption);
 
 // As FindMenu; only when the caption finds no menu (an Office in another language) and the menu has a
 // built-in ID, the menu bar's own control with that ID (CommandBar.FindControl), when it is a menu.
-CommandBarPopup FindMenuInAnyLanguage(const CommandBar& menuBar, std::wstring_view caption);
+// A menu found by its ID is told to `to`.
+CommandBarPopup FindMenuInAnyLanguage(const CommandBar& menuBar, std::wstring_view caption, const TraceTo& to = {});
 
 }  // namespace corvix

@@ -14,6 +14,11 @@ constexpr std::int32_t kDisplayNormal = 0;  // olFolderDisplayNormal
 constexpr std::wstring_view kExplorerMenu = L"Explorer Menu";
 constexpr std::wstring_view kInspectorMenu = L"Inspector Menu";
 constexpr std::wstring_view kBarName = L"Merrowin Software";
+// What the trace calls the bars and menus of the two windows.
+constexpr std::wstring_view kMainWindowBar = L"main window: bar \"Merrowin Software\"";
+constexpr std::wstring_view kToolsMenu = L"main window: menu \"&Tools\"";
+constexpr std::wstring_view kItemWindowBar = L"item window: bar \"Merrowin Software\"";
+constexpr std::wstring_view kActionsMenu = L"item window: menu \"&Actions\"";
 // The class of Outlook's main window. Microsoft's object model does not name it; it is the class that
 // programs looking for a running Outlook pass to FindWindow, as read off with Spy++ (Outlook itself decides
 // with FindWindow whether it is already running:
@@ -49,17 +54,27 @@ Object AsMailItem(Object item) {
 }
 
 // Purges the item window of the Inbox's first item, when that item is a mail item.
-void CleanFirstInboxItemWindow(const Object& olApp) {
+void CleanFirstInboxItemWindow(const Object& olApp, CleanupTrace& trace) {
   const Object items = Inbox(MapiNameSpace(olApp)).GetObject(L"Items", kItems);
   // Item 1 through the collection's default member, with a 16-bit index; empty when the Inbox is.
-  const Object mail = AsMailItem(items.CallDefault({std::int16_t{1}}).TakeObject(kItem));
-  if (!mail) return;  // empty Inbox, or a meeting request or report first
+  Object first = items.CallDefault({std::int16_t{1}}).TakeObject(kItem);
+  const bool hasItem = static_cast<bool>(first);
+  const Object mail = AsMailItem(std::move(first));
+  if (!mail) {  // empty Inbox, or a meeting request or report first
+    trace.Note(hasItem ? L"the Inbox's first item is not a mail item: no item window"
+                       : L"no first Inbox item: no item window");
+    return;
+  }
 
   // The item's window object, created without being displayed; it is released, not closed.
   const Object inspector = mail.GetObject(L"GetInspector", kInspector);
   const CommandBars bars(inspector.GetObject(L"CommandBars", office_types::kCommandBars));
-  if (const CommandBar bar = bars.Item(kBarName)) RemoveCommandBar(bar);
-  if (const CommandBar menuBar = bars.ActiveMenuBar()) RemoveOutlookMenus(FindMenu(menuBar, L"&Actions"));
+  const TraceTo toBar{trace, kItemWindowBar};
+  if (const CommandBar bar = Traced(toBar, bars.Item(kBarName))) RemoveCommandBar(bar, toBar);
+  if (const CommandBar menuBar = bars.ActiveMenuBar()) {
+    const TraceTo toActions{trace, kActionsMenu};
+    RemoveOutlookMenus(Traced(toActions, FindMenu(menuBar, L"&Actions")), toActions);
+  }
 }
 
 }  // namespace
@@ -70,9 +85,10 @@ bool OutlookWasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<
   return explorers.value_or(0) > 0 || inspectors.value_or(0) > 0;
 }
 
-void RemoveOutlookToolbars(Automation& automation) {
+void RemoveOutlookToolbars(Automation& automation, CleanupTrace& trace) {
   bool bCreated = false;
   Object olApp = automation.Attach(kProgId, kApplication);
+  if (olApp) trace.Attached();
   // The Inbox main window opened here, with what it was opened on; held until the end.
   Object nameSpace;
   Object inbox;
@@ -85,6 +101,7 @@ void RemoveOutlookToolbars(Automation& automation) {
     // none). The user's Outlook is treated as an attached one: no new window, never quit.
     // ("Single-Use vs. Multi-Use Applications": https://learn.microsoft.com/en-us/previous-versions/aa690619(v=vs.71))
     const bool mainWindowOpen = automation.HasTopLevelWindow(kMainWindowClass);
+    const Object attach = std::move(olApp);
     olApp = automation.Start(kProgId, kApplication);
     bCreated = !mainWindowOpen;
     if (bCreated) {
@@ -92,6 +109,13 @@ void RemoveOutlookToolbars(Automation& automation) {
       const std::optional<std::int32_t> explorers = WindowCount(olApp, L"Explorers", kExplorers);
       const std::optional<std::int32_t> inspectors = WindowCount(olApp, L"Inspectors", kInspectors);
       bCreated = !OutlookWasAlreadyOpen(explorers, inspectors);
+    }
+    if (!olApp) {
+      trace.NotReached(attach, olApp);
+    } else if (bCreated) {
+      trace.Started();
+    } else {
+      trace.StartReachedUsers();
     }
   }
   if (bCreated) {
@@ -102,29 +126,44 @@ void RemoveOutlookToolbars(Automation& automation) {
       explorer = olApp.GetObject(L"Explorers", kExplorers)
                      .Call(L"Add", {static_cast<const Object*>(&inbox), kDisplayNormal})
                      .TakeObject(kExplorer);
-      explorer.Call(L"Display");
+      const CallResult shown = explorer.Call(L"Display");
+      trace.Note(shown.ok() ? L"no main window: the Inbox opened in a new one"
+                            : L"no main window, and none could be opened: " +
+                                  DescribeFailure(shown.status(), shown.description()));
     }
   }
 
   if (!HasNoMainWindow(olApp)) {
     const CommandBars bars(
         olApp.Call(L"ActiveExplorer").TakeObject(kExplorer).GetObject(L"CommandBars", office_types::kCommandBars));
-    if (const CommandBar bar = bars.Item(kBarName)) RemoveCommandBar(bar);
+    const TraceTo toBar{trace, kMainWindowBar};
+    if (const CommandBar bar = Traced(toBar, bars.Item(kBarName))) RemoveCommandBar(bar, toBar);
 
-    if (const CommandBarPopup menu = FindOutlookMenubar(olApp, L"&Tools")) RemoveOutlookMenus(menu);
+    const TraceTo toTools{trace, kToolsMenu};
+    if (const CommandBarPopup menu = Traced(toTools, FindOutlookMenubar(olApp, L"&Tools", toTools))) {
+      RemoveOutlookMenus(menu, toTools);
+    }
 
-    CleanFirstInboxItemWindow(olApp);
+    CleanFirstInboxItemWindow(olApp, trace);
+  } else if (olApp) {
+    trace.Note(L"no main window: nothing to clean");
   }
 
-  if (bCreated) olApp.Call(L"Quit");
+  if (bCreated) {
+    // Attempted whenever a start was (on none it fails at once, without a call).
+    const CallResult quit = olApp.Call(L"Quit");
+    if (olApp) trace.Quit(quit);
+  }
 }
 
-CommandBarPopup FindOutlookMenubar(const Object& olApp, std::wstring_view caption) {
+CommandBarPopup FindOutlookMenubar(const Object& olApp, std::wstring_view caption, const TraceTo& to) {
   const CommandBars bars(
       olApp.Call(L"ActiveExplorer").TakeObject(kExplorer).GetObject(L"CommandBars", office_types::kCommandBars));
-  return FindMenuInAnyLanguage(bars.ActiveMenuBar(), caption);
+  return FindMenuInAnyLanguage(bars.ActiveMenuBar(), caption, to);
 }
 
-void RemoveOutlookMenus(const CommandBarPopup& menu) { RemoveMarkedButtons(menu, {kExplorerMenu, kInspectorMenu}); }
+void RemoveOutlookMenus(const CommandBarPopup& menu, const TraceTo& to) {
+  RemoveMarkedButtons(menu, {kExplorerMenu, kInspectorMenu}, to);
+}
 
 }  // namespace corvix

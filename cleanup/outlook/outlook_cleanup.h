@@ -42,13 +42,13 @@ bool OutlookWasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<
 // removes the add-in's toolbar from the main window and from the first Inbox item's window, purges their
 // Tools and Actions menus of the add-in's items, and quits an Outlook it started. A start that reaches an
 // Outlook that was running (its main window is there, or it has windows open) counts as attaching.
-// Best-effort throughout.
-void RemoveOutlookToolbars(Automation& automation);
+// Best-effort throughout; tells each step to `trace`.
+void RemoveOutlookToolbars(Automation& automation, CleanupTrace& trace = CleanupTrace::Discard());
 
 // The menu with `caption` on the active main window's menu bar; none when there is no such menu.
-CommandBarPopup FindOutlookMenubar(const Object& olApp, std::wstring_view caption);
+CommandBarPopup FindOutlookMenubar(const Object& olApp, std::wstring_view caption, const TraceTo& to = {});
 
 // Deletes the menu's buttons that the add-in marked as its own, by either of its two markers.
-void RemoveOutlookMenus(const CommandBarPopup& menu);
+void RemoveOutlookMenus(const CommandBarPopup& menu, const TraceTo& to = {});
 
 }  // namespace corvix

@@ -11,6 +11,8 @@ constexpr std::wstring_view kProgId = L"Word.Application";
 constexpr std::wstring_view kMainWindowClass = L"OpusApp";
 // The add-in's marker in the Parameter of a menu item it added.
 constexpr std::wstring_view kInspectorMenu = L"Inspector Menu";
+// The Tools menu as the trace names it.
+constexpr std::wstring_view kToolsMenu = L"menu \"&Tools\"";
 
 // The number of documents Word holds; empty when it cannot be read.
 std::optional<std::int32_t> DocumentCount(const Object& wdApp) {
@@ -21,40 +23,59 @@ std::optional<std::int32_t> DocumentCount(const Object& wdApp) {
 
 bool MayQuitStartedWord(std::optional<std::int32_t> documents) { return !documents || *documents <= 0; }
 
-void RemoveWordToolbars(Automation& automation) {
+void RemoveWordToolbars(Automation& automation, CleanupTrace& trace) {
   bool bCreated = false;
   Object wdApp = automation.Attach(kProgId, word_types::kApplication);
+  if (wdApp) trace.Attached();
   if (!wdApp) {
     // Word runs but could not be attached to: it enters the running object table only a while after it
     // starts, and one in another session or at another integrity level is never seen there. Word's class
     // factory is single-use, so a start would make a second, hidden Word that shares the user's Normal
     // template (and saves it on Quit). Word is left alone.
     // ("Single-Use vs. Multi-Use Applications": https://learn.microsoft.com/en-us/previous-versions/aa690619(v=vs.71))
-    if (automation.HasTopLevelWindow(kMainWindowClass)) return;
+    if (automation.HasTopLevelWindow(kMainWindowClass)) {
+      trace.LeftRunning();
+      return;
+    }
+    const Object attach = std::move(wdApp);
     wdApp = automation.Start(kProgId, word_types::kApplication);
     bCreated = true;
+    if (wdApp) {
+      trace.Started();
+    } else {
+      trace.NotReached(attach, wdApp);
+    }
   }
   if (!wdApp) return;
 
   const CommandBars bars(wdApp.GetObject(L"CommandBars", office_types::kCommandBars));
-  if (const CommandBar bar = bars.Item(L"Merrowin Software")) RemoveCommandBar(bar);
-  if (const CommandBar bar = bars.Item(L"Merrowin Software Toolbar")) RemoveCommandBar(bar);
+  for (const std::wstring_view name : {L"Merrowin Software", L"Merrowin Software Toolbar"}) {
+    const std::wstring what = BarTraceName(name);
+    const TraceTo to{trace, what};
+    if (const CommandBar bar = Traced(to, bars.Item(name))) RemoveCommandBar(bar, to);
+  }
 
-  const CommandBarPopup menu = FindWordMenubar(wdApp, L"&Tools");
-  if (menu) RemoveWordMenus(menu);
+  const TraceTo toTools{trace, kToolsMenu};
+  const CommandBarPopup menu = Traced(toTools, FindWordMenubar(wdApp, L"&Tools", toTools));
+  if (menu) RemoveWordMenus(menu, toTools);
 
   // Word keeps the deletions in its template; saving on the way out is what makes them stick in a Word
   // that was started here. The other two arguments (OriginalFormat, RouteDocument) are left out.
   // A hidden Word that was started here can be handed a document the user opens meanwhile; holding one, it
   // is the user's now: quitting would save and close the user's documents, so it is left running.
-  if (bCreated && MayQuitStartedWord(DocumentCount(wdApp))) wdApp.Call(L"Quit", {true});
+  if (!bCreated) return;
+  if (MayQuitStartedWord(DocumentCount(wdApp))) {
+    trace.Quit(wdApp.Call(L"Quit", {true}));
+  } else {
+    trace.NotQuit(L"it holds a document that the user opened in it; nothing saved");
+  }
 }
 
-CommandBarPopup FindWordMenubar(const Object& wdApp, std::wstring_view caption) {
+CommandBarPopup FindWordMenubar(const Object& wdApp, std::wstring_view caption, const TraceTo& to) {
   const CommandBars bars(wdApp.GetObject(L"CommandBars", office_types::kCommandBars));
-  return FindMenuInAnyLanguage(bars.ActiveMenuBar(), caption);
+  return FindMenuInAnyLanguage(bars.ActiveMenuBar(), caption, to);
 }
 
-void RemoveWordMenus(const CommandBarPopup& menu) { RemoveMarkedButtons(menu, {kInspectorMenu}); }
+void RemoveWordMenus(const CommandBarPopup& menu, const TraceTo& to) { RemoveMarkedButtons(menu, {kInspectorMenu}, to); }
 
 }  // namespace corvix

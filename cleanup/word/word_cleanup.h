@@ -23,13 +23,13 @@ bool MayQuitStartedWord(std::optional<std::int32_t> documents);
 // Attaches to the running Word or starts one, empties and deletes the add-in's two toolbars, purges the
 // add-in's items from the Tools menu, and quits a Word it started, saving the changes, unless it holds a
 // document by then. A Word that runs but cannot be attached to (its main window is there) is neither
-// started a second time nor cleaned. Best-effort throughout; reports nothing.
-void RemoveWordToolbars(Automation& automation);
+// started a second time nor cleaned. Best-effort throughout; tells each step to `trace`.
+void RemoveWordToolbars(Automation& automation, CleanupTrace& trace = CleanupTrace::Discard());
 
 // The menu with `caption` on Word's active menu bar; none when there is no such menu.
-CommandBarPopup FindWordMenubar(const Object& wdApp, std::wstring_view caption);
+CommandBarPopup FindWordMenubar(const Object& wdApp, std::wstring_view caption, const TraceTo& to = {});
 
 // Deletes the menu's buttons that the add-in marked as its own.
-void RemoveWordMenus(const CommandBarPopup& menu);
+void RemoveWordMenus(const CommandBarPopup& menu, const TraceTo& to = {});
 
 }  // namespace corvix

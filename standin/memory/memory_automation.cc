@@ -74,17 +74,21 @@ corvix::CallResult MemoryDispatch::Invoke(std::wstring_view member, unsigned fla
   return std::visit(Visitor{office_}, reply.value);
 }
 
+// What COM answers when nothing of the class is in the running object table (MK_E_UNAVAILABLE), and when
+// the class cannot be started (REGDB_E_CLASSNOTREG: the model does not tell "not installed" from "broken").
+constexpr std::int32_t kNotRunning = static_cast<std::int32_t>(0x800401E3);
+constexpr std::int32_t kCannotStart = static_cast<std::int32_t>(0x80040154);
 }  // namespace
 
 corvix::Object MemoryAutomation::Attach(std::wstring_view progId, const corvix::Interface& type) {
   NodeRef app = office_.Attach(progId);
-  if (!app) return {};
+  if (!app) return corvix::Object::None(kNotRunning);
   return corvix::Object(std::make_unique<MemoryDispatch>(office_, app), type);
 }
 
 corvix::Object MemoryAutomation::Start(std::wstring_view progId, const corvix::Interface& type) {
   NodeRef app = office_.Start(progId);
-  if (!app) return {};
+  if (!app) return corvix::Object::None(kCannotStart);
   return corvix::Object(std::make_unique<MemoryDispatch>(office_, app), type);
 }
 

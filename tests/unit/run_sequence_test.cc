@@ -83,10 +83,13 @@ TEST(RunSequence, WordIsCleanedBeforeOutlookWhateverWordDid) {
 class GivingUpRunner : public CleanupRunner {
  public:
   GivingUpRunner(standin::Office& office, std::vector<bool> giveUp) : automation_(office), giveUp_(std::move(giveUp)) {}
-  void Run(Cleanup cleanup) override {
+  void Run(Cleanup cleanup, CleanupTrace& trace) override {
     const size_t index = runs++;
-    if (index < giveUp_.size() && giveUp_[index]) return;
-    cleanup(automation_);
+    if (index < giveUp_.size() && giveUp_[index]) {
+      trace.GivenUp(L"GetActiveObject", 60000);
+      return;
+    }
+    cleanup(automation_, trace);
   }
   size_t runs = 0;
 

@@ -1,0 +1,189 @@
+// What a run tells the debugger channel: the lines of found, missing, failed and given-up steps, and the
+// summary.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/frm_main.h"
+#include "cleanup/outlook/outlook_cleanup.h"
+#include "cleanup/word/word_cleanup.h"
+#include "office/trace.h"
+#include "tests/unit/test_support.h"
+
+namespace corvix {
+namespace {
+
+class RecordingSink : public TraceSink {
+ public:
+  void Write(std::wstring_view line) override { lines.emplace_back(line); }
+  std::vector<std::wstring> lines;
+};
+
+constexpr const char* kWord = R"(word running
+  bar "Merrowin Software"
+    button "Find"
+    popup "More"
+    button "Send"
+  bar "Menu Bar" active
+    popup "&Tools"
+      button "Ours" parameter "Inspector Menu"
+      button "Spelling"
+)";
+
+class TraceTest : public ::testing::Test {
+ protected:
+  void RunWord(const std::string& scenario) {
+    office_ = testing::LoadScenario(scenario);
+    standin::MemoryAutomation automation(*office_);
+    RemoveWordToolbars(automation, word_);
+  }
+  void TearDown() override {
+    if (office_) {
+      EXPECT_EQ(0, office_->HeldReferences()) << office_->HeldText();
+    }
+  }
+  RecordingSink sink_;
+  CleanupTrace word_{L"Word", &sink_};
+  std::unique_ptr<standin::Office> office_;
+};
+
+TEST_F(TraceTest, AnAttachedWordTellsEachLookupAndDeletion) {
+  RunWord(kWord);
+  EXPECT_EQ((std::vector<std::wstring>{
+                L"Corvix: Word: attached to the running instance",
+                L"Corvix: Word: bar \"Merrowin Software\": found",
+                L"Corvix: Word: bar \"Merrowin Software\": control 3 deleted",
+                L"Corvix: Word: bar \"Merrowin Software\": control 1 deleted",
+                L"Corvix: Word: bar \"Merrowin Software\" deleted",
+                L"Corvix: Word: bar \"Merrowin Software Toolbar\": not there",
+                L"Corvix: Word: menu \"&Tools\": found",
+                L"Corvix: Word: menu \"&Tools\": control 1 deleted",
+            }),
+            sink_.lines);
+  EXPECT_EQ(L"Word attached, 4 deleted, 0 failed", word_.Summary());
+}
+
+TEST_F(TraceTest, AFailedDeletionIsToldWithItsStatusAndCounted) {
+  RunWord(std::string(kWord) + "fail Delete on \"bar 'Merrowin Software'\" nth 1\n");
+  EXPECT_EQ(1, std::count(sink_.lines.begin(), sink_.lines.end(),
+                          L"Corvix: Word: bar \"Merrowin Software\" not deleted: 0x80010105 (injected failure)"))
+      << ::testing::PrintToString(sink_.lines);
+  EXPECT_EQ(L"Word attached, 3 deleted, 1 failed", word_.Summary());
+}
+
+TEST_F(TraceTest, ALookupThatFailsIsToldApartFromOneThatFindsNothing) {
+  RunWord(std::string(kWord) + "fail Item on \"Word bars\" nth 1\n");
+  ASSERT_GE(sink_.lines.size(), 3u);
+  EXPECT_EQ(L"Corvix: Word: bar \"Merrowin Software\": lookup failed 0x80010105 (injected failure)", sink_.lines[1]);
+  EXPECT_EQ(L"Corvix: Word: bar \"Merrowin Software Toolbar\": not there", sink_.lines[2]);
+}
+
+TEST_F(TraceTest, AStartedWordIsToldAsStartedAndQuit) {
+  RunWord("word installed\n  bar \"Merrowin Software\"\n");
+  EXPECT_EQ(L"Corvix: Word: not running; started", sink_.lines.front());
+  EXPECT_EQ(L"Corvix: Word: quit", sink_.lines.back());
+  EXPECT_EQ(L"Word started, 1 deleted, 0 failed, quit", word_.Summary());
+}
+
+TEST_F(TraceTest, AStartedWordTheUserTookOverIsToldAsLeftRunning) {
+  RunWord("word installed\n  document \"Letter\" after Delete\n  bar \"Merrowin Software\"\n");
+  EXPECT_EQ(L"Corvix: Word: left running: it holds a document that the user opened in it; nothing saved",
+            sink_.lines.back());
+}
+
+TEST_F(TraceTest, AWordNeitherAttachedNorStartedIsToldWithBothFailures) {
+  RunWord("");
+  EXPECT_EQ(std::vector<std::wstring>{L"Corvix: Word: not reached: attach 0x800401E3, start 0x80040154"}, sink_.lines);
+  EXPECT_EQ(L"Word not reached, 0 deleted, 0 failed", word_.Summary());
+}
+
+TEST_F(TraceTest, OutlookTellsBothWindowsAndAnItemThatIsNoMail) {
+  office_ = testing::LoadScenario(R"(outlook running window
+  explorer
+    bar "Menu Bar" active
+      popup "&Tools"
+        button "Ours" parameter "Explorer Menu"
+  inbox
+    meeting "Review"
+)");
+  standin::MemoryAutomation automation(*office_);
+  CleanupTrace outlook(L"Outlook", &sink_);
+  RemoveOutlookToolbars(automation, outlook);
+  EXPECT_EQ((std::vector<std::wstring>{
+                L"Corvix: Outlook: attached to the running instance",
+                L"Corvix: Outlook: main window: bar \"Merrowin Software\": not there",
+                L"Corvix: Outlook: main window: menu \"&Tools\": found",
+                L"Corvix: Outlook: main window: menu \"&Tools\": control 1 deleted",
+                L"Corvix: Outlook: the Inbox's first item is not a mail item: no item window",
+            }),
+            sink_.lines);
+}
+
+// A runner that gives every clean-up up before it makes a call, as the Windows program gives up a clean-up
+// whose Office stopped answering.
+class GivingUpRunner : public CleanupRunner {
+ public:
+  void Run(Cleanup, CleanupTrace& trace) override { trace.GivenUp(L"Word.Application attach", 60000); }
+};
+
+class SilentShell : public Shell {
+ public:
+  explicit SilentShell(TraceSink& sink) : sink_(sink) {}
+  std::wstring CommandLineArguments() override { return L"/s"; }
+  void ShowMessage(std::wstring_view, std::wstring_view) override {}
+  TraceSink* Trace() override { return &sink_; }
+  std::uint32_t NowMs() override { return now += 1250; }
+  std::uint32_t now = 0xFFFFF000u;  // the clock wraps around during the run
+
+ private:
+  TraceSink& sink_;
+};
+
+TEST(RunTrace, TheRunStartsWithItsArgumentsAndEndsWithItsSummary) {
+  RecordingSink sink;
+  SilentShell shell(sink);
+  GivingUpRunner runner;
+  frmMain form(shell, runner);
+  form.Form_Load();
+  EXPECT_EQ((std::vector<std::wstring>{
+                L"Corvix: version 1.00.0012, arguments \"/s\": silent",
+                L"Corvix: Word: given up: no answer to Word.Application attach for 60.00 s; the rest of this clean-up "
+                L"is skipped and the application is left as it is",
+                L"Corvix: Outlook: given up: no answer to Word.Application attach for 60.00 s; the rest of this "
+                L"clean-up is skipped and the application is left as it is",
+                L"Corvix: done in 1.25 s: Word not reached, 0 deleted, 0 failed, given up; Outlook not reached, 0 "
+                L"deleted, 0 failed, given up",
+            }),
+            sink.lines);
+}
+
+TEST(RunTrace, FailuresReadAsOneShortLine) {
+  EXPECT_EQ(L"0x80070057", DescribeFailure(static_cast<std::int32_t>(0x80070057)));
+  EXPECT_EQ(L"0x80004003 (an earlier step gave none)", DescribeFailure(kNoObject));
+  EXPECT_EQ(L"0x80080005 (Server execution failed)",
+            DescribeFailure(static_cast<std::int32_t>(0x80080005), L"Server execution failed.\r\n"));
+  const std::wstring longText(500, L'x');
+  const std::wstring described = DescribeFailure(1, longText);
+  EXPECT_LT(described.size(), 240u);
+  EXPECT_NE(std::wstring::npos, described.find(L"...)"));
+}
+
+TEST(RunTrace, LookupsAreClassifiedByWhatOfficeAnswered) {
+  EXPECT_EQ(Lookup::kNotThere, ClassifyLookup(Object()));
+  EXPECT_EQ(Lookup::kNotThere, ClassifyLookup(Object::None(static_cast<std::int32_t>(0x80070057))));
+  EXPECT_EQ(Lookup::kWrongKind, ClassifyLookup(Object::None(kWrongType)));
+  EXPECT_EQ(Lookup::kFailed, ClassifyLookup(Object::None(static_cast<std::int32_t>(0x800706BA))));
+  EXPECT_EQ(Lookup::kFailed, ClassifyLookup(Object::None(kNoObject)));
+}
+
+TEST(RunTrace, NoSinkWritesNothingButStillCounts) {
+  CleanupTrace trace(L"Word", nullptr);
+  trace.Deleted(L"bar", 2, CallResult());
+  trace.Deleted(L"bar", 1, CallResult::Failed(kNoObject));
+  EXPECT_EQ(1u, trace.deleted());
+  EXPECT_EQ(1u, trace.failed());
+}
+
+}  // namespace
+}  // namespace corvix
