@@ -2,6 +2,7 @@
 //
 //   e2e_driver.exe <Corvix.exe path> <file holding the exact argument text, UTF-8> <report file>
 //                  [--leave-message] [--timeout-ms N] [--watch-file PATH] [--tree] [--watch-gone PATH]
+//                  [--hidden]
 //
 // The argument text is appended verbatim after the quoted program path, so the test controls the exact
 // command line (trailing spaces, tabs, quotes). Until Corvix exits, every window of its process is
@@ -17,6 +18,11 @@
 // them have ended; each is reported as process=<exe name>:<exit code>:<ms when first seen>:<ms when seen
 // ended>, from the program's start. --watch-gone PATH reports gone_ms=<ms> when PATH was first seen missing
 // (-1: never).
+// --hidden starts the program as an installer's "run hidden" does: STARTF_USESHOWWINDOW with SW_HIDE, which
+// the program's first shown main window takes in place of its own show state. A message box is reported
+// only once it is visible, so a box that stays hidden is reported as none; each one's message<N>_iconic
+// says whether it was minimised.
+// wine_version=<version> says which Wine runs the driver (empty on Windows).
 // The report is "key=value" lines, UTF-8.
 #include <windows.h>
 // after windows.h, which it needs
@@ -196,8 +202,8 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
                 << L"message" << watch.boxCount << L"_buttons=" << buttons << L"\n"
                 << L"message" << watch.boxCount << L"_owner=" << (GetWindow(window, GW_OWNER) ? 1 : 0) << L"\n"
                 << L"message" << watch.boxCount << L"_topmost=" << ((exStyle & WS_EX_TOPMOST) ? 1 : 0) << L"\n"
-                << L"message" << watch.boxCount << L"_foreground=" << (GetForegroundWindow() == window ? 1 : 0)
-                << L"\n";
+                << L"message" << watch.boxCount << L"_foreground=" << (GetForegroundWindow() == window ? 1 : 0) << L"\n"
+                << L"message" << watch.boxCount << L"_iconic=" << (IsIconic(window) ? 1 : 0) << L"\n";
     if (!watch.watchFile.empty()) {
       watch.boxes << L"message" << watch.boxCount << L"_watch_bytes=" << FileSize(watch.watchFile) << L"\n";
     }
@@ -207,6 +213,16 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
   }
   if (visible) watch.visibleOthers.insert(ClassName(window) + L":" + title);
   return TRUE;
+}
+
+// Wine's version from its ntdll; empty on Windows.
+std::wstring WineVersion() {
+  using Version = const char*(CDECL*)();
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto version =
+      ntdll == nullptr ? nullptr
+                       : reinterpret_cast<Version>(reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
+  return version == nullptr ? L"" : FromUtf8(version());
 }
 
 }  // namespace
@@ -220,12 +236,14 @@ int wmain(int argc, wchar_t** argv) {
   DWORD timeoutMs = 60000;
   std::wstring watchGone;
   long long goneMs = -1;
+  bool hidden = false;
   for (int i = 4; i < argc; ++i) {
     if (std::wstring(argv[i]) == L"--leave-message") watch.leaveMessage = true;
     if (std::wstring(argv[i]) == L"--timeout-ms" && i + 1 < argc) timeoutMs = std::wcstoul(argv[++i], nullptr, 10);
     if (std::wstring(argv[i]) == L"--watch-file" && i + 1 < argc) watch.watchFile = argv[++i];
     if (std::wstring(argv[i]) == L"--tree") watch.tree = true;
     if (std::wstring(argv[i]) == L"--watch-gone" && i + 1 < argc) watchGone = argv[++i];
+    if (std::wstring(argv[i]) == L"--hidden") hidden = true;
   }
   std::ifstream argsFile(argv[2], std::ios::binary);
   const std::string argsUtf8((std::istreambuf_iterator<char>(argsFile)), std::istreambuf_iterator<char>());
@@ -237,6 +255,10 @@ int wmain(int argc, wchar_t** argv) {
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  if (hidden) {
+    startup.dwFlags |= STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+  }
   PROCESS_INFORMATION process{};
   std::wostringstream report;
   // Suspended until the hook is in place, so that no window of the process can be shown unseen.
@@ -291,6 +313,8 @@ int wmain(int argc, wchar_t** argv) {
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     report << L"started=1\n"
+           << L"started_hidden=" << (hidden ? 1 : 0) << L"\n"
+           << L"wine_version=" << WineVersion() << L"\n"
            << L"timed_out=" << (timedOut ? 1 : 0) << L"\n"
            << L"exit_code=" << exitCode << L"\n"
            << L"elapsed_ms=" << (GetTickCount64() - start) << L"\n"
