@@ -106,12 +106,5 @@ TEST(RefusalPolicy, ABusySpellThatPassesLeavesTheRestOfTheBudget) {
   EXPECT_TRUE(watch.givenUp());
 }
 
-TEST(RefusalPolicy, TheBudgetAndTheStallBoundTogetherBoundACleanUp) {
-  // A clean-up spends at most the budget on refusals, and one call that Office takes and never answers
-  // costs the stall bound: both are well under the time an uninstaller may wait.
-  EXPECT_EQ(retry::kRetryLaterLimitMs, refusal::kBudgetMs);
-  EXPECT_LE(refusal::kBudgetMs + retry::kLongestDelayMs + stall::kBoundMs, 100000u);
-}
-
 }  // namespace
 }  // namespace corvix
