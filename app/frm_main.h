@@ -25,6 +25,8 @@ class Shell {
   virtual std::wstring CommandLineArguments() = 0;
   // A modal message box with an OK button only; returns when it is dismissed.
   virtual void ShowMessage(std::wstring_view prompt, std::wstring_view title) = 0;
+  // Whether anyone can see a message box and press its OK (not in a service's session, say).
+  virtual bool SomeoneCanAnswer() = 0;
 };
 
 // Runs one clean-up. It returns when the clean-up has ended, or has been given up; either way the run goes
@@ -36,11 +38,17 @@ class CleanupRunner {
   virtual void Run(Cleanup cleanup) = 0;
 };
 
+// Runs `cleanup` with `automation` to its end, whatever it throws. An exception that escapes a clean-up (out
+// of memory, say) ends it as a failing step would, and the run goes on: it never reaches std::terminate,
+// whose abort() would show a "Runtime Error" box that holds a silent uninstall up. False when the clean-up
+// ended that way.
+bool RunToEnd(CleanupRunner::Cleanup cleanup, Automation& automation) noexcept;
+
 // Runs each clean-up at once, on the calling thread, with one automation for the whole run.
 class InlineRunner final : public CleanupRunner {
  public:
   explicit InlineRunner(Automation& automation) : automation_(automation) {}
-  void Run(Cleanup cleanup) override { cleanup(automation_); }
+  void Run(Cleanup cleanup) override { RunToEnd(cleanup, automation_); }
 
  private:
   Automation& automation_;

@@ -28,6 +28,16 @@ bool CallWatch::Begin(std::uint32_t nowMs) {
 void CallWatch::End() {
   inFlightSince_.store(kNone);
   answered_.fetch_add(1);
+  refusedSpentMs_ += refusedInFlightMs_;
+  refusedInFlightMs_ = 0;
+}
+
+std::optional<std::uint32_t> CallWatch::Refused(CallRefusal refusal, std::uint32_t refusedMs) {
+  const RefusalAnswer answer = AnswerRefusal(refusal, refusedMs, refusedSpentMs_);
+  // Refused until the next try, or until now when the call is cancelled.
+  refusedInFlightMs_ = refusedMs + answer.retryAfterMs.value_or(0);
+  if (answer.giveUp) GiveUp();
+  return answer.retryAfterMs;
 }
 
 bool CallWatch::Stalled(std::uint32_t nowMs) const {

@@ -4,14 +4,35 @@
 #include <windows.h>
 
 #include <memory>
+#include <new>
 
 #include "office/stall_policy.h"
 #include "platform/win32/com_init.h"
+#include "platform/win32/give_up.h"
 #include "platform/win32/message_filter.h"
 
 namespace corvix::win32 {
 
 namespace {
+
+#if defined(CORVIX_TEST_THROWING_WORD)
+// Only in the end-to-end tests' Corvix_throwing.exe, never in Corvix.exe: attaching to Word takes the
+// reference and then throws std::bad_alloc, as a clean-up that runs out of memory would.
+class ThrowingOnWord final : public Automation {
+ public:
+  explicit ThrowingOnWord(Automation& inner) : inner_(inner) {}
+  Object Attach(std::wstring_view progId, const Interface& type) override {
+    Object application = inner_.Attach(progId, type);
+    if (progId == L"Word.Application") throw std::bad_alloc();
+    return application;
+  }
+  Object Start(std::wstring_view progId, const Interface& type) override { return inner_.Start(progId, type); }
+  bool HasTopLevelWindow(std::wstring_view windowClass) override { return inner_.HasTopLevelWindow(windowClass); }
+
+ private:
+  Automation& inner_;
+};
+#endif
 
 // What the runner and a clean-up's thread share. The thread keeps it alive after a give-up.
 struct Job {
@@ -26,17 +47,26 @@ struct Job {
 DWORD WINAPI RunCleanup(void* parameter) {
   const std::unique_ptr<std::shared_ptr<Job>> handoff(static_cast<std::shared_ptr<Job>*>(parameter));
   const std::shared_ptr<Job> job = *handoff;
-  // First in, last out: every COM reference below is released (or abandoned) before COM is left.
-  ScopedComInit com;
-  {
-    // A busy Office's refusals are tried again for a while instead of failing at once.
-    const ScopedMessageFilter messageFilter;
-    ComAutomation automation(job->names, job->watch);
-    job->cleanup(automation);
-    if (!job->watch->givenUp()) job->names = automation.names();
+  // Nothing escapes the thread (std::terminate would show a "Runtime Error" box): what throws here ends the
+  // clean-up as a failed step does, and the runner goes on with the run.
+  try {
+    // First in, last out: every COM reference below is released (or abandoned) before COM is left.
+    ScopedComInit com;
+    {
+      // A busy Office's refusals are tried again for a while, within the clean-up's budget.
+      const ScopedMessageFilter messageFilter(job->watch.get());
+      ComAutomation automation(job->names, job->watch);
+#if defined(CORVIX_TEST_THROWING_WORD)
+      ThrowingOnWord throwing(automation);
+      RunToEnd(job->cleanup, throwing);
+#else
+      RunToEnd(job->cleanup, automation);
+#endif
+      if (!job->watch->givenUp()) job->names = automation.names();
+    }
+    LeaveApartment(com, *job->watch);
+  } catch (...) {
   }
-  // Leaving the apartment would release the proxies that a given-up clean-up abandoned, with the same wait.
-  if (job->watch->givenUp()) com.Abandon();
   return 0;
 }
 
@@ -58,12 +88,21 @@ void PumpMessages(bool* quit, int* quitCode) {
 }  // namespace
 
 void SupervisedRunner::Run(Cleanup cleanup) {
+  // What throws here (out of memory) costs this clean-up, not the run.
+  try {
+    Supervise(cleanup);
+  } catch (...) {
+  }
+}
+
+void SupervisedRunner::Supervise(Cleanup cleanup) {
   const auto job = std::make_shared<Job>(cleanup, names_);
   auto* handoff = new std::shared_ptr<Job>(job);
   const HANDLE thread = CreateThread(nullptr, 0, RunCleanup, handoff, 0, nullptr);
   if (thread == nullptr) {
     // No thread to be had: the clean-up runs here, unwatched, rather than not at all.
     RunCleanup(handoff);
+    gaveUp_ = gaveUp_ || job->watch->givenUp();
     names_ = job->names;
     return;
   }
@@ -79,19 +118,16 @@ void SupervisedRunner::Run(Cleanup cleanup) {
       PumpMessages(&quit, &quitCode);
     } else if (woke == WAIT_FAILED && WaitForSingleObject(thread, wait) == WAIT_OBJECT_0) {
       ended = true;
-    } else if (job->watch->Stalled(GetTickCount())) {
-      job->watch->GiveUp();
-      gaveUp_ = true;
+    } else if (GiveUpIfStalled(*job->watch, GetTickCount())) {
       break;
     }
   }
   CloseHandle(thread);
+  // Given up here (stalled) or on the thread (refused): either way the process must end without the orderly
+  // exit.
+  gaveUp_ = gaveUp_ || job->watch->givenUp();
   if (ended) names_ = job->names;
   if (quit) PostQuitMessage(quitCode);
-}
-
-void EndRun(const SupervisedRunner& runner) {
-  if (runner.gaveUp()) TerminateProcess(GetCurrentProcess(), 0);
 }
 
 }  // namespace corvix::win32

@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/win32/give_up.h"
 #include "platform/win32/variant.h"
 
 namespace corvix::win32 {
@@ -20,25 +21,6 @@ constexpr Interface kIDispatch{L"IDispatch"};
 
 // Names and argument conversions follow the user's locale, as a late-bound client's do.
 constexpr LCID kLocale = LOCALE_USER_DEFAULT;
-
-// One call to Office as its watch sees it: begun here, answered when the owner goes. Not admitted when the
-// clean-up was given up: the call is then not made.
-class Reported {
- public:
-  explicit Reported(const ComContext& context)
-      : watch_(context.watch.get()), admitted_(watch_ == nullptr || watch_->Begin(GetTickCount())) {}
-  ~Reported() {
-    if (watch_ != nullptr && admitted_) watch_->End();
-  }
-  Reported(const Reported&) = delete;
-  Reported& operator=(const Reported&) = delete;
-
-  bool admitted() const { return admitted_; }
-
- private:
-  CallWatch* watch_;
-  bool admitted_;
-};
 
 // Fills one VARIANT of the argument array from one argument.
 class ArgumentWriter {
@@ -117,7 +99,7 @@ CallResult FromVariant(VARIANT& result, const std::shared_ptr<ComContext>& conte
       if (result.vt == VT_DISPATCH) {
         object = result.pdispVal;  // AddRef'd here; the result VARIANT's owner releases its own
       } else if (result.punkVal != nullptr) {
-        const Reported call(*context);
+        const WatchedCall call(context->watch.get());
         if (call.admitted()) result.punkVal->QueryInterface(IID_PPV_ARGS(object.GetAddressOf()));
       }
       if (!object) return CallResult();  // Nothing
@@ -148,7 +130,7 @@ CallResult Invoke(IDispatch* object, DISPID id, WORD flags, const std::vector<Ar
   UINT badArgument = 0;
   HRESULT hr = kGivenUp;
   {
-    const Reported call(*context);
+    const WatchedCall call(context->watch.get());
     if (call.admitted())
       hr = object->Invoke(id, IID_NULL, kLocale, flags, &params, result.get(), &exception, &badArgument);
   }
@@ -194,16 +176,7 @@ CallResult ComDispatch::Call(const Interface& type, std::wstring_view member, co
   return CallByName(type, member, DISPATCH_METHOD, args);
 }
 
-ComDispatch::~ComDispatch() {
-  if (!object_) return;
-  const Reported release(*context_);
-  // Given up: the reference is left as it is (the process ends without it).
-  if (!release.admitted()) {
-    static_cast<void>(object_.Detach());
-    return;
-  }
-  object_.Reset();
-}
+ComDispatch::~ComDispatch() { LetGo(object_, context_->watch.get()); }
 
 CallResult ComDispatch::CallDefault(const std::vector<Arg>& args) {
   return Invoke(object_.Get(), DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, context_);
@@ -215,7 +188,7 @@ CallResult ComDispatch::CallByName(const Interface& type, std::wstring_view memb
   HRESULT resolved = kGivenUp;
   {
     // A name the cache knows costs no call, but is not made for a given-up clean-up either.
-    const Reported call(*context_);
+    const WatchedCall call(context_->watch.get());
     if (call.admitted()) resolved = context_->names.Resolve(object_.Get(), type, member, &id);
   }
   if (FAILED(resolved)) return CallResult::Failed(resolved);
@@ -241,16 +214,16 @@ Object ComAutomation::Attach(std::wstring_view progId, const Interface& type) {
   if (!ClassFromProgId(progId, &clsid)) return {};
   // One call for the watch: the look-up in the running object table, the first contact with the instance
   // found there (the conversion), and letting go of the table's proxy, whichever of them hangs.
-  const Reported call(*context_);
+  const WatchedCall call(context_->watch.get());
   if (!call.admitted()) return {};
   ComPtr<IUnknown> running;
   if (FAILED(GetActiveObject(clsid, nullptr, running.GetAddressOf())) || !running) return {};
   ComPtr<IDispatch> application;
   const HRESULT converted = running.As(&application);
-  if (context_->watch != nullptr && context_->watch->givenUp()) {
+  if (GivenUp(context_->watch.get())) {
     // The conversion came back after the clean-up was given up: nothing is released any more.
-    static_cast<void>(running.Detach());
-    static_cast<void>(application.Detach());
+    Abandon(running);
+    Abandon(application);
     return {};
   }
   if (FAILED(converted)) return {};
@@ -262,7 +235,7 @@ Object ComAutomation::Start(std::wstring_view progId, const Interface& type) {
   if (!ClassFromProgId(progId, &clsid)) return {};
   ComPtr<IDispatch> application;
   {
-    const Reported call(*context_);
+    const WatchedCall call(context_->watch.get());
     if (!call.admitted()) return {};
     if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(application.GetAddressOf())))) {
       return {};
