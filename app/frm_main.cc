@@ -11,22 +11,49 @@ namespace corvix {
 bool IsSilentCommandLine(std::wstring_view arguments) { return arguments == L"/s"; }
 
 std::wstring StartLine(std::wstring_view arguments, bool silent) {
-  return L"version " L"" CORVIX_VERSION_TEXT L", arguments \"" + std::wstring(arguments) + L"\"" +
+  return L"version "
+         L"" CORVIX_VERSION_TEXT L", arguments \"" +
+         std::wstring(arguments) + L"\"" +
          (silent ? L": silent" : L": not silent, the completion message follows the clean-ups");
+}
+
+bool RunToEnd(CleanupRunner::Cleanup cleanup, Automation& automation, CleanupTrace& trace) noexcept {
+  try {
+    cleanup(automation, trace);
+    return true;
+  } catch (...) {
+    // The references the clean-up held were released on the way out, as on any other path.
+  }
+  try {
+    trace.Note(L"ended by an exception: the rest of this clean-up is skipped");
+  } catch (...) {
+  }
+  return false;
+}
+
+void TellStart(Shell& shell) {
+  TraceSink* sink = shell.Trace();
+  if (sink == nullptr) return;
+  const std::wstring arguments = shell.CommandLineArguments();
+  sink->Write(std::wstring(kTracePrefix) + StartLine(arguments, IsSilentCommandLine(arguments)));
 }
 
 void frmMain::Form_Load() {
   const std::uint32_t started = shell_.NowMs();
   bSilent = false;
-  const std::wstring arguments = shell_.CommandLineArguments();
-  if (IsSilentCommandLine(arguments)) bSilent = true;
-  Trace(StartLine(arguments, bSilent));
+  if (IsSilentCommandLine(shell_.CommandLineArguments())) bSilent = true;
   RemoveWordToolbars();
   // Runs whatever the Word clean-up found or failed to do.
   RemoveOutlookToolbars();
   Trace(RunSummary({&word_, &outlook_}, shell_.NowMs() - started));
-  // The message is the same whatever the clean-ups found, also when neither application was reached.
-  if (!bSilent) shell_.ShowMessage(kCompletionPrompt, kCompletionTitle);
+  // The message is the same whatever the clean-ups found, also when neither application was reached. Where
+  // no one could press OK, the run ends as a silent one does rather than wait for ever.
+  if (bSilent) return;
+  if (!shell_.SomeoneCanAnswer()) {
+    Trace(L"no one can answer a message here (the window station is not interactive): none is shown");
+    return;
+  }
+  shell_.ShowMessage(kCompletionPrompt, kCompletionTitle);
 }
 
 void frmMain::RemoveWordToolbars() { runner_.Run(corvix::RemoveWordToolbars, word_); }

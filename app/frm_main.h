@@ -31,6 +31,8 @@ class Shell {
   virtual TraceSink* Trace() { return nullptr; }
   // A millisecond clock (it may wrap around) for the time the run took.
   virtual std::uint32_t NowMs() { return 0; }
+  // Whether anyone can see a message box and press its OK (not in a service's session, say).
+  virtual bool SomeoneCanAnswer() = 0;
 };
 
 // Runs one clean-up. It returns when the clean-up has ended, or has been given up; either way the run goes
@@ -43,11 +45,17 @@ class CleanupRunner {
   virtual void Run(Cleanup cleanup, CleanupTrace& trace) = 0;
 };
 
+// Runs `cleanup` with `automation` to its end, whatever it throws, telling `trace`. An exception that escapes a
+// clean-up (out of memory, say) ends it as a failing step would, and the run goes on: it never reaches std::terminate,
+// whose abort() would show a "Runtime Error" box that holds a silent uninstall up. False when the clean-up
+// ended that way.
+bool RunToEnd(CleanupRunner::Cleanup cleanup, Automation& automation, CleanupTrace& trace) noexcept;
+
 // Runs each clean-up at once, on the calling thread, with one automation for the whole run.
 class InlineRunner final : public CleanupRunner {
  public:
   explicit InlineRunner(Automation& automation) : automation_(automation) {}
-  void Run(Cleanup cleanup, CleanupTrace& trace) override { cleanup(automation_, trace); }
+  void Run(Cleanup cleanup, CleanupTrace& trace) override { RunToEnd(cleanup, automation_, trace); }
 
  private:
   Automation& automation_;
@@ -57,7 +65,10 @@ class frmMain {
  public:
   // The clean-ups run inline with `automation`.
   frmMain(Shell& shell, Automation& automation)
-      : shell_(shell), inline_(automation), runner_(*inline_), word_(L"Word", shell.Trace()),
+      : shell_(shell),
+        inline_(automation),
+        runner_(*inline_),
+        word_(L"Word", shell.Trace()),
         outlook_(L"Outlook", shell.Trace()) {}
   // The clean-ups run where `runner` runs them.
   frmMain(Shell& shell, CleanupRunner& runner)
@@ -88,5 +99,8 @@ bool IsSilentCommandLine(std::wstring_view arguments);
 
 // The run's first line on the debugger channel: the version, the argument text and whether the run is silent.
 std::wstring StartLine(std::wstring_view arguments, bool silent);
+// Writes that line to the shell's channel. The program does it first thing, before it decides where the run
+// happens.
+void TellStart(Shell& shell);
 
 }  // namespace corvix

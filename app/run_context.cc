@@ -1,6 +1,8 @@
 // Where a run cleans Office.
 #include "app/run_context.h"
 
+#include "office/trace.h"
+
 namespace corvix {
 
 Placement DecidePlacement(const RunFacts& facts) {
@@ -45,6 +47,50 @@ std::wstring ChildCommandLine(std::wstring_view program, std::wstring_view argum
     line += arguments;
   }
   return line;
+}
+
+std::wstring DescribeDecision(const RunFacts& facts, Placement placement) {
+  std::wstring found;
+  if (facts.relaunched) {
+    found = L"a copy started by Corvix in the user's context";
+  } else if (!facts.self) {
+    found = L"this process's token could not be read";
+  } else if (facts.self->user == kLocalSystemSid) {
+    found = L"LocalSystem, " + Decimal(facts.activeSessions) + L" active session(s) with a user";
+  } else if (!facts.self->elevated) {
+    found = L"an ordinary process of its user (not elevated)";
+  } else if (!facts.shell) {
+    found = L"elevated, and no desktop shell to be asked (none, or it cannot be opened)";
+  } else if (facts.shell->user == kLocalSystemSid) {
+    found = L"elevated, under a desktop shell that runs as LocalSystem";
+  } else if (facts.shell->user != facts.self->user) {
+    found = L"elevated, under the desktop shell of another user";
+  } else {
+    found = facts.shell->elevated ? L"elevated, under a desktop shell as elevated (UAC off)"
+                                  : L"elevated, under the desktop shell of its user, which is not elevated";
+  }
+  switch (placement) {
+    case Placement::kRunHere:
+      return L"context: " + found + L": the run happens in this process";
+    case Placement::kRunAsShellUser:
+      return L"context: " + found + L": the run goes to a copy started in the desktop shell's context";
+    case Placement::kRunPerSession:
+      return L"context: " + found + L": the run goes to a copy in each active session, as its user";
+    case Placement::kRunNothing:
+      break;
+  }
+  return L"context: " + found + L": no user's Office can be reached; no Office is started, nothing runs";
+}
+
+std::wstring DescribeLaunch(Placement decided, std::size_t started) {
+  if (decided != Placement::kRunAsShellUser && decided != Placement::kRunPerSession) return {};
+  if (started > 0) {
+    return L"context: " + Decimal(started) + L" cop" + (started == 1 ? L"y" : L"ies") +
+           L" started; waiting for them at most " + Decimal(relaunch::kChildWaitMs / 1000) + L" s";
+  }
+  return decided == Placement::kRunAsShellUser
+             ? L"context: no copy could be started: the run happens in this process instead"
+             : L"context: no copy could be started in any session: no Office is started, nothing runs";
 }
 
 }  // namespace corvix

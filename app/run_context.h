@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "office/refusal_policy.h"
 #include "office/stall_policy.h"
 
 namespace corvix {
@@ -65,16 +66,25 @@ bool ChildTookContext(const TokenFacts& meant, const TokenFacts& child);
 // the child reads the same argument text (ArgumentsFromCommandLine) and "/s" still means silent.
 std::wstring ChildCommandLine(std::wstring_view program, std::wstring_view arguments);
 
+// The diagnostics' line for what was found and where the run goes ("context: ..."), without the "Corvix: "
+// prefix. Only the user of a token that is LocalSystem's is named: no user's own identifier goes out.
+std::wstring DescribeDecision(const RunFacts& facts, Placement placement);
+
+// The line for the launch that `decided` asked for: how many copies were started, or what happens instead.
+// None (empty) when no launch was asked for.
+std::wstring DescribeLaunch(Placement decided, std::size_t started);
+
 // The environment variable by which a parent marks its children (see RunFacts::relaunched).
 inline constexpr std::wstring_view kRelaunchMarker = L"CORVIX_RELAUNCHED";
 
 namespace relaunch {
 // How long a parent waits for its children before it ends regardless. A child's run with both clean-ups given
-// up takes each clean-up's stall bound plus what its answered calls took; the margin covers those calls and
-// the child's start. (A message that the user leaves on screen may outlast it: the parent ends, the child
-// stays until it is dismissed.)
-inline constexpr std::uint32_t kChildWaitMs = 2 * stall::kBoundMs + 60000;
-static_assert(kChildWaitMs > 2 * stall::kBoundMs, "the parent must outwait a child whose clean-ups are both given up");
+// up takes, for each clean-up, the refusal budget and the stall bound, plus what its answered calls took; the
+// margin covers those calls and the child's start. (A message that the user leaves on screen may outlast it:
+// the parent ends, the child stays until it is dismissed.)
+inline constexpr std::uint32_t kCleanupWorstMs = stall::kBoundMs + refusal::kBudgetMs;
+inline constexpr std::uint32_t kChildWaitMs = 2 * kCleanupWorstMs + 60000;
+static_assert(kChildWaitMs > 2 * kCleanupWorstMs, "the parent must outwait a child whose clean-ups are both given up");
 }  // namespace relaunch
 
 }  // namespace corvix

@@ -115,8 +115,8 @@ CommandBarPopup FindMenuInAnyLanguage(const CommandBar& menuBar, std::wstring_vi
   const std::optional<std::int32_t> id = BuiltInMenuId(caption);
   if (!id) return menu;
   CommandBarPopup builtIn = menuBar.FindControl(*id).AsPopup();
-  if (builtIn) to.trace.Note(std::wstring(to.what) + L": no menu of that caption; found by its built-in ID " +
-                             std::to_wstring(*id));
+  if (builtIn)
+    to.trace.Note(std::wstring(to.what) + L": no menu of that caption; found by its built-in ID " + Decimal(*id));
   return builtIn;
 }
 

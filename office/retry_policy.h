@@ -9,7 +9,9 @@
 //   rejected     the application refuses the call outright. It may still come round (Office answers this way
 //                while it starts), so it gets the same back-off, but only for 3 s.
 //
-// A call given up fails, and the clean-up step it belongs to is skipped as any failing step is.
+// A call given up fails, and the clean-up step it belongs to is skipped as any failing step is. Within a
+// clean-up, all its refusals together also have one budget (office/refusal_policy.h), which may end the
+// tries sooner and give the whole clean-up up.
 #pragma once
 
 #include <cstdint>

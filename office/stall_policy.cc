@@ -28,6 +28,30 @@ bool CallWatch::Begin(std::uint32_t nowMs) {
 void CallWatch::End() {
   inFlightSince_.store(kNone);
   answered_.fetch_add(1);
+  refusedSpentMs_.fetch_add(refusedInFlightMs_);
+  refusedInFlightMs_ = 0;
+}
+
+std::optional<std::uint32_t> CallWatch::Refused(CallRefusal refusal, std::uint32_t refusedMs) {
+  const RefusalAnswer answer = AnswerRefusal(refusal, refusedMs, refusedSpentMs_.load());
+  // Refused until the next try, or until now when the call is cancelled.
+  refusedInFlightMs_ = refusedMs + answer.retryAfterMs.value_or(0);
+  refusals_.fetch_add(1);
+  if (answer.giveUp) {
+    refusedOut_.store(true);
+    GiveUp();
+  }
+  return answer.retryAfterMs;
+}
+
+void CallWatch::Name(std::wstring_view call) {
+  const SpinGuard lock(naming_);
+  name_.assign(call);
+}
+
+std::wstring CallWatch::name() const {
+  const SpinGuard lock(naming_);
+  return name_;
 }
 
 bool CallWatch::Stalled(std::uint32_t nowMs) const {

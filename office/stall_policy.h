@@ -9,6 +9,8 @@
 //   stalled   the call in flight has had no answer for kBoundMs. The clean-up is then given up at that
 //             call: it counts as failed, and every later call of that clean-up fails at once without
 //             reaching Office (Begin returns false).
+//   refused   Office turned the clean-up's calls away for the whole refusal budget (office/refusal_policy.h):
+//             the clean-up is given up the same way, at the call that spent it.
 //
 // The bound is longer than the longest that a busy Office's refusals are retried (office/retry_policy.h:
 // 30 s, plus the last wait), so a busy Office that comes round is still waited for, with room left for it
@@ -17,6 +19,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "office/refusal_policy.h"
+#include "office/spin_lock.h"
 
 namespace corvix {
 
@@ -31,8 +39,23 @@ class CallWatch {
   // The calling thread is about to make a call. False when the clean-up was given up: the call must not be
   // made, and fails.
   bool Begin(std::uint32_t nowMs);
-  // The call that Begin admitted has been answered.
+  // The call that Begin admitted has been answered (or has failed).
   void End();
+
+  // Office turned the call in flight away again, `refusedMs` after it was first made: the wait before it is
+  // tried again, or none to cancel it. Spends the clean-up's refusal budget, and gives the clean-up up
+  // when the budget is spent. Called on the calling thread only (COM's message filter, during the call).
+  std::optional<std::uint32_t> Refused(CallRefusal refusal, std::uint32_t refusedMs);
+  // The time the clean-up's ended calls spent being turned away.
+  std::uint32_t refusedMs() const { return refusedSpentMs_.load(); }
+  // How many times Office turned the clean-up's calls away, and whether that spent its refusal budget.
+  std::uint32_t refusals() const { return refusals_.load(); }
+  bool refusedOut() const { return refusedOut_.load(); }
+
+  // What the next call is ("_CommandBars.Item", "GetActiveObject Word.Application"), so that a give-up can
+  // say at which call it happened. Set by the calling thread before Begin.
+  void Name(std::wstring_view call);
+  std::wstring name() const;
 
   // Whether the call in flight has had no answer for the bound. Never while no call is in flight.
   bool Stalled(std::uint32_t nowMs) const;
@@ -52,6 +75,14 @@ class CallWatch {
   std::atomic<std::uint32_t> inFlightSince_{kNone};
   std::atomic<bool> givenUp_{false};
   std::atomic<std::uint32_t> answered_{0};
+  std::atomic<std::uint32_t> refusals_{0};
+  std::atomic<bool> refusedOut_{false};
+  mutable SpinLock naming_;
+  std::wstring name_;
+  // Written by the calling thread alone: the refusals of the ended calls (read by the watcher too), and of
+  // the call in flight until it ends.
+  std::atomic<std::uint32_t> refusedSpentMs_{0};
+  std::uint32_t refusedInFlightMs_ = 0;
 };
 
 }  // namespace corvix

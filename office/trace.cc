@@ -1,7 +1,7 @@
 // The lines of the debugger channel.
 #include "office/trace.h"
 
-#include <cstdio>
+#include <string>
 
 namespace corvix {
 
@@ -13,8 +13,9 @@ constexpr std::int32_t kInvalidArgument = static_cast<std::int32_t>(0x80070057);
 constexpr std::size_t kLongestDescription = 200;
 
 std::wstring Hex(std::int32_t status) {
-  wchar_t text[16];
-  std::swprintf(text, sizeof(text) / sizeof(text[0]), L"0x%08X", static_cast<unsigned>(status));
+  std::wstring text = L"0x";
+  const auto bits = static_cast<std::uint32_t>(status);
+  for (int shift = 28; shift >= 0; shift -= 4) text += L"0123456789ABCDEF"[(bits >> shift) & 0xF];
   return text;
 }
 
@@ -66,7 +67,7 @@ void CleanupTrace::Write(std::wstring text) {
   line += application_;
   line += L": ";
   line += text;
-  const std::lock_guard<std::mutex> lock(writing_);
+  const SpinGuard lock(writing_);
   sink_->Write(line);
 }
 
@@ -126,7 +127,7 @@ Lookup CleanupTrace::Looked(std::wstring_view what, const Object& result) {
 
 void CleanupTrace::Deleted(std::wstring_view what, std::int32_t position, const CallResult& result) {
   std::wstring text(what);
-  if (position > 0) text += L": control " + std::to_wstring(position);
+  if (position > 0) text += L": control " + Decimal(static_cast<std::uint32_t>(position));
   if (result.ok()) {
     ++deleted_;
     text += L" deleted";
@@ -149,20 +150,20 @@ void CleanupTrace::Quit(const CallResult& result) {
 
 void CleanupTrace::NotQuit(std::wstring_view why) { Write(L"left running: " + std::wstring(why)); }
 
-void CleanupTrace::Retried(std::wstring_view call, std::uint32_t retries, std::uint32_t ms) {
-  Write(L"busy: " + std::wstring(call) + L" refused, tried again " + std::to_wstring(retries) + L" times over " +
-        Seconds(ms));
+void CleanupTrace::Refused(std::uint32_t refusals, std::uint32_t ms) {
+  Write(L"busy: Office turned calls away " + Decimal(refusals) + L" times, " + Seconds(ms) +
+        L" in all, and they were tried again");
 }
 
-void CleanupTrace::GivenUp(std::wstring_view call, std::uint32_t ms) {
+void CleanupTrace::GivenUp(std::wstring_view call, std::wstring_view why) {
   givenUp_ = true;
-  Write(L"given up: no answer to " + std::wstring(call) + L" for " + Seconds(ms) +
+  Write(L"given up at " + std::wstring(call.empty() ? L"a call" : call) + L": " + std::wstring(why) +
         L"; the rest of this clean-up is skipped and the application is left as it is");
 }
 
 std::wstring CleanupTrace::Summary() const {
   std::wstring text = application_ + L" " + ReachText(reach_.load());
-  text += L", " + std::to_wstring(deleted()) + L" deleted, " + std::to_wstring(failed()) + L" failed";
+  text += L", " + Decimal(deleted()) + L" deleted, " + Decimal(failed()) + L" failed";
   if (quit_.load()) text += L", quit";
   if (givenUp()) text += L", given up";
   return text;
@@ -179,9 +180,17 @@ std::wstring RunSummary(const std::vector<const CleanupTrace*>& cleanups, std::u
 }
 
 std::wstring Seconds(std::uint32_t ms) {
-  wchar_t text[32];
-  std::swprintf(text, sizeof(text) / sizeof(text[0]), L"%u.%02u s", ms / 1000, (ms % 1000) / 10);
-  return text;
+  const std::uint32_t hundredths = (ms % 1000) / 10;
+  return Decimal(ms / 1000) + (hundredths < 10 ? L".0" : L".") + Decimal(hundredths) + L" s";
+}
+
+std::wstring Decimal(std::uint64_t number) {
+  std::wstring digits;
+  do {
+    digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + number % 10));
+    number /= 10;
+  } while (number != 0);
+  return digits;
 }
 
 }  // namespace corvix

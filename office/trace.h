@@ -8,12 +8,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "office/automation.h"
+#include "office/spin_lock.h"
 
 namespace corvix {
 
@@ -79,10 +79,11 @@ class CleanupTrace {
   // The application was quit (or the quit failed), or left running and why.
   void Quit(const CallResult& result);
   void NotQuit(std::wstring_view why);
-  // A call was refused by a busy Office `retries` times over `ms` before it was answered or given up.
-  void Retried(std::wstring_view call, std::uint32_t retries, std::uint32_t ms);
-  // The clean-up was given up at `call`: Office had not answered it for `ms`.
-  void GivenUp(std::wstring_view call, std::uint32_t ms);
+  // A busy Office turned the clean-up's calls away `refusals` times, `ms` in all, before it answered them
+  // (or the clean-up was given up).
+  void Refused(std::uint32_t refusals, std::uint32_t ms);
+  // The clean-up was given up at `call`, for the reason `why` ("no answer for 60.00 s").
+  void GivenUp(std::wstring_view call, std::wstring_view why);
 
   // The summary's part for this clean-up: "Word attached, 7 deleted, 0 failed".
   std::wstring Summary() const;
@@ -102,7 +103,7 @@ class CleanupTrace {
   std::atomic<std::uint32_t> failed_{0};
   std::atomic<bool> givenUp_{false};
   std::atomic<bool> quit_{false};
-  std::mutex writing_;
+  SpinLock writing_;
 };
 
 // The run's last line: "done in 1.25 s: Word attached, 7 deleted, 0 failed; Outlook ..." (without the prefix,
@@ -111,5 +112,9 @@ std::wstring RunSummary(const std::vector<const CleanupTrace*>& cleanups, std::u
 
 // Seconds with two decimals: "1.25 s".
 std::wstring Seconds(std::uint32_t ms);
+
+// A number in decimal. (Not std::to_wstring: MinGW-w64 builds it on a printf that imports functions
+// Windows 7's msvcrt lacks.)
+std::wstring Decimal(std::uint64_t number);
 
 }  // namespace corvix

@@ -25,6 +25,7 @@
 
 #include "app/command_line.h"
 #include "app/run_context.h"
+#include "platform/win32/debug_channel.h"
 
 namespace corvix::win32 {
 namespace {
@@ -302,13 +303,20 @@ std::vector<UniqueHandle> LaunchPerSession(const Launch& launch, const std::vect
 }
 
 // Waits for the children together for at most the bound; those still running then are left to finish.
-void WaitForChildren(const std::vector<UniqueHandle>& children) {
+// True when all of them ended.
+bool WaitForChildren(const std::vector<UniqueHandle>& children) {
   const DWORD start = GetTickCount();
   for (const auto& child : children) {
     const DWORD spent = GetTickCount() - start;
-    if (spent >= relaunch::kChildWaitMs) return;
-    WaitForSingleObject(child.get(), relaunch::kChildWaitMs - spent);
+    if (spent >= relaunch::kChildWaitMs) return false;
+    if (WaitForSingleObject(child.get(), relaunch::kChildWaitMs - spent) != WAIT_OBJECT_0) return false;
   }
+  return true;
+}
+
+// One line on the debugger channel; none for an empty text.
+void Tell(TraceSink& channel, std::wstring_view text) {
+  if (!text.empty()) channel.Write(std::wstring(kTracePrefix) + std::wstring(text));
 }
 
 }  // namespace
@@ -331,6 +339,8 @@ bool RanElsewhere() {
   }
 
   Placement placement = DecidePlacement(facts);
+  DebugChannel channel;
+  Tell(channel, DescribeDecision(facts, placement));
   std::vector<UniqueHandle> children;
   if (placement == Placement::kRunAsShellUser) {
     if (auto child = LaunchAsShellUser(ThisRun(), shellPid, *facts.shell)) children.push_back(std::move(child));
@@ -338,8 +348,12 @@ bool RanElsewhere() {
     children = LaunchPerSession(ThisRun(), sessions, wtsapi);
   }
   if (wtsapi != nullptr) FreeLibrary(wtsapi);
+  Tell(channel, DescribeLaunch(placement, children.size()));
   if (children.empty()) placement = FallbackPlacement(placement);
-  WaitForChildren(children);
+  if (!children.empty())
+    Tell(channel, WaitForChildren(children) ? L"context: the copies have ended"
+                                            : L"context: copies still running at the bound: "
+                                              L"left to finish; this process ends");
   return placement != Placement::kRunHere;
 }
 

@@ -4,19 +4,44 @@
 #include <windows.h>
 
 #include <memory>
+#include <new>
 
 #include "office/stall_policy.h"
 #include "platform/win32/com_init.h"
+#include "platform/win32/give_up.h"
 #include "platform/win32/message_filter.h"
 
 namespace corvix::win32 {
 
 namespace {
 
+#if defined(CORVIX_TEST_THROWING_WORD)
+// Only in the end-to-end tests' Corvix_throwing.exe, never in Corvix.exe: attaching to Word takes the
+// reference and then throws std::bad_alloc, as a clean-up that runs out of memory would.
+class ThrowingOnWord final : public Automation {
+ public:
+  explicit ThrowingOnWord(Automation& inner) : inner_(inner) {}
+  Object Attach(std::wstring_view progId, const Interface& type) override {
+    Object application = inner_.Attach(progId, type);
+    if (progId == L"Word.Application") throw std::bad_alloc();
+    return application;
+  }
+  Object Start(std::wstring_view progId, const Interface& type) override { return inner_.Start(progId, type); }
+  bool HasTopLevelWindow(std::wstring_view windowClass) override { return inner_.HasTopLevelWindow(windowClass); }
+
+ private:
+  Automation& inner_;
+};
+#endif
+
 // What the runner and a clean-up's thread share. The thread keeps it alive after a give-up.
 struct Job {
-  Job(CleanupRunner::Cleanup work, const NameCache& known) : cleanup(work), names(known) {}
+  Job(CleanupRunner::Cleanup work, CleanupTrace& account, const NameCache& known)
+      : cleanup(work), trace(account), names(known) {}
   CleanupRunner::Cleanup cleanup;
+  // The clean-up's account. It belongs to the run, which outlives an abandoned thread: a run whose clean-up
+  // was given up ends with TerminateProcess.
+  CleanupTrace& trace;
   std::shared_ptr<CallWatch> watch = std::make_shared<CallWatch>();
   // In: the names the run knows. Out, once the thread has ended and unless it was given up: those the
   // clean-up resolved as well.
@@ -26,17 +51,26 @@ struct Job {
 DWORD WINAPI RunCleanup(void* parameter) {
   const std::unique_ptr<std::shared_ptr<Job>> handoff(static_cast<std::shared_ptr<Job>*>(parameter));
   const std::shared_ptr<Job> job = *handoff;
-  // First in, last out: every COM reference below is released (or abandoned) before COM is left.
-  ScopedComInit com;
-  {
-    // A busy Office's refusals are tried again for a while instead of failing at once.
-    const ScopedMessageFilter messageFilter;
-    ComAutomation automation(job->names, job->watch);
-    job->cleanup(automation);
-    if (!job->watch->givenUp()) job->names = automation.names();
+  // Nothing escapes the thread (std::terminate would show a "Runtime Error" box): what throws here ends the
+  // clean-up as a failed step does, and the runner goes on with the run.
+  try {
+    // First in, last out: every COM reference below is released (or abandoned) before COM is left.
+    ScopedComInit com;
+    {
+      // A busy Office's refusals are tried again for a while, within the clean-up's budget.
+      const ScopedMessageFilter messageFilter(job->watch.get());
+      ComAutomation automation(job->names, job->watch);
+#if defined(CORVIX_TEST_THROWING_WORD)
+      ThrowingOnWord throwing(automation);
+      RunToEnd(job->cleanup, throwing, job->trace);
+#else
+      RunToEnd(job->cleanup, automation, job->trace);
+#endif
+      if (!job->watch->givenUp()) job->names = automation.names();
+    }
+    LeaveApartment(com, *job->watch);
+  } catch (...) {
   }
-  // Leaving the apartment would release the proxies that a given-up clean-up abandoned, with the same wait.
-  if (job->watch->givenUp()) com.Abandon();
   return 0;
 }
 
@@ -55,16 +89,37 @@ void PumpMessages(bool* quit, int* quitCode) {
   }
 }
 
+// Tells the clean-up's account what its watch saw: a busy Office's refusals, and a give-up with its reason.
+void TellWatch(const CallWatch& watch, CleanupTrace& trace) {
+  if (watch.refusals() > 0) trace.Refused(watch.refusals(), watch.refusedMs());
+  if (!watch.givenUp()) return;
+  if (watch.refusedOut()) {
+    trace.GivenUp(watch.name(), L"Office turned its calls away for the whole budget of " + Seconds(refusal::kBudgetMs));
+  } else {
+    trace.GivenUp(watch.name(), L"no answer for " + Seconds(stall::kBoundMs));
+  }
+}
+
 }  // namespace
 
-void SupervisedRunner::Run(Cleanup cleanup) {
-  const auto job = std::make_shared<Job>(cleanup, names_);
+void SupervisedRunner::Run(Cleanup cleanup, CleanupTrace& trace) {
+  // What throws here (out of memory) costs this clean-up, not the run.
+  try {
+    Supervise(cleanup, trace);
+  } catch (...) {
+  }
+}
+
+void SupervisedRunner::Supervise(Cleanup cleanup, CleanupTrace& trace) {
+  const auto job = std::make_shared<Job>(cleanup, trace, names_);
   auto* handoff = new std::shared_ptr<Job>(job);
   const HANDLE thread = CreateThread(nullptr, 0, RunCleanup, handoff, 0, nullptr);
   if (thread == nullptr) {
     // No thread to be had: the clean-up runs here, unwatched, rather than not at all.
     RunCleanup(handoff);
+    gaveUp_ = gaveUp_ || job->watch->givenUp();
     names_ = job->names;
+    TellWatch(*job->watch, trace);
     return;
   }
   bool quit = false;
@@ -79,19 +134,17 @@ void SupervisedRunner::Run(Cleanup cleanup) {
       PumpMessages(&quit, &quitCode);
     } else if (woke == WAIT_FAILED && WaitForSingleObject(thread, wait) == WAIT_OBJECT_0) {
       ended = true;
-    } else if (job->watch->Stalled(GetTickCount())) {
-      job->watch->GiveUp();
-      gaveUp_ = true;
+    } else if (GiveUpIfStalled(*job->watch, GetTickCount())) {
       break;
     }
   }
   CloseHandle(thread);
+  // Given up here (stalled) or on the thread (refused): either way the process must end without the orderly
+  // exit.
+  gaveUp_ = gaveUp_ || job->watch->givenUp();
   if (ended) names_ = job->names;
+  TellWatch(*job->watch, trace);
   if (quit) PostQuitMessage(quitCode);
-}
-
-void EndRun(const SupervisedRunner& runner) {
-  if (runner.gaveUp()) TerminateProcess(GetCurrentProcess(), 0);
 }
 
 }  // namespace corvix::win32

@@ -32,13 +32,23 @@ void SetFormIcons(HWND window) {
 
 INT_PTR CALLBACK FormProcedure(HWND window, UINT message, WPARAM, LPARAM lParam) {
   switch (message) {
+    case WM_WINDOWPOSCHANGING:
+      // The form is never shown, whatever show state it is handed (TakeStartupShowState hands it the
+      // caller's): a window that takes SWP_SHOWWINDOW out of the change stays hidden.
+      reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+      return FALSE;
     case WM_INITDIALOG: {
       auto* context = reinterpret_cast<FormContext*>(lParam);
       SetFormIcons(window);
       SendDlgItemMessageW(window, IDC_PROGRESSBAR1, PBM_SETRANGE32, 0, 100);
       SendDlgItemMessageW(window, IDC_PROGRESSBAR1, PBM_SETPOS, 0, 0);
       context->loaded = true;
-      context->form->Form_Load();
+      corvix::win32::TakeStartupShowState(window);
+      try {
+        context->form->Form_Load();
+      } catch (...) {
+        // Nothing unwinds through the window manager's frames: the run ends as after its last step.
+      }
       DestroyWindow(window);
       return FALSE;  // no focus to set: the form is gone
     }
@@ -100,8 +110,12 @@ void InitProgressBarClass(bool searchRestricted) {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) try {
+  // No system error box (a missing disk, a crash, a file that cannot be opened) ever waits for a click.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   InitProgressBarClass(RestrictDllSearch());
+  corvix::win32::WinShell shell;
+  corvix::TellStart(shell);
   // Elevated or as LocalSystem, the run happens in the desktop user's context, in a child of this program.
   if (corvix::win32::RanElsewhere()) return 0;
 
@@ -109,7 +123,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // reference live there); this thread only waits for it, handling the form's messages, and gives it up
   // when Office stops answering.
   corvix::win32::SupervisedRunner runner;
-  corvix::win32::WinShell shell;
   corvix::frmMain form(shell, runner);
   FormContext context;
   context.form = &form;
@@ -127,5 +140,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     form.Form_Load();
   }
   corvix::win32::EndRun(runner);
+  return 0;
+} catch (...) {
+  // Nothing reaches std::terminate, whose abort() shows a "Runtime Error" box and exits with 3. A clean-up
+  // thread may still be in a call: the process ends at once, with 0.
+  corvix::win32::EndRun(true);
   return 0;
 }

@@ -76,6 +76,8 @@ CommandBarPopup FindWordMenubar(const Object& wdApp, std::wstring_view caption, 
   return FindMenuInAnyLanguage(bars.ActiveMenuBar(), caption, to);
 }
 
-void RemoveWordMenus(const CommandBarPopup& menu, const TraceTo& to) { RemoveMarkedButtons(menu, {kInspectorMenu}, to); }
+void RemoveWordMenus(const CommandBarPopup& menu, const TraceTo& to) {
+  RemoveMarkedButtons(menu, {kInspectorMenu}, to);
+}
 
 }  // namespace corvix

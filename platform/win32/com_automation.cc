@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/win32/give_up.h"
 #include "platform/win32/variant.h"
 
 namespace corvix::win32 {
@@ -20,25 +21,6 @@ constexpr Interface kIDispatch{L"IDispatch"};
 
 // Names and argument conversions follow the user's locale, as a late-bound client's do.
 constexpr LCID kLocale = LOCALE_USER_DEFAULT;
-
-// One call to Office as its watch sees it: begun here, answered when the owner goes. Not admitted when the
-// clean-up was given up: the call is then not made.
-class Reported {
- public:
-  explicit Reported(const ComContext& context)
-      : watch_(context.watch.get()), admitted_(watch_ == nullptr || watch_->Begin(GetTickCount())) {}
-  ~Reported() {
-    if (watch_ != nullptr && admitted_) watch_->End();
-  }
-  Reported(const Reported&) = delete;
-  Reported& operator=(const Reported&) = delete;
-
-  bool admitted() const { return admitted_; }
-
- private:
-  CallWatch* watch_;
-  bool admitted_;
-};
 
 // Fills one VARIANT of the argument array from one argument.
 class ArgumentWriter {
@@ -117,7 +99,7 @@ CallResult FromVariant(VARIANT& result, const std::shared_ptr<ComContext>& conte
       if (result.vt == VT_DISPATCH) {
         object = result.pdispVal;  // AddRef'd here; the result VARIANT's owner releases its own
       } else if (result.punkVal != nullptr) {
-        const Reported call(*context);
+        const WatchedCall call(context->watch.get(), L"QueryInterface(IDispatch)");
         if (call.admitted()) result.punkVal->QueryInterface(IID_PPV_ARGS(object.GetAddressOf()));
       }
       if (!object) return CallResult();  // Nothing
@@ -130,9 +112,10 @@ CallResult FromVariant(VARIANT& result, const std::shared_ptr<ComContext>& conte
   }
 }
 
-// The whole IDispatch::Invoke contract for one call. `flags` says what kind of member `id` is.
+// The whole IDispatch::Invoke contract for one call. `flags` says what kind of member `id` is; `name` says
+// which member it is, for a give-up's diagnostics.
 CallResult Invoke(IDispatch* object, DISPID id, WORD flags, const std::vector<Arg>& args,
-                  const std::shared_ptr<ComContext>& context) {
+                  const std::shared_ptr<ComContext>& context, std::wstring_view name) {
   // IDispatch takes the arguments last first.
   ArgumentArray arguments(args.size());
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -148,7 +131,7 @@ CallResult Invoke(IDispatch* object, DISPID id, WORD flags, const std::vector<Ar
   UINT badArgument = 0;
   HRESULT hr = kGivenUp;
   {
-    const Reported call(*context);
+    const WatchedCall call(context->watch.get(), name);
     if (call.admitted())
       hr = object->Invoke(id, IID_NULL, kLocale, flags, &params, result.get(), &exception, &badArgument);
   }
@@ -194,32 +177,26 @@ CallResult ComDispatch::Call(const Interface& type, std::wstring_view member, co
   return CallByName(type, member, DISPATCH_METHOD, args);
 }
 
-ComDispatch::~ComDispatch() {
-  if (!object_) return;
-  const Reported release(*context_);
-  // Given up: the reference is left as it is (the process ends without it).
-  if (!release.admitted()) {
-    static_cast<void>(object_.Detach());
-    return;
-  }
-  object_.Reset();
-}
+ComDispatch::~ComDispatch() { LetGo(object_, context_->watch.get()); }
 
 CallResult ComDispatch::CallDefault(const std::vector<Arg>& args) {
-  return Invoke(object_.Get(), DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, context_);
+  return Invoke(object_.Get(), DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, context_,
+                L"(default member)");
 }
 
 CallResult ComDispatch::CallByName(const Interface& type, std::wstring_view member, WORD flags,
                                    const std::vector<Arg>& args) {
   DISPID id = DISPID_UNKNOWN;
   HRESULT resolved = kGivenUp;
+  std::wstring name(type.name);
+  name.append(1, L'.').append(member);
   {
     // A name the cache knows costs no call, but is not made for a given-up clean-up either.
-    const Reported call(*context_);
+    const WatchedCall call(context_->watch.get(), name);
     if (call.admitted()) resolved = context_->names.Resolve(object_.Get(), type, member, &id);
   }
   if (FAILED(resolved)) return CallResult::Failed(resolved);
-  return Invoke(object_.Get(), id, flags, args, context_);
+  return Invoke(object_.Get(), id, flags, args, context_, name);
 }
 
 Object WrapDispatch(ComPtr<IDispatch> object, std::shared_ptr<ComContext> context, const Interface& type) {
@@ -229,44 +206,57 @@ Object WrapDispatch(ComPtr<IDispatch> object, std::shared_ptr<ComContext> contex
 
 namespace {
 
-bool ClassFromProgId(std::wstring_view progId, CLSID* clsid) {
+HRESULT ClassFromProgId(std::wstring_view progId, CLSID* clsid) {
   const std::wstring text(progId);
-  return SUCCEEDED(CLSIDFromProgID(text.c_str(), clsid));
+  return CLSIDFromProgID(text.c_str(), clsid);
+}
+
+// "None" for a failed attach or start, with the system's text for the failure where it has one.
+Object Failed(HRESULT hr) {
+  wchar_t* text = nullptr;
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring description = length == 0 || text == nullptr ? std::wstring() : std::wstring(text, length);
+  if (text != nullptr) LocalFree(text);
+  return Object::None(static_cast<std::int32_t>(hr), std::move(description));
 }
 
 }  // namespace
 
 Object ComAutomation::Attach(std::wstring_view progId, const Interface& type) {
   CLSID clsid{};
-  if (!ClassFromProgId(progId, &clsid)) return {};
+  if (const HRESULT known = ClassFromProgId(progId, &clsid); FAILED(known)) return Failed(known);
   // One call for the watch: the look-up in the running object table, the first contact with the instance
   // found there (the conversion), and letting go of the table's proxy, whichever of them hangs.
-  const Reported call(*context_);
-  if (!call.admitted()) return {};
+  const WatchedCall call(context_->watch.get(), L"GetActiveObject " + std::wstring(progId));
+  if (!call.admitted()) return Failed(kGivenUp);
   ComPtr<IUnknown> running;
-  if (FAILED(GetActiveObject(clsid, nullptr, running.GetAddressOf())) || !running) return {};
+  if (const HRESULT found = GetActiveObject(clsid, nullptr, running.GetAddressOf()); FAILED(found) || !running) {
+    return Failed(FAILED(found) ? found : E_POINTER);
+  }
   ComPtr<IDispatch> application;
   const HRESULT converted = running.As(&application);
-  if (context_->watch != nullptr && context_->watch->givenUp()) {
+  if (GivenUp(context_->watch.get())) {
     // The conversion came back after the clean-up was given up: nothing is released any more.
-    static_cast<void>(running.Detach());
-    static_cast<void>(application.Detach());
-    return {};
+    Abandon(running);
+    Abandon(application);
+    return Failed(kGivenUp);
   }
-  if (FAILED(converted)) return {};
+  if (FAILED(converted)) return Failed(converted);
   return WrapDispatch(std::move(application), context_, type);
 }
 
 Object ComAutomation::Start(std::wstring_view progId, const Interface& type) {
   CLSID clsid{};
-  if (!ClassFromProgId(progId, &clsid)) return {};
+  if (const HRESULT known = ClassFromProgId(progId, &clsid); FAILED(known)) return Failed(known);
   ComPtr<IDispatch> application;
   {
-    const Reported call(*context_);
-    if (!call.admitted()) return {};
-    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(application.GetAddressOf())))) {
-      return {};
-    }
+    const WatchedCall call(context_->watch.get(), L"CoCreateInstance " + std::wstring(progId));
+    if (!call.admitted()) return Failed(kGivenUp);
+    const HRESULT created =
+        CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(application.GetAddressOf()));
+    if (FAILED(created)) return Failed(created);
   }
   return WrapDispatch(std::move(application), context_, type);
 }

@@ -15,6 +15,7 @@
 
 #include "office/automation.h"
 #include "office/stall_policy.h"
+#include "platform/win32/give_up.h"
 
 // Whether member names are resolved once per process (1) or on every call (0). Set by the build.
 #ifndef CORVIX_NAME_CACHE
@@ -52,11 +53,8 @@ struct ComContext {
   std::shared_ptr<CallWatch> watch;
 };
 
-// The failure of a call that is not made because its clean-up was given up (RPC_E_CALL_CANCELED).
-inline constexpr HRESULT kGivenUp = static_cast<HRESULT>(0x80010002);
-
 // One IDispatch reference. Destroying it releases the reference, unless its clean-up was given up: then
-// the reference is abandoned, since releasing it would wait on the same Office that stopped answering.
+// the reference is abandoned, since releasing it would wait on the same Office (platform/win32/give_up.h).
 class ComDispatch final : public Dispatch {
  public:
   ComDispatch(Microsoft::WRL::ComPtr<IDispatch> object, std::shared_ptr<ComContext> context)

@@ -9,9 +9,12 @@ namespace corvix::win32 {
 
 // Joins the thread to a single-threaded apartment and leaves it when the owner goes. Declare the owner
 // before any COM reference so that it is destroyed after all of them.
+//
+// COINIT_DISABLE_OLE1DDE ("disables DDE for OLE1 support", Microsoft's COINIT documentation): Corvix talks
+// to no OLE 1 server, so its apartments need not support one.
 class ScopedComInit {
  public:
-  ScopedComInit() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ScopedComInit() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
   ~ScopedComInit() {
     // S_FALSE (already initialised on this thread) still counts and is balanced; a failure is not.
     if (SUCCEEDED(result_)) CoUninitialize();
@@ -20,7 +23,7 @@ class ScopedComInit {
   ScopedComInit& operator=(const ScopedComInit&) = delete;
 
   // Leaves the thread in its apartment when the owner goes: for a thread whose references were abandoned,
-  // which leaving would release.
+  // which leaving would release (platform/win32/give_up.h).
   void Abandon() { result_ = E_ABORT; }
 
   bool ok() const { return SUCCEEDED(result_); }

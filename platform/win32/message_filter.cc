@@ -18,14 +18,16 @@ DWORD RetryMessageFilter::HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINF
 DWORD RetryMessageFilter::RetryRejectedCall(HTASK, DWORD tickCount, DWORD rejectType) {
   ++retriesAsked_;
   const CallRefusal refusal = rejectType == SERVERCALL_RETRYLATER ? CallRefusal::kRetryLater : CallRefusal::kRejected;
-  const auto delay = RetryDelay(refusal, tickCount);
+  const auto delay = watch_ != nullptr ? watch_->Refused(refusal, tickCount) : RetryDelay(refusal, tickCount);
   // -1 cancels the call: it fails with RPC_E_CALL_REJECTED. Any other value is the wait before the retry.
   return delay ? static_cast<DWORD>(*delay) : static_cast<DWORD>(-1);
 }
 
 DWORD RetryMessageFilter::MessagePending(HTASK, DWORD, DWORD) { return PENDINGMSG_WAITDEFPROCESS; }
 
-ScopedMessageFilter::ScopedMessageFilter() { registered_ = SUCCEEDED(CoRegisterMessageFilter(&filter_, &previous_)); }
+ScopedMessageFilter::ScopedMessageFilter(CallWatch* watch) : filter_(watch) {
+  registered_ = SUCCEEDED(CoRegisterMessageFilter(&filter_, &previous_));
+}
 
 ScopedMessageFilter::~ScopedMessageFilter() {
   if (!registered_) return;

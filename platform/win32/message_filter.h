@@ -6,14 +6,21 @@
 #include <objbase.h>
 #include <objidl.h>
 
+#include "office/stall_policy.h"
+
 namespace corvix::win32 {
 
 // Answers COM for the calling thread's apartment: a call the server refuses (SERVERCALL_RETRYLATER or
-// SERVERCALL_REJECTED) is tried again as office/retry_policy.h decides, then given up, so that the call
-// fails and its step is skipped. Incoming calls are all handled; pending messages are processed as COM's
-// default does.
+// SERVERCALL_REJECTED) is tried again as office/retry_policy.h decides, then cancelled, so that the call
+// fails and its step is skipped. With a clean-up's watch, the refusals also spend that clean-up's budget
+// (office/refusal_policy.h): the call that spends it is cancelled at once and the clean-up is given up
+// (platform/win32/give_up.h). Incoming calls are all handled; pending messages are processed as COM's default
+// does.
 class RetryMessageFilter final : public IMessageFilter {
  public:
+  // `watch`: the calls' clean-up, or none (each refused call then on its own).
+  explicit RetryMessageFilter(CallWatch* watch = nullptr) : watch_(watch) {}
+
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
   // Owned by its registration (ScopedMessageFilter), which outlives every call COM makes to it.
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
@@ -28,6 +35,7 @@ class RetryMessageFilter final : public IMessageFilter {
   unsigned retries_asked() const { return retriesAsked_; }
 
  private:
+  CallWatch* watch_;
   unsigned retriesAsked_ = 0;
 };
 
@@ -35,7 +43,8 @@ class RetryMessageFilter final : public IMessageFilter {
 // it when the owner goes. Declare it after ScopedComInit and before any COM reference.
 class ScopedMessageFilter {
  public:
-  ScopedMessageFilter();
+  // `watch`: the clean-up whose calls the filter answers for, which must outlive the owner; or none.
+  explicit ScopedMessageFilter(CallWatch* watch = nullptr);
   ~ScopedMessageFilter();
   ScopedMessageFilter(const ScopedMessageFilter&) = delete;
   ScopedMessageFilter& operator=(const ScopedMessageFilter&) = delete;

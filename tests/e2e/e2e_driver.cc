@@ -2,7 +2,7 @@
 //
 //   e2e_driver.exe <Corvix.exe path> <file holding the exact argument text, UTF-8> <report file>
 //                  [--leave-message] [--timeout-ms N] [--watch-file PATH] [--tree] [--watch-gone PATH]
-//                  [--shell PATH [--shell-deny-create-process]]
+//                  [--shell PATH [--shell-deny-create-process]] [--hidden]
 //
 // The argument text is appended verbatim after the quoted program path, so the test controls the exact
 // command line (trailing spaces, tabs, quotes). Until Corvix exits, every window of its process is
@@ -27,6 +27,11 @@
 // shell_elevation=<type>, shell_exit=<code>, shell_window_after=1|0 (whether a shell window was still
 // registered after it ended). --shell-deny-create-process passes --deny-create-process to the shell.
 // shell_window_before=1|0: whether a shell window was registered when the driver started.
+// --hidden starts the program as an installer's "run hidden" does: STARTF_USESHOWWINDOW with SW_HIDE, which
+// the program's first shown main window takes in place of its own show state. A message box is reported
+// only once it is visible, so a box that stays hidden is reported as none; each one's message<N>_iconic
+// says whether it was minimised.
+// wine_version=<version> says which Wine runs the driver (empty on Windows).
 // The report is "key=value" lines, UTF-8.
 #include <windows.h>
 // after windows.h, which it needs
@@ -220,8 +225,8 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
                 << L"message" << watch.boxCount << L"_buttons=" << buttons << L"\n"
                 << L"message" << watch.boxCount << L"_owner=" << (GetWindow(window, GW_OWNER) ? 1 : 0) << L"\n"
                 << L"message" << watch.boxCount << L"_topmost=" << ((exStyle & WS_EX_TOPMOST) ? 1 : 0) << L"\n"
-                << L"message" << watch.boxCount << L"_foreground=" << (GetForegroundWindow() == window ? 1 : 0)
-                << L"\n";
+                << L"message" << watch.boxCount << L"_foreground=" << (GetForegroundWindow() == window ? 1 : 0) << L"\n"
+                << L"message" << watch.boxCount << L"_iconic=" << (IsIconic(window) ? 1 : 0) << L"\n";
     if (!watch.watchFile.empty()) {
       watch.boxes << L"message" << watch.boxCount << L"_watch_bytes=" << FileSize(watch.watchFile) << L"\n";
     }
@@ -296,6 +301,16 @@ void EndShell(Shell& shell, std::wostringstream& report) {
   CloseHandle(shell.process.hProcess);
 }
 
+// Wine's version from its ntdll; empty on Windows.
+std::wstring WineVersion() {
+  using Version = const char*(CDECL*)();
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto version =
+      ntdll == nullptr ? nullptr
+                       : reinterpret_cast<Version>(reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
+  return version == nullptr ? L"" : FromUtf8(version());
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -309,6 +324,7 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring shellPath;
   bool shellDeny = false;
   long long goneMs = -1;
+  bool hidden = false;
   for (int i = 4; i < argc; ++i) {
     if (std::wstring(argv[i]) == L"--leave-message") watch.leaveMessage = true;
     if (std::wstring(argv[i]) == L"--timeout-ms" && i + 1 < argc) timeoutMs = std::wcstoul(argv[++i], nullptr, 10);
@@ -317,6 +333,7 @@ int wmain(int argc, wchar_t** argv) {
     if (std::wstring(argv[i]) == L"--watch-gone" && i + 1 < argc) watchGone = argv[++i];
     if (std::wstring(argv[i]) == L"--shell" && i + 1 < argc) shellPath = argv[++i];
     if (std::wstring(argv[i]) == L"--shell-deny-create-process") shellDeny = true;
+    if (std::wstring(argv[i]) == L"--hidden") hidden = true;
   }
   std::ifstream argsFile(argv[2], std::ios::binary);
   const std::string argsUtf8((std::istreambuf_iterator<char>(argsFile)), std::istreambuf_iterator<char>());
@@ -328,6 +345,10 @@ int wmain(int argc, wchar_t** argv) {
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  if (hidden) {
+    startup.dwFlags |= STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+  }
   PROCESS_INFORMATION process{};
   std::wostringstream report;
   // Whether a desktop shell window was registered before this run (none, by default, under Wine).
@@ -390,6 +411,8 @@ int wmain(int argc, wchar_t** argv) {
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     report << L"started=1\n"
+           << L"started_hidden=" << (hidden ? 1 : 0) << L"\n"
+           << L"wine_version=" << WineVersion() << L"\n"
            << L"timed_out=" << (timedOut ? 1 : 0) << L"\n"
            << L"exit_code=" << exitCode << L"\n"
            << L"elevation=" << programElevation << L"\n"

@@ -5,6 +5,7 @@ first when the scenario has an application already running, and Corvix.exe is ru
 which reports the message boxes and windows it saw. The stand-in's journal and final state are read back.
 """
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -42,11 +43,38 @@ def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
-def wine(program, *args, timeout=WAIT, check=True):
-    """Runs a Windows program to its end. Its output is not captured: a pipe would stay open as long as the
-    wineserver that the program may have started, which outlives it."""
-    return subprocess.run(["wine", str(program), *map(str, args)], check=check, timeout=timeout,
-                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+def wine(program, *args, timeout=WAIT, check=True, stderr_file=None, env=None):
+    """Runs a Windows program to its end. Its output is not captured through a pipe: one would stay open as
+    long as the wineserver that the program may have started, which outlives it. `stderr_file`: a file that
+    takes Wine's own output (its debug channels) instead."""
+    with open(stderr_file, "wb") if stderr_file else open(os.devnull, "wb") as err:
+        return subprocess.run(["wine", str(program), *map(str, args)], check=check, timeout=timeout, env=env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+
+
+# What Wine 8 writes for each OutputDebugString of a program run with WINEDEBUG=warn+seh (the string as
+# debugstr_a gives it: quoted, with C escapes).
+_DEBUG_STRING = re.compile(r'warn:seh:OutputDebugString[AW] "(.*)"\s*$')
+
+
+def debug_strings(path):
+    """The debugger-channel lines in a file of Wine's output, in order, unescaped."""
+    lines = []
+    for line in _read(path).splitlines():
+        match = _DEBUG_STRING.search(line)
+        if match:
+            text = re.sub(r"\\(x[0-9a-fA-F]{2}|[0-7]{1,3}|.)", _unescape, match.group(1))
+            lines.append(text.rstrip("\n"))
+    return lines
+
+
+def _unescape(match):
+    code = match.group(1)
+    if code.startswith("x"):
+        return chr(int(code[1:], 16))
+    if code.isdigit():
+        return chr(int(code, 8))
+    return {"n": "\n", "r": "\r", "t": "\t"}.get(code, code)
 
 
 class Run:
@@ -86,6 +114,10 @@ class Run:
 
     def saved(self, app="word"):
         return _read(self.folder / f"saved_{app}.txt")
+
+    def trace(self):
+        """What Corvix wrote on the debugger channel (a run with trace=True), "Corvix: " lines only."""
+        return [line for line in debug_strings(self.folder / "debug.txt") if line.startswith("Corvix: ")]
 
 
 def _member(entry):
@@ -130,14 +162,14 @@ class Case(unittest.TestCase):
         self.server = None
 
     def corvix(self, scenario, arguments="/s", register=True, leave_message=False, exe=None, while_running=None,
-               expect_state=True, typelib="both", driver_options=(), limit=WAIT):
+               expect_state=True, typelib="both", driver_options=(), limit=WAIT, trace=False):
         """Runs Corvix.exe with the exact argument text against the stand-in seeded with `scenario`.
         `typelib`: which clients the stand-in's type library is registered for (both, win32, win64, none).
         `exe`: another copy of Corvix.exe to run. `while_running(folder)`: called on a thread as soon as
         Corvix is started, to act on the stand-in while it runs. `expect_state`: False when the stand-in will
         not live to write its final state. `driver_options`: more of e2e_driver's options (--tree, to run an
         uninstaller that runs Corvix). `limit`: seconds the driver gives Corvix before it ends it (the run
-        then fails the test)."""
+        then fails the test). `trace`: keep what Corvix writes on the debugger channel (Run.trace())."""
         self.runs = getattr(self, "runs", 0) + 1
         self.folder = self.root / f"run{self.runs}"
         self.folder.mkdir()
@@ -167,8 +199,11 @@ class Case(unittest.TestCase):
         options = ["--leave-message"] if leave_message else []
         options += ["--watch-file", windows_path(self.folder / "journal.txt"), "--timeout-ms", str(limit * 1000),
                     *driver_options]
+        traced = {}
+        if trace:
+            traced = {"stderr_file": self.folder / "debug.txt", "env": dict(os.environ, WINEDEBUG="-all,warn+seh")}
         wine(DRIVER, windows_path(exe or CORVIX), windows_path(self.folder / "arguments.txt"),
-             windows_path(self.folder / "report.txt"), *options, timeout=limit + WAIT)
+             windows_path(self.folder / "report.txt"), *options, timeout=limit + WAIT, **traced)
         if during is not None:
             during.join(WAIT)
         self.stop_server()

@@ -9,10 +9,13 @@ from contextlib import contextmanager
 
 from harness import CORVIX, Case, windows_path, wine
 from test_binary import OBJDUMP
+from test_faults import BOTH_RUNNING, OUTLOOK_DELETES, deletes, split_at_outlook
 from test_word import DONE, WORD
 
 PLANTED_DLL = os.environ.get("PLANTED_DLL", "")
 PROBE = os.environ.get("PROBE_EXE", "")
+# A test-only build of Corvix.exe whose Word clean-up throws std::bad_alloc once it has attached to Word.
+THROWING_CORVIX = os.environ.get("THROWING_CORVIX_EXE", "")
 RUNNING_WORD = "word running\n" + WORD
 # CreateProcess takes at most 32,767 characters, the terminating null included.
 COMMAND_LINE_LIMIT = 32766
@@ -148,6 +151,28 @@ class Unseen(Case):
                     self.assertEqual("0", run["message1_owner"])  # its own taskbar entry
                     self.assertEqual("1", run["message1_foreground"])
 
+    def test_the_message_stays_above_windows_that_are_not_topmost(self):
+        # MB_TOPMOST: above the uninstaller's window even where Windows refuses the box the foreground.
+        run = self.corvix(RUNNING_WORD, "")
+        self.assertEqual([DONE], run.messages())
+        if run["wine_version"]:
+            self.skipTest("Wine: a message box asked for MB_TOPMOST never has WS_EX_TOPMOST (Wine 8), and Wine has "
+                          "no foreground lock for it to matter")
+        self.assertEqual("1", run["message1_topmost"])
+
+    def test_a_hidden_start_still_shows_the_message(self):
+        # Started as an installer's "run hidden" does (STARTF_USESHOWWINDOW, SW_HIDE) without /s: the hidden
+        # form takes that state, and the box is shown. A box left hidden is never pressed: the driver then ends
+        # Corvix at the limit, and the run fails.
+        run = self.corvix(RUNNING_WORD, "", driver_options=("--hidden",), limit=30)
+        self.assertEqual("1", run["started_hidden"])
+        self.assertEqual("0", run["exit_code"])
+        self.assertEqual([DONE], run.messages())  # reported once visible, then pressed
+        self.assertEqual("0", run["message1_iconic"])
+        self.assertEqual("0", run["frmMain_visible"])
+        self.assertEqual([], run.values("visible_other"))
+        self.assertIn("bar 'Merrowin Software' deleted", run.state)
+
     def test_no_window_but_the_message_is_ever_shown(self):
         # The driver's WinEvent hook sees every window shown, however briefly, where polling could miss one.
         for arguments, shown in (("", ["#32770:Merrowin Software"]), ("/s", [])):
@@ -158,6 +183,27 @@ class Unseen(Case):
                     self.skipTest("no EVENT_OBJECT_SHOW arrives (Wine 8 sends only object-creation and focus "
                                   "WinEvents), so the hook cannot see the message box, nor a hidden window shown")
                 self.assertEqual(shown, run.values("shown"))
+
+
+class Crashes(Case):
+    def test_a_clean_up_that_throws_ends_as_a_failed_step(self):
+        # Without a catch at the top of the clean-up's thread, std::terminate's abort() would show msvcrt's
+        # "Runtime Error" box and end with exit code 3.
+        self.assertTrue(THROWING_CORVIX and os.path.exists(THROWING_CORVIX), THROWING_CORVIX)
+        clean = self.corvix(BOTH_RUNNING, "/s")
+        run = self.corvix(BOTH_RUNNING, "", exe=THROWING_CORVIX)
+        self.assertEqual("0", run["exit_code"])
+        self.assertEqual([DONE], run.messages())  # the completion message, and no other box
+        word, outlook = split_at_outlook(run)
+        # The Word clean-up ended right after attaching, and let go of Word.
+        self.assertEqual(['ROT.GetActiveObject("Word.Application")'], [e.split(" -> ", 1)[0] for e in word][:1])
+        self.assertEqual([], deletes(word))
+        self.assertIn("bar 'Merrowin Software Toolbar'\n", run.state)  # Word's bars untouched
+        # The Outlook clean-up made the calls of an undisturbed run.
+        _, clean_outlook = split_at_outlook(clean)
+        self.assertEqual([e.split(" -> ", 1)[0] for e in clean_outlook], [e.split(" -> ", 1)[0] for e in outlook])
+        self.assertEqual(OUTLOOK_DELETES, deletes(outlook))
+        self.assertIn("references held: 0", run.state)
 
 
 if __name__ == "__main__":

@@ -29,6 +29,19 @@ def pe_header(data):
     return machine, magic
 
 
+def optional_header(data):
+    """(subsystem major, minor, subsystem, DllCharacteristics) from a PE image's optional header; the fields sit
+    at the same offsets in PE32 and PE32+."""
+    offset = struct.unpack_from("<I", data, 0x3C)[0] + 24
+    major, minor = struct.unpack_from("<HH", data, offset + 48)
+    subsystem, characteristics = struct.unpack_from("<HH", data, offset + 68)
+    return major, minor, subsystem, characteristics
+
+
+IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
+IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
+
+
 def resource_section(path):
     """The bytes of the .rsrc section, from objdump's hex dump."""
     dump = subprocess.run([OBJDUMP, "-s", "-j", ".rsrc", path], check=True, capture_output=True, text=True).stdout
@@ -55,21 +68,23 @@ WINDOWS7_IMPORTS = {
         "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetStartupInfoW", "GetSystemDirectoryW",
         "GetTickCount", "InitializeCriticalSection", "IsDBCSLeadByteEx", "LeaveCriticalSection", "LoadLibraryA",
         "LoadLibraryExW", "LoadLibraryW", "MultiByteToWideChar", "RaiseException", "ReleaseSemaphore",
-        "SetDllDirectoryW", "SetLastError", "SetUnhandledExceptionFilter", "Sleep", "TerminateProcess",
+        "SetDllDirectoryW", "SetErrorMode", "SetLastError", "SetUnhandledExceptionFilter", "Sleep", "TerminateProcess",
         "TlsAlloc", "TlsFree", "TlsGetValue", "TlsSetValue", "VirtualProtect", "VirtualQuery",
         "WaitForSingleObject", "WideCharToMultiByte",
         # Where the run happens: the desktop user's context, children of this program.
         "CreateProcessW", "DeleteProcThreadAttributeList", "GetCurrentProcessId", "GetEnvironmentVariableW",
         "GetModuleFileNameW", "InitializeProcThreadAttributeList", "LocalFree", "OpenProcess", "ResumeThread",
         "SetEnvironmentVariableW", "UpdateProcThreadAttribute",
+        # The debugger channel, and the system's text for a failed attach or start.
+        "FormatMessageW", "OutputDebugStringW",
         # x64 only: the unwinder and the C exception handler (64-bit Windows XP and later).
         "RtlCaptureContext", "RtlLookupFunctionEntry", "RtlUnwindEx", "RtlVirtualUnwind", "__C_specific_handler",
     },
     "user32.dll": {
-        "CreateDialogParamW", "DestroyWindow", "DispatchMessageW", "FindWindowW", "GetMessageW", "GetShellWindow",
-        "GetSystemMetrics", "GetWindowThreadProcessId", "LoadImageW",
-        "MessageBoxW", "MsgWaitForMultipleObjects", "PeekMessageW", "PostQuitMessage", "SendDlgItemMessageW",
-        "SendMessageW", "TranslateMessage",
+        "CreateDialogParamW", "DestroyWindow", "DispatchMessageW", "FindWindowW", "GetMessageW",
+        "GetProcessWindowStation", "GetShellWindow", "GetSystemMetrics", "GetUserObjectInformationW",
+        "GetWindowThreadProcessId", "LoadImageW", "MessageBoxW", "MsgWaitForMultipleObjects", "PeekMessageW",
+        "PostQuitMessage", "SendDlgItemMessageW", "SendMessageW", "ShowWindow", "TranslateMessage",
     },
     "advapi32.dll": {
         "AdjustTokenPrivileges", "ConvertSidToStringSidW", "GetTokenInformation", "LookupPrivilegeValueW",
@@ -149,6 +164,14 @@ class Machine(unittest.TestCase):
     def test_built_for_the_expected_machine(self):
         self.assertIn(MACHINE, MACHINES)
         self.assertEqual(MACHINES[MACHINE], pe_header(Path(CORVIX).read_bytes()))
+
+    def test_a_windows_7_gui_program_aware_of_terminal_services(self):
+        # Subsystem version 6.1 (Windows 7, the oldest the manifest declares) in both builds; terminal-server
+        # aware, so that a Remote Desktop server loads no compatibility layer for it.
+        major, minor, subsystem, characteristics = optional_header(Path(CORVIX).read_bytes())
+        self.assertEqual(IMAGE_SUBSYSTEM_WINDOWS_GUI, subsystem)
+        self.assertEqual((6, 1), (major, minor))
+        self.assertTrue(characteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE, hex(characteristics))
 
 
 class VersionResource(unittest.TestCase):

@@ -94,5 +94,33 @@ TEST(RunContext, AChildReadsExactlyTheParentsArgumentText) {
   }
 }
 
+TEST(RunContext, TheDiagnosticsSayWhatWasFoundAndWhereTheRunGoes) {
+  RunFacts elevated;
+  elevated.self = kAdminElevated;
+  elevated.shell = kAdminLimited;
+  EXPECT_EQ(
+      L"context: elevated, under the desktop shell of its user, which is not elevated: the run goes to a copy "
+      L"started in the desktop shell's context",
+      DescribeDecision(elevated, DecidePlacement(elevated)));
+  RunFacts system;
+  system.self = kSystem;
+  EXPECT_EQ(
+      L"context: LocalSystem, 0 active session(s) with a user: no user's Office can be reached; no Office is "
+      L"started, nothing runs",
+      DescribeDecision(system, DecidePlacement(system)));
+  // No user's own identifier goes out on the channel.
+  EXPECT_EQ(std::wstring::npos, DescribeDecision(elevated, Placement::kRunAsShellUser).find(kAdminLimited.user));
+}
+
+TEST(RunContext, TheDiagnosticsSayWhatTheLaunchCameTo) {
+  EXPECT_EQ(L"context: 1 copy started; waiting for them at most 240 s", DescribeLaunch(Placement::kRunAsShellUser, 1));
+  EXPECT_EQ(L"context: 2 copies started; waiting for them at most 240 s", DescribeLaunch(Placement::kRunPerSession, 2));
+  EXPECT_EQ(L"context: no copy could be started: the run happens in this process instead",
+            DescribeLaunch(Placement::kRunAsShellUser, 0));
+  EXPECT_EQ(L"context: no copy could be started in any session: no Office is started, nothing runs",
+            DescribeLaunch(Placement::kRunPerSession, 0));
+  EXPECT_EQ(L"", DescribeLaunch(Placement::kRunHere, 0));
+}
+
 }  // namespace
 }  // namespace corvix

@@ -1,6 +1,8 @@
 // The run sequence: the silent switch, the clean-ups and the completion message.
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "app/frm_main.h"
 #include "tests/unit/test_support.h"
 
@@ -17,6 +19,8 @@ class RecordingShell : public Shell {
     messages.push_back(std::wstring(title) + L"|" + std::wstring(prompt));
     callsBeforeMessage = office_.Journal().size();
   }
+  bool SomeoneCanAnswer() override { return canAnswer; }
+  bool canAnswer = true;
   std::vector<std::wstring> messages;
   size_t callsBeforeMessage = 0;
 
@@ -86,7 +90,7 @@ class GivingUpRunner : public CleanupRunner {
   void Run(Cleanup cleanup, CleanupTrace& trace) override {
     const size_t index = runs++;
     if (index < giveUp_.size() && giveUp_[index]) {
-      trace.GivenUp(L"GetActiveObject", 60000);
+      trace.GivenUp(L"GetActiveObject Word.Application", L"no answer for 60.00 s");
       return;
     }
     cleanup(automation_, trace);
@@ -120,6 +124,56 @@ TEST(RunSequence, AGivenUpCleanUpCostsTheRunNothingElse) {
     }
     EXPECT_EQ(std::vector<std::wstring>{giveUp[0] ? L"explorer bar 'Merrowin Software'" : L"bar 'Merrowin Software'"},
               deleted);
+  }
+}
+
+TEST(RunSequence, WhereNoOneCanPressOkTheRunEndsAsASilentOne) {
+  auto office = testing::LoadScenario("word running\n  bar \"Merrowin Software\"\n");
+  standin::MemoryAutomation automation(*office);
+  RecordingShell shell(L"", *office);
+  shell.canAnswer = false;
+  frmMain form(shell, automation);
+  form.Form_Load();
+  EXPECT_FALSE(form.bSilent);
+  EXPECT_TRUE(shell.messages.empty());
+  EXPECT_TRUE(testing::StateHas(*office, L"bar 'Merrowin Software' deleted"));
+}
+
+// The stand-in's automation, except that attaching to `thrower` takes the reference and then throws
+// std::bad_alloc, as a clean-up that runs out of memory would.
+class ThrowingAutomation : public Automation {
+ public:
+  ThrowingAutomation(standin::Office& office, std::wstring thrower) : inner_(office), thrower_(std::move(thrower)) {}
+  Object Attach(std::wstring_view progId, const Interface& type) override {
+    Object application = inner_.Attach(progId, type);
+    if (progId == thrower_) throw std::bad_alloc();
+    return application;
+  }
+  Object Start(std::wstring_view progId, const Interface& type) override { return inner_.Start(progId, type); }
+  bool HasTopLevelWindow(std::wstring_view windowClass) override { return inner_.HasTopLevelWindow(windowClass); }
+
+ private:
+  standin::MemoryAutomation inner_;
+  std::wstring thrower_;
+};
+
+TEST(RunSequence, ACleanUpThatThrowsCostsTheRunNothingElse) {
+  const char* scenario =
+      "word running\n  bar \"Merrowin Software\"\n"
+      "outlook running window\n  explorer\n    bar \"Merrowin Software\"\n";
+  for (const wchar_t* thrower : {L"Word.Application", L"Outlook.Application"}) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(thrower)));
+    auto office = testing::LoadScenario(scenario);
+    ThrowingAutomation automation(*office, thrower);
+    RecordingShell shell(L"", *office);
+    frmMain form(shell, automation);
+    ASSERT_NO_THROW(form.Form_Load());
+    EXPECT_EQ(std::vector<std::wstring>{L"Merrowin Software|Done.  Toolbars removed."}, shell.messages);
+    // The other clean-up did its whole job; the throwing one stopped at once and let go of its application.
+    const bool wordThrew = std::wstring(thrower) == L"Word.Application";
+    EXPECT_EQ(!wordThrew, testing::StateHas(*office, L"\n  bar 'Merrowin Software' deleted"));
+    EXPECT_EQ(wordThrew, testing::StateHas(*office, L"explorer bar 'Merrowin Software' deleted"));
+    EXPECT_EQ(0, office->HeldReferences()) << office->HeldText();
   }
 }
 

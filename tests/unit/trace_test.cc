@@ -124,7 +124,10 @@ TEST_F(TraceTest, OutlookTellsBothWindowsAndAnItemThatIsNoMail) {
 // whose Office stopped answering.
 class GivingUpRunner : public CleanupRunner {
  public:
-  void Run(Cleanup, CleanupTrace& trace) override { trace.GivenUp(L"Word.Application attach", 60000); }
+  void Run(Cleanup, CleanupTrace& trace) override {
+    trace.Refused(3, 450);
+    trace.GivenUp(L"_CommandBars.Item", L"no answer for 60.00 s");
+  }
 };
 
 class SilentShell : public Shell {
@@ -132,6 +135,7 @@ class SilentShell : public Shell {
   explicit SilentShell(TraceSink& sink) : sink_(sink) {}
   std::wstring CommandLineArguments() override { return L"/s"; }
   void ShowMessage(std::wstring_view, std::wstring_view) override {}
+  bool SomeoneCanAnswer() override { return true; }
   TraceSink* Trace() override { return &sink_; }
   std::uint32_t NowMs() override { return now += 1250; }
   std::uint32_t now = 0xFFFFF000u;  // the clock wraps around during the run
@@ -145,17 +149,27 @@ TEST(RunTrace, TheRunStartsWithItsArgumentsAndEndsWithItsSummary) {
   SilentShell shell(sink);
   GivingUpRunner runner;
   frmMain form(shell, runner);
+  TellStart(shell);
   form.Form_Load();
   EXPECT_EQ((std::vector<std::wstring>{
                 L"Corvix: version 1.00.0012, arguments \"/s\": silent",
-                L"Corvix: Word: given up: no answer to Word.Application attach for 60.00 s; the rest of this clean-up "
-                L"is skipped and the application is left as it is",
-                L"Corvix: Outlook: given up: no answer to Word.Application attach for 60.00 s; the rest of this "
-                L"clean-up is skipped and the application is left as it is",
+                L"Corvix: Word: busy: Office turned calls away 3 times, 0.45 s in all, and they were tried again",
+                L"Corvix: Word: given up at _CommandBars.Item: no answer for 60.00 s; the rest of this clean-up is "
+                L"skipped and the application is left as it is",
+                L"Corvix: Outlook: busy: Office turned calls away 3 times, 0.45 s in all, and they were tried again",
+                L"Corvix: Outlook: given up at _CommandBars.Item: no answer for 60.00 s; the rest of this clean-up is "
+                L"skipped and the application is left as it is",
                 L"Corvix: done in 1.25 s: Word not reached, 0 deleted, 0 failed, given up; Outlook not reached, 0 "
                 L"deleted, 0 failed, given up",
             }),
             sink.lines);
+}
+
+TEST(RunTrace, TheStartLineSaysWhetherTheRunIsSilent) {
+  EXPECT_EQ(L"version 1.00.0012, arguments \"/S\": not silent, the completion message follows the clean-ups",
+            StartLine(L"/S", false));
+  EXPECT_EQ(L"version 1.00.0012, arguments \"\": not silent, the completion message follows the clean-ups",
+            StartLine(L"", false));
 }
 
 TEST(RunTrace, FailuresReadAsOneShortLine) {
@@ -167,6 +181,14 @@ TEST(RunTrace, FailuresReadAsOneShortLine) {
   const std::wstring described = DescribeFailure(1, longText);
   EXPECT_LT(described.size(), 240u);
   EXPECT_NE(std::wstring::npos, described.find(L"...)"));
+}
+
+TEST(RunTrace, NumbersAndSecondsAreWrittenOut) {
+  EXPECT_EQ(L"0", Decimal(0));
+  EXPECT_EQ(L"4294967295", Decimal(4294967295u));
+  EXPECT_EQ(L"0.05 s", Seconds(59));
+  EXPECT_EQ(L"61.00 s", Seconds(61005));
+  EXPECT_EQ(L"4294967.29 s", Seconds(4294967295u));
 }
 
 TEST(RunTrace, LookupsAreClassifiedByWhatOfficeAnswered) {
