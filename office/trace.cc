@@ -26,7 +26,7 @@ const wchar_t* ReachText(Reach reach) {
     case Reach::kStarted:
       return L"started";
     case Reach::kUsers:
-      return L"the user's, reached by a start";
+      return L"attached through a start (the user's)";
     case Reach::kLeftRunning:
       return L"running out of reach, left alone";
     case Reach::kNone:

@@ -120,6 +120,18 @@ TEST_F(TraceTest, OutlookTellsBothWindowsAndAnItemThatIsNoMail) {
             sink_.lines);
 }
 
+TEST_F(TraceTest, AStartThatReachesTheUsersOutlookIsToldAsSuch) {
+  office_ = testing::LoadScenario("outlook running window unlisted\n  explorer\n");
+  standin::MemoryAutomation automation(*office_);
+  CleanupTrace outlook(L"Outlook", &sink_);
+  RemoveOutlookToolbars(automation, outlook);
+  ASSERT_FALSE(sink_.lines.empty());
+  EXPECT_EQ(L"Corvix: Outlook: the start reached the user's running instance: treated as attached (no new window, "
+            L"not quit)",
+            sink_.lines.front());
+  EXPECT_EQ(L"Outlook attached through a start (the user's), 0 deleted, 0 failed", outlook.Summary());
+}
+
 // A runner that gives every clean-up up before it makes a call, as the Windows program gives up a clean-up
 // whose Office stopped answering.
 class GivingUpRunner : public CleanupRunner {
