@@ -126,9 +126,10 @@ TEST_F(TraceTest, AStartThatReachesTheUsersOutlookIsToldAsSuch) {
   CleanupTrace outlook(L"Outlook", &sink_);
   RemoveOutlookToolbars(automation, outlook);
   ASSERT_FALSE(sink_.lines.empty());
-  EXPECT_EQ(L"Corvix: Outlook: the start reached the user's running instance: treated as attached (no new window, "
-            L"not quit)",
-            sink_.lines.front());
+  EXPECT_EQ(
+      L"Corvix: Outlook: the start reached the user's running instance: treated as attached (no new window, "
+      L"not quit)",
+      sink_.lines.front());
   EXPECT_EQ(L"Outlook attached through a start (the user's), 0 deleted, 0 failed", outlook.Summary());
 }
 
