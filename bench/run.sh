@@ -26,6 +26,8 @@ if [ -n "${CORVIX_BENCH_PREVIOUS:-}" ]; then
   previous_exe="$PWD/build/bench-previous/app/win32/Corvix.exe"
 fi
 source scripts/wine-env.sh
+# Leaves no Wine program or X server running.
+trap corvix_wine_end EXIT
 
 wine --version >"$build/wine-version.txt" 2>/dev/null || true
 echo "Machine: $(nproc) CPUs, $(grep -m1 "model name" /proc/cpuinfo | cut -d: -f2 | sed "s/^ //"), $(cat "$build/wine-version.txt")"

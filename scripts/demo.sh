@@ -14,8 +14,7 @@ build=build/mingw-x64
 state=$(mktemp -d /tmp/corvix-demo.XXXXXX)
 # No process that the demo started outlives it: the stand-in, the prefix's wineserver with every Wine
 # program in it, and the X server that wine-env.sh started. (The stand-in's files stay in $state.)
-trap 'wineserver -k 2>/dev/null || true
-      if [ -n "${CORVIX_XVFB_PID:-}" ]; then kill "$CORVIX_XVFB_PID" 2>/dev/null || true; fi' EXIT
+trap corvix_wine_end EXIT
 cp "${1:-standin/scenarios/demo.txt}" "$state/scenario.txt"
 win() { echo "Z:${1//\//\\}"; }
 

@@ -37,8 +37,7 @@ bash tests/package/reproducible.sh
 source scripts/wine-env.sh
 # Nothing that this run started outlives it: the X server that wine-env.sh started, and the main prefix's
 # wineserver with every Wine program in it (the lanes' fixtures end their own).
-trap 'wineserver -k 2>/dev/null || true
-      if [ -n "${CORVIX_XVFB_PID:-}" ]; then kill "$CORVIX_XVFB_PID" 2>/dev/null || true; fi' EXIT
+trap corvix_wine_end EXIT
 log=build/test-wine.log
 : >"$log"
 # The release signed with a throwaway certificate: it verifies, its sums follow, and it still runs.

@@ -2,7 +2,7 @@
 #   CORVIX_WINEPREFIX     the prefix to use (default: build/wineprefix in the source tree)
 #   CORVIX_XVFB_DISPLAYS  the displays an Xvfb it starts may take (default: "90 120")
 #   CORVIX_NO_32BIT=1     behave as on a host whose kernel runs no 32-bit programs (scripts/host-32bit.sh)
-# Exports CORVIX_HOST_RUNS_32BIT (1 or 0).
+# Exports CORVIX_HOST_RUNS_32BIT (1 or 0); defines corvix_wine_end (see the end).
 # Starts Xvfb when no display answers, and creates the prefix on first use.
 _corvix_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export WINEPREFIX="${CORVIX_WINEPREFIX:-$_corvix_root/build/wineprefix}"
@@ -66,3 +66,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   if [ "$_corvix_wine32" = 1 ]; then touch "$WINEPREFIX/.made-with-wine32"; fi
 fi
 wineserver -p 2>/dev/null || true
+
+# For a script that sources this one and wants to leave nothing running: `trap corvix_wine_end EXIT` ends the
+# prefix's wineserver, with every Wine program in it, and the X server started above.
+corvix_wine_end() {
+  wineserver -k 2>/dev/null || true
+  if [ -n "${CORVIX_XVFB_PID:-}" ]; then kill "$CORVIX_XVFB_PID" 2>/dev/null || true; fi
+}
