@@ -32,10 +32,9 @@ bool RunToEnd(CleanupRunner::Cleanup cleanup, Automation& automation, CleanupTra
 }
 
 void TellStart(Shell& shell) {
-  TraceSink* sink = shell.Trace();
-  if (sink == nullptr) return;
+  if (shell.Trace() == nullptr) return;
   const std::wstring arguments = shell.CommandLineArguments();
-  sink->Write(std::wstring(kTracePrefix) + StartLine(arguments, IsSilentCommandLine(arguments)));
+  TraceLine(shell.Trace(), StartLine(arguments, IsSilentCommandLine(arguments)));
 }
 
 void frmMain::Form_Load() {
@@ -60,8 +59,6 @@ void frmMain::RemoveWordToolbars() { runner_.Run(corvix::RemoveWordToolbars, wor
 
 void frmMain::RemoveOutlookToolbars() { runner_.Run(corvix::RemoveOutlookToolbars, outlook_); }
 
-void frmMain::Trace(std::wstring_view text) {
-  if (TraceSink* sink = shell_.Trace()) sink->Write(std::wstring(kTracePrefix) + std::wstring(text));
-}
+void frmMain::Trace(std::wstring_view text) { TraceLine(shell_.Trace(), text); }
 
 }  // namespace corvix

@@ -37,6 +37,13 @@ const wchar_t* ReachText(Reach reach) {
 
 }  // namespace
 
+void TraceLine(TraceSink* sink, std::wstring_view text) {
+  if (sink == nullptr || text.empty()) return;
+  std::wstring line(kTracePrefix);
+  line += text;
+  sink->Write(line);
+}
+
 std::wstring DescribeFailure(std::int32_t status, std::wstring_view description) {
   std::wstring text = Hex(status);
   if (description.empty() && status == kNoObject) description = L"an earlier step gave none";
@@ -63,12 +70,8 @@ CleanupTrace& CleanupTrace::Discard() {
 
 void CleanupTrace::Write(std::wstring text) {
   if (sink_ == nullptr) return;
-  std::wstring line(kTracePrefix);
-  line += application_;
-  line += L": ";
-  line += text;
   const SpinGuard lock(writing_);
-  sink_->Write(line);
+  TraceLine(sink_, application_ + L": " + text);
 }
 
 void CleanupTrace::Note(std::wstring_view text) { Write(std::wstring(text)); }

@@ -26,6 +26,9 @@ class TraceSink {
   virtual void Write(std::wstring_view line) = 0;
 };
 
+// Writes "Corvix: <text>" to `sink`; nothing when there is no sink or no text.
+void TraceLine(TraceSink* sink, std::wstring_view text);
+
 // A failure as a line shows it: "0x80070057", with the description when there is one:
 // "0x80070057 (no bar named X)". Descriptions are cut to keep a line short.
 std::wstring DescribeFailure(std::int32_t status, std::wstring_view description = {});

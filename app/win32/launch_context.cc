@@ -25,6 +25,7 @@
 
 #include "app/command_line.h"
 #include "app/run_context.h"
+#include "app/win32/system_library.h"
 #include "platform/win32/debug_channel.h"
 
 namespace corvix::win32 {
@@ -63,23 +64,6 @@ class UniqueHandle {
  private:
   HANDLE handle_ = nullptr;
 };
-
-// A DLL that is not among the known DLLs, from System32 only: through the restricted search, or, where
-// LOAD_LIBRARY_SEARCH_SYSTEM32 is not understood (Windows 7 without KB2533623), by its full path.
-HMODULE LoadSystemLibrary(const wchar_t* name) {
-  if (const HMODULE library = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) return library;
-  wchar_t system[MAX_PATH] = {};
-  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH - 16) return nullptr;
-  const std::wstring path = std::wstring(system, length) + L"\\" + name;
-  return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
-template <typename Function>
-Function Lookup(HMODULE library, const char* name) {
-  return library == nullptr ? nullptr
-                            : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-}
 
 // The user and elevation of a token; none when either cannot be read.
 std::optional<TokenFacts> ReadToken(HANDLE token) {
@@ -314,11 +298,6 @@ bool WaitForChildren(const std::vector<UniqueHandle>& children) {
   return true;
 }
 
-// One line on the debugger channel; none for an empty text.
-void Tell(TraceSink& channel, std::wstring_view text) {
-  if (!text.empty()) channel.Write(std::wstring(kTracePrefix) + std::wstring(text));
-}
-
 }  // namespace
 
 bool RanElsewhere() {
@@ -340,7 +319,7 @@ bool RanElsewhere() {
 
   Placement placement = DecidePlacement(facts);
   DebugChannel channel;
-  Tell(channel, DescribeDecision(facts, placement));
+  TraceLine(&channel, DescribeDecision(facts, placement));
   std::vector<UniqueHandle> children;
   if (placement == Placement::kRunAsShellUser) {
     if (auto child = LaunchAsShellUser(ThisRun(), shellPid, *facts.shell)) children.push_back(std::move(child));
@@ -348,12 +327,14 @@ bool RanElsewhere() {
     children = LaunchPerSession(ThisRun(), sessions, wtsapi);
   }
   if (wtsapi != nullptr) FreeLibrary(wtsapi);
-  Tell(channel, DescribeLaunch(placement, children.size()));
-  if (children.empty()) placement = FallbackPlacement(placement);
-  if (!children.empty())
-    Tell(channel, WaitForChildren(children) ? L"context: the copies have ended"
-                                            : L"context: copies still running at the bound: "
-                                              L"left to finish; this process ends");
+  TraceLine(&channel, DescribeLaunch(placement, children.size()));
+  if (children.empty()) {
+    placement = FallbackPlacement(placement);
+  } else {
+    TraceLine(&channel, WaitForChildren(children)
+                            ? L"context: the copies have ended"
+                            : L"context: copies still running at the bound: left to finish; this process ends");
+  }
   return placement != Placement::kRunHere;
 }
 

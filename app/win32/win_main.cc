@@ -9,6 +9,7 @@
 #include "app/win32/launch_context.h"
 #include "app/win32/resource.h"
 #include "app/win32/supervised_runner.h"
+#include "app/win32/system_library.h"
 #include "app/win32/win_shell.h"
 
 namespace {
@@ -65,41 +66,22 @@ INT_PTR CALLBACK FormProcedure(HWND window, UINT message, WPARAM, LPARAM lParam)
 // SetDefaultDllDirectories is looked up rather than imported: Windows 7 and Vista have it only with update
 // KB2533623, and a missing import would keep the program from starting at all. Without it,
 // SetDllDirectoryW(L"") takes the current folder out of the search; the program's own folder stays in it,
-// so what Corvix loads itself is named by its full path. Returns whether the search is restricted to
-// System32.
-bool RestrictDllSearch() {
+// so what Corvix loads itself is named by its full path (LoadSystemLibrary).
+void RestrictDllSearch() {
   using SetDirectories = BOOL(WINAPI*)(DWORD);
-  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  const auto set = kernel == nullptr ? nullptr
-                                     : reinterpret_cast<SetDirectories>(
-                                           reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  if (set != nullptr && set(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
+  const auto set = corvix::win32::Lookup<SetDirectories>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+  if (set != nullptr && set(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
   SetDllDirectoryW(L"");
-  return false;
 }
 
-// COMCTL32 from System32: by name once the search is restricted (the manifest's version 6), by its full
-// path otherwise, with its own imports looked for beside it. Null when it cannot be loaded.
-HMODULE LoadCommonControls(bool searchRestricted) {
-  if (searchRestricted) return LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  wchar_t system[MAX_PATH] = {};
-  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH - 16) return nullptr;
-  std::wstring path(system, length);
-  path += L"\\comctl32.dll";
-  return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
-// COMCTL32 is not imported: it is loaded here, once the search is restricted. Imported, it would be loaded
-// before wWinMain, with whatever it loads in turn (the theme library), by the default search, which looks
-// in Corvix's own folder first. Without it the form has no progress bar and cannot be created; the run goes
-// on without the form.
-void InitProgressBarClass(bool searchRestricted) {
-  const HMODULE library = LoadCommonControls(searchRestricted);
-  if (library == nullptr) return;
+// COMCTL32 is not imported: it is loaded here from System32 (the manifest's version 6), once the search is
+// restricted. Imported, it would be loaded before wWinMain, with whatever it loads in turn (the theme
+// library), by the default search, which looks in Corvix's own folder first. Without it the form has no
+// progress bar and cannot be created; the run goes on without the form.
+void InitProgressBarClass() {
   using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
   const auto init =
-      reinterpret_cast<InitFunction>(reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")));
+      corvix::win32::Lookup<InitFunction>(corvix::win32::LoadSystemLibrary(L"comctl32.dll"), "InitCommonControlsEx");
   if (init == nullptr) return;
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof(controls);
@@ -113,7 +95,8 @@ void InitProgressBarClass(bool searchRestricted) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) try {
   // No system error box (a missing disk, a crash, a file that cannot be opened) ever waits for a click.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-  InitProgressBarClass(RestrictDllSearch());
+  RestrictDllSearch();
+  InitProgressBarClass();
   corvix::win32::WinShell shell;
   corvix::TellStart(shell);
   // Elevated or as LocalSystem, the run happens in the desktop user's context, in a child of this program.
