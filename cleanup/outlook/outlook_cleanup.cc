@@ -22,7 +22,9 @@ constexpr std::wstring_view kActionsMenu = L"item window: menu \"&Actions\"";
 // The class of Outlook's main window. Microsoft's object model does not name it; it is the class that
 // programs looking for a running Outlook pass to FindWindow, as read off with Spy++ (Outlook itself decides
 // with FindWindow whether it is already running:
-// http://www.woodmann.com/forum/archive/index.php/t-10608.html).
+// http://www.woodmann.com/forum/archive/index.php/t-10608.html; and for Outlook 97 to XP, beside
+// Word's, in a table of the Office applications' main-window classes:
+// https://officetutor.co.kr/board/faq_lib/frm_vba_content.asp?idx=436).
 constexpr std::wstring_view kMainWindowClass = L"rctrl_renwnd32";
 
 // True only when Outlook answered that it has no main window; a call that failed proves nothing.

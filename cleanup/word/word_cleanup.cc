@@ -7,7 +7,9 @@ namespace {
 constexpr std::wstring_view kProgId = L"Word.Application";
 // The class of Word's main window (its frame; hidden in a Word that automation started). Microsoft's
 // object model does not name it; it is the class that programs looking for a running Word pass to
-// FindWindow, as read off with Spy++ (for one: https://blog.csdn.net/chesi5792/article/details/100595205).
+// FindWindow, as read off with Spy++ (for one: https://blog.csdn.net/chesi5792/article/details/100595205;
+// and, beside Outlook's, in a table of the Office applications' main-window classes:
+// https://officetutor.co.kr/board/faq_lib/frm_vba_content.asp?idx=436).
 constexpr std::wstring_view kMainWindowClass = L"OpusApp";
 // The add-in's marker in the Parameter of a menu item it added.
 constexpr std::wstring_view kInspectorMenu = L"Inspector Menu";
