@@ -102,11 +102,6 @@ void CleanupTrace::NotReached(const Object& attach, const Object& start) {
         DescribeFailure(start.status(), start.description()));
 }
 
-void CleanupTrace::NotStarted(const Object& start) {
-  reach_ = Reach::kNone;
-  Write(L"not reached: start " + DescribeFailure(start.status(), start.description()));
-}
-
 Lookup CleanupTrace::Looked(std::wstring_view what, const Object& result) {
   const Lookup lookup = ClassifyLookup(result);
   std::wstring text(what);

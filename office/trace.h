@@ -73,7 +73,6 @@ class CleanupTrace {
   void StartReachedUsers();
   void LeftRunning();
   void NotReached(const Object& attach, const Object& start);
-  void NotStarted(const Object& start);
 
   // `what` ("bar \"Merrowin Software\"", "menu \"&Tools\"") was looked up; returns what it came to.
   Lookup Looked(std::wstring_view what, const Object& result);

@@ -21,12 +21,11 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "app/command_line.h"
 #include "app/run_context.h"
 #include "app/win32/system_library.h"
-#include "platform/win32/debug_channel.h"
 
 namespace corvix::win32 {
 namespace {
@@ -160,11 +159,11 @@ struct Launch {
   std::wstring commandLine;
 };
 
-Launch ThisRun() {
+// This program with this run's argument text.
+Launch ThisRun(std::wstring_view arguments) {
   Launch launch;
   launch.program = ModulePath();
-  const wchar_t* commandLine = GetCommandLineW();
-  launch.commandLine = ChildCommandLine(launch.program, ArgumentsFromCommandLine(commandLine ? commandLine : L""));
+  launch.commandLine = ChildCommandLine(launch.program, arguments);
   return launch;
 }
 
@@ -300,7 +299,7 @@ bool WaitForChildren(const std::vector<UniqueHandle>& children) {
 
 }  // namespace
 
-bool RanElsewhere() {
+bool RanElsewhere(Shell& shell) {
   RunFacts facts;
   facts.relaunched = TakeRelaunchMarker();
   if (!facts.relaunched) facts.self = ReadProcessToken(GetCurrentProcess());
@@ -318,22 +317,23 @@ bool RanElsewhere() {
   }
 
   Placement placement = DecidePlacement(facts);
-  DebugChannel channel;
-  TraceLine(&channel, DescribeDecision(facts, placement));
+  TraceSink* const channel = shell.Trace();
+  TraceLine(channel, DescribeDecision(facts, placement));
   std::vector<UniqueHandle> children;
   if (placement == Placement::kRunAsShellUser) {
-    if (auto child = LaunchAsShellUser(ThisRun(), shellPid, *facts.shell)) children.push_back(std::move(child));
+    const Launch launch = ThisRun(shell.CommandLineArguments());
+    if (auto child = LaunchAsShellUser(launch, shellPid, *facts.shell)) children.push_back(std::move(child));
   } else if (placement == Placement::kRunPerSession) {
-    children = LaunchPerSession(ThisRun(), sessions, wtsapi);
+    children = LaunchPerSession(ThisRun(shell.CommandLineArguments()), sessions, wtsapi);
   }
   if (wtsapi != nullptr) FreeLibrary(wtsapi);
-  TraceLine(&channel, DescribeLaunch(placement, children.size()));
+  TraceLine(channel, DescribeLaunch(placement, children.size()));
   if (children.empty()) {
     placement = FallbackPlacement(placement);
   } else {
-    TraceLine(&channel, WaitForChildren(children)
-                            ? L"context: the copies have ended"
-                            : L"context: copies still running at the bound: left to finish; this process ends");
+    TraceLine(channel, WaitForChildren(children)
+                           ? L"context: the copies have ended"
+                           : L"context: copies still running at the bound: left to finish; this process ends");
   }
   return placement != Placement::kRunHere;
 }

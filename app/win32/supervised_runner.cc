@@ -114,31 +114,29 @@ void SupervisedRunner::Supervise(Cleanup cleanup, CleanupTrace& trace) {
   const auto job = std::make_shared<Job>(cleanup, trace, names_);
   auto* handoff = new std::shared_ptr<Job>(job);
   const HANDLE thread = CreateThread(nullptr, 0, RunCleanup, handoff, 0, nullptr);
-  if (thread == nullptr) {
-    // No thread to be had: the clean-up runs here, unwatched, rather than not at all.
-    RunCleanup(handoff);
-    gaveUp_ = gaveUp_ || job->watch->givenUp();
-    names_ = job->names;
-    TellWatch(*job->watch, trace);
-    return;
-  }
   bool quit = false;
   int quitCode = 0;
   bool ended = false;
-  while (!ended) {
-    const DWORD wait = job->watch->CheckAfterMs(GetTickCount());
-    const DWORD woke = MsgWaitForMultipleObjects(1, &thread, FALSE, wait, QS_ALLINPUT);
-    if (woke == WAIT_OBJECT_0) {
-      ended = true;
-    } else if (woke == WAIT_OBJECT_0 + 1) {
-      PumpMessages(&quit, &quitCode);
-    } else if (woke == WAIT_FAILED && WaitForSingleObject(thread, wait) == WAIT_OBJECT_0) {
-      ended = true;
-    } else if (GiveUpIfStalled(*job->watch, GetTickCount())) {
-      break;
+  if (thread == nullptr) {
+    // No thread to be had: the clean-up runs here, unwatched, rather than not at all.
+    RunCleanup(handoff);
+    ended = true;
+  } else {
+    while (!ended) {
+      const DWORD wait = job->watch->CheckAfterMs(GetTickCount());
+      const DWORD woke = MsgWaitForMultipleObjects(1, &thread, FALSE, wait, QS_ALLINPUT);
+      if (woke == WAIT_OBJECT_0) {
+        ended = true;
+      } else if (woke == WAIT_OBJECT_0 + 1) {
+        PumpMessages(&quit, &quitCode);
+      } else if (woke == WAIT_FAILED && WaitForSingleObject(thread, wait) == WAIT_OBJECT_0) {
+        ended = true;
+      } else if (GiveUpIfStalled(*job->watch, GetTickCount())) {
+        break;
+      }
     }
+    CloseHandle(thread);
   }
-  CloseHandle(thread);
   // Given up here (stalled) or on the thread (refused): either way the process must end without the orderly
   // exit.
   gaveUp_ = gaveUp_ || job->watch->givenUp();

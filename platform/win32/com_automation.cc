@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/win32/give_up.h"
+#include "platform/win32/system_message.h"
 #include "platform/win32/variant.h"
 
 namespace corvix::win32 {
@@ -212,15 +213,7 @@ HRESULT ClassFromProgId(std::wstring_view progId, CLSID* clsid) {
 }
 
 // "None" for a failed attach or start, with the system's text for the failure where it has one.
-Object Failed(HRESULT hr) {
-  wchar_t* text = nullptr;
-  const DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring description = length == 0 || text == nullptr ? std::wstring() : std::wstring(text, length);
-  if (text != nullptr) LocalFree(text);
-  return Object::None(static_cast<std::int32_t>(hr), std::move(description));
-}
+Object Failed(HRESULT hr) { return Object::None(static_cast<std::int32_t>(hr), SystemMessage(static_cast<DWORD>(hr))); }
 
 }  // namespace
 

@@ -22,6 +22,12 @@ Reply NoMember(std::wstring_view member) {
   return Reply::Fail(status::kUnknownName, L"no member " + std::wstring(member));
 }
 
+Reply CountNode::Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) {
+  if (member != L"Count") return NoMember(member);
+  if (auto bad = CheckCall(flags, kGet, args, 0, 0)) return *bad;
+  return Reply::Ok(count_());
+}
+
 std::optional<Reply> CheckCall(unsigned flags, unsigned wanted, const std::vector<Value>& args, size_t least,
                                size_t most) {
   if ((flags & wanted) == 0) {

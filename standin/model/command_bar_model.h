@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -138,6 +139,21 @@ class CommandBarsNode : public Node {
 
 // The answer to a member the object does not have.
 Reply NoMember(std::wstring_view member);
+
+// A collection of which only the number is modelled (Word's Documents, Outlook's Inspectors): it answers
+// Count, from `count`, and nothing else.
+class CountNode : public Node {
+ public:
+  CountNode(Office& office, std::wstring typeName, std::function<std::int32_t()> count)
+      : Node(office), typeName_(std::move(typeName)), count_(std::move(count)) {}
+  std::wstring TypeName() const override { return typeName_; }
+  std::wstring Label() const override { return typeName_; }
+  Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override;
+
+ private:
+  std::wstring typeName_;
+  std::function<std::int32_t()> count_;
+};
 
 // Checks that a call has between `least` and `most` arguments and was invoked the right way.
 // Returns a failure reply, or nothing when the call fits.

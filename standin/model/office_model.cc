@@ -109,20 +109,22 @@ bool Office::HasTopLevelWindow(std::wstring_view windowClass) const {
 
 void Office::AddDocument(std::wstring name, int afterCall, std::wstring afterMember) {
   if (afterCall == 0 && afterMember.empty()) {
-    for (auto& app : apps_) {
-      if (app->progId == L"Word.Application") static_cast<WordApplicationNode&>(*app->object).OpenDocument(name);
-    }
+    OpenInWord(std::move(name));
     return;
   }
   arrivals_.push_back({std::move(name), afterCall, std::move(afterMember)});
 }
 
+void Office::OpenInWord(std::wstring name) {
+  for (auto& app : apps_) {
+    if (app->progId == L"Word.Application") static_cast<WordApplicationNode&>(*app->object).OpenDocument(name);
+  }
+}
+
 void Office::ArriveDocuments(int number, std::wstring_view member) {
   for (auto it = arrivals_.begin(); it != arrivals_.end();) {
     if (it->afterCall == number || (!it->afterMember.empty() && it->afterMember == member)) {
-      for (auto& app : apps_) {
-        if (app->progId == L"Word.Application") static_cast<WordApplicationNode&>(*app->object).OpenDocument(it->name);
-      }
+      OpenInWord(std::move(it->name));
       it = arrivals_.erase(it);
     } else {
       ++it;

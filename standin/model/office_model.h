@@ -215,6 +215,8 @@ class Office {
   };
   // Opens the documents due after the call just journaled.
   void ArriveDocuments(int number, std::wstring_view member);
+  // The user opens a document in Word.
+  void OpenInWord(std::wstring name);
 
   std::vector<std::unique_ptr<Application>> apps_;
   std::vector<DocumentArrival> arrivals_;

@@ -97,23 +97,6 @@ class ExplorersNode : public Node {
   OutlookApplicationNode& app_;
 };
 
-// The item windows the user has open; their number only. An item window that a client creates without
-// displaying it (GetInspector) is not among them.
-class InspectorsNode : public Node {
- public:
-  InspectorsNode(Office& office, const OutlookApplicationNode& app) : Node(office), app_(app) {}
-  std::wstring TypeName() const override { return L"Inspectors"; }
-  std::wstring Label() const override { return L"Inspectors"; }
-  Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override {
-    if (member != L"Count") return NoMember(member);
-    if (auto bad = CheckCall(flags, kGet, args, 0, 0)) return *bad;
-    return Reply::Ok(app_.open_item_windows());
-  }
-
- private:
-  const OutlookApplicationNode& app_;
-};
-
 class InspectorNode : public Node {
  public:
   InspectorNode(Office& office, std::wstring subject, NodeRef bars)
@@ -201,7 +184,9 @@ OutlookApplicationNode::OutlookApplicationNode(Office& office, Application& app)
   inbox_ = std::make_shared<FolderNode>(office, items_);
   nameSpace_ = std::make_shared<NameSpaceNode>(office, *this);
   explorers_ = std::make_shared<ExplorersNode>(office, *this);
-  inspectors_ = std::make_shared<InspectorsNode>(office, *this);
+  // The item windows the user has open; their number only. An item window that a client creates without
+  // displaying it (GetInspector) is not among them.
+  inspectors_ = std::make_shared<CountNode>(office, L"Inspectors", [this] { return openItemWindows_; });
 }
 
 void OutlookApplicationNode::OpenMainWindow() {

@@ -65,7 +65,6 @@ class OutlookApplicationNode : public Node {
   // The user has an item window open (an Outlook already running with a message open).
   void OpenItemWindow() { ++openItemWindows_; }
   std::int32_t explorer_count() const { return static_cast<std::int32_t>(explorerList_.size()); }
-  std::int32_t open_item_windows() const { return openItemWindows_; }
   std::shared_ptr<ItemNode> AddItem(ItemKind kind, std::wstring subject);
 
   // Used by the main windows and their collection.

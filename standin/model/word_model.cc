@@ -3,29 +3,11 @@
 
 namespace standin {
 
-namespace {
-
-// Word's open documents: their number only.
-class DocumentsNode : public Node {
- public:
-  DocumentsNode(Office& office, const std::vector<std::wstring>& documents) : Node(office), documents_(documents) {}
-  std::wstring TypeName() const override { return L"Documents"; }
-  std::wstring Label() const override { return L"Documents"; }
-  Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override {
-    if (member != L"Count") return NoMember(member);
-    if (auto bad = CheckCall(flags, kGet, args, 0, 0)) return *bad;
-    return Reply::Ok(static_cast<std::int32_t>(documents_.size()));
-  }
-
- private:
-  const std::vector<std::wstring>& documents_;
-};
-
-}  // namespace
-
 WordApplicationNode::WordApplicationNode(Office& office, Application& app)
     : Node(office), app_(app), bars_(std::make_shared<CommandBarsNode>(office, L"Word")) {
-  documentsNode_ = std::make_shared<DocumentsNode>(office, documents_);
+  // Word's open documents: their number only.
+  documentsNode_ = std::make_shared<CountNode>(office, L"Documents",
+                                               [this] { return static_cast<std::int32_t>(documents_.size()); });
 }
 
 std::wstring WordApplicationNode::StateText(const std::wstring& indent) const {

@@ -4,6 +4,8 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include "platform/win32/system_message.h"
+
 namespace standin::server {
 
 // {39DA69FD-F32B-4541-B923-E40BC2246448}, as in office.idl.
@@ -39,11 +41,8 @@ std::wstring GuidText(const GUID& guid) {
 }
 
 std::wstring Win32Error(LONG code) {
-  wchar_t* text = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring out = L"error " + std::to_wstring(code) + (text ? L": " + std::wstring(text) : L"");
-  LocalFree(text);
+  const std::wstring text = corvix::win32::SystemMessage(static_cast<DWORD>(code));
+  std::wstring out = L"error " + std::to_wstring(code) + (text.empty() ? L"" : L": " + text);
   while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r')) out.pop_back();
   return out;
 }

@@ -238,6 +238,14 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
   return TRUE;
 }
 
+// The process that owns the desktop's shell window; 0 when none is registered.
+DWORD ShellWindowProcess() {
+  DWORD owner = 0;
+  const HWND window = GetShellWindow();
+  if (window != nullptr) GetWindowThreadProcessId(window, &owner);
+  return owner;
+}
+
 // The desktop shell of --shell, started with this process's limited linked token.
 struct Shell {
   PROCESS_INFORMATION process{};
@@ -269,10 +277,7 @@ Shell StartShell(const std::wstring& path, bool denyCreateProcess) {
   // Until its window is the shell window (or it has ended, having failed to register it).
   const ULONGLONG start = GetTickCount64();
   while (GetTickCount64() - start < 10000 && WaitForSingleObject(shell.process.hProcess, 10) == WAIT_TIMEOUT) {
-    DWORD owner = 0;
-    const HWND window = GetShellWindow();
-    if (window != nullptr) GetWindowThreadProcessId(window, &owner);
-    if (owner == shell.process.dwProcessId) {
+    if (ShellWindowProcess() == shell.process.dwProcessId) {
       shell.registered = true;
       break;
     }
@@ -285,10 +290,7 @@ void EndShell(Shell& shell, std::wostringstream& report) {
   report << L"shell_registered=" << (shell.registered ? 1 : 0) << L"\n";
   if (!shell.started) return;
   report << L"shell_elevation=" << ElevationType(shell.process.hProcess) << L"\n";
-  const HWND window = GetShellWindow();
-  DWORD owner = 0;
-  if (window != nullptr) GetWindowThreadProcessId(window, &owner);
-  if (owner == shell.process.dwProcessId) PostMessageW(window, WM_CLOSE, 0, 0);
+  if (ShellWindowProcess() == shell.process.dwProcessId) PostMessageW(GetShellWindow(), WM_CLOSE, 0, 0);
   if (WaitForSingleObject(shell.process.hProcess, 10000) != WAIT_OBJECT_0) {
     TerminateProcess(shell.process.hProcess, 99);
     WaitForSingleObject(shell.process.hProcess, 5000);
