@@ -17,14 +17,23 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   exec 9>/tmp/.corvix-xvfb.lock
   flock 9
   for n in $(seq "$_corvix_first" "$_corvix_last"); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
-      # For the caller that wants to end it: scripts/test.sh and scripts/wine-lane.sh do.
-      CORVIX_XVFB_PID=$!
-      export DISPLAY=":$n"
-      for _ in $(seq 1 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-      break
-    fi
+    [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ] || continue
+    setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
+    _corvix_xvfb=$!
+    export DISPLAY=":$n"
+    # Ready when it answers and its lock names it: a display whose files are gone while its server still
+    # runs (one that is ending, say) answers too, and then the new Xvfb cannot listen and ends.
+    for _ in $(seq 1 100); do
+      kill -0 "$_corvix_xvfb" 2>/dev/null || break
+      if [ "$(tr -d ' \n' 2>/dev/null <"/tmp/.X$n-lock")" = "$_corvix_xvfb" ] && xdpyinfo >/dev/null 2>&1; then
+        # For the caller that wants to end it: scripts/test.sh and scripts/wine-lane.sh do.
+        CORVIX_XVFB_PID=$_corvix_xvfb
+        break 2
+      fi
+      sleep 0.1
+    done
+    kill "$_corvix_xvfb" 2>/dev/null || true
+    unset DISPLAY
   done
   flock -u 9
   exec 9>&-
