@@ -61,6 +61,15 @@ class InlineRunner final : public CleanupRunner {
   Automation& automation_;
 };
 
+// Runs no clean-up, for a process that must start or clean no Office (its user is not the desktop user);
+// each clean-up's account says so.
+class SkippingRunner final : public CleanupRunner {
+ public:
+  void Run(Cleanup, CleanupTrace& trace) override {
+    trace.Note(L"not cleaned: no Office is started or cleaned from this process");
+  }
+};
+
 class frmMain {
  public:
   // The clean-ups run inline with `automation`.

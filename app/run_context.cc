@@ -6,30 +6,26 @@
 namespace corvix {
 
 Placement DecidePlacement(const RunFacts& facts) {
-  // A child never starts further children, whatever it finds: had its token not changed, it would find
-  // the same as its parent and start another.
-  if (facts.relaunched || !facts.self) return Placement::kRunHere;
+  // A copy never starts further copies, whatever it finds: under a shell that runs with its parent's token it
+  // would find the same as its parent and start another.
+  if (facts.copy || !facts.self) return Placement::kRunHere;
   if (facts.self->user == kLocalSystemSid) {
     return facts.activeSessions == 0 ? Placement::kRunNothing : Placement::kRunPerSession;
   }
   // An ordinary process of the desktop user, or a shell that cannot be asked.
   if (!facts.self->elevated || !facts.shell) return Placement::kRunHere;
-  // A shell running as LocalSystem is no user's: a child in its context would start Office as LocalSystem.
+  // A shell running as LocalSystem is no user's: a copy in its context would start Office as LocalSystem.
   if (facts.shell->user == kLocalSystemSid) return Placement::kRunHere;
   if (facts.shell->user != facts.self->user || !facts.shell->elevated) return Placement::kRunAsShellUser;
   // The shell is as elevated as this process (UAC off): the user's Office is within reach here.
   return Placement::kRunHere;
 }
 
-Placement FallbackPlacement(Placement placement) {
-  switch (placement) {
-    case Placement::kRunAsShellUser:
-      return Placement::kRunHere;
-    case Placement::kRunPerSession:
-      return Placement::kRunNothing;
-    default:
-      return placement;
-  }
+Placement FallbackPlacement(Placement placement, const RunFacts& facts) {
+  if (placement == Placement::kRunPerSession) return Placement::kRunNothing;
+  if (placement != Placement::kRunAsShellUser) return placement;
+  const bool sameUser = facts.self && facts.shell && !facts.self->user.empty() && facts.self->user == facts.shell->user;
+  return sameUser ? Placement::kRunHere : Placement::kRunNothing;
 }
 
 bool ChildTookContext(const TokenFacts& meant, const TokenFacts& child) {
@@ -49,10 +45,15 @@ std::wstring ChildCommandLine(std::wstring_view program, std::wstring_view argum
   return line;
 }
 
+bool CopyRan(CopyOutcome outcome) {
+  return outcome == CopyOutcome::kEnded || outcome == CopyOutcome::kEndedUnsaid ||
+         outcome == CopyOutcome::kStillRunning;
+}
+
 std::wstring DescribeDecision(const RunFacts& facts, Placement placement) {
   std::wstring found;
-  if (facts.relaunched) {
-    found = L"a copy started by Corvix in the user's context";
+  if (facts.copy) {
+    found = L"a copy that its parent handed the run to";
   } else if (!facts.self) {
     found = L"this process's token could not be read";
   } else if (facts.self->user == kLocalSystemSid) {
@@ -73,7 +74,7 @@ std::wstring DescribeDecision(const RunFacts& facts, Placement placement) {
     case Placement::kRunHere:
       return L"context: " + found + L": the run happens in this process";
     case Placement::kRunAsShellUser:
-      return L"context: " + found + L": the run goes to a copy started in the desktop shell's context";
+      return L"context: " + found + L": the desktop shell is asked to start a copy, which does the run";
     case Placement::kRunPerSession:
       return L"context: " + found + L": the run goes to a copy in each active session, as its user";
     case Placement::kRunNothing:
@@ -82,15 +83,70 @@ std::wstring DescribeDecision(const RunFacts& facts, Placement placement) {
   return L"context: " + found + L": no user's Office can be reached; no Office is started, nothing runs";
 }
 
-std::wstring DescribeLaunch(Placement decided, std::size_t started) {
-  if (decided != Placement::kRunAsShellUser && decided != Placement::kRunPerSession) return {};
-  if (started > 0) {
-    return L"context: " + Decimal(started) + L" cop" + (started == 1 ? L"y" : L"ies") +
-           L" started; waiting for them at most " + Decimal(relaunch::kChildWaitMs / 1000) + L" s";
+std::wstring DescribeCopy(CopyOutcome outcome, std::uint32_t reportedMs, std::uint32_t endedMs,
+                          std::wstring_view status) {
+  const std::wstring reported = L"context: the shell's copy reported in after " + Seconds(reportedMs);
+  switch (outcome) {
+    case CopyOutcome::kNotAsked:
+      return L"context: the desktop shell could not be asked to start a copy" +
+             (status.empty() ? std::wstring() : L": " + std::wstring(status));
+    case CopyOutcome::kNeverCame:
+      return L"context: no copy reported in within " + Seconds(relaunch::kReportInMs) +
+             L" of the shell's start of it: it was blocked, refused or never started";
+    case CopyOutcome::kEnded:
+      return reported + L" and ended after " + Seconds(endedMs);
+    case CopyOutcome::kEndedUnsaid:
+      return reported + L" and ended after " + Seconds(endedMs) + L" without saying so (it crashed, or was ended)";
+    case CopyOutcome::kStillRunning:
+      break;
   }
-  return decided == Placement::kRunAsShellUser
-             ? L"context: no copy could be started: the run happens in this process instead"
-             : L"context: no copy could be started in any session: no Office is started, nothing runs";
+  return reported + L"; still running at the bound, " + Seconds(relaunch::kChildWaitMs) +
+         L": left to finish; this process ends";
+}
+
+std::wstring DescribeFallback(Placement fallback) {
+  if (fallback == Placement::kRunHere) {
+    return L"context: this process's user is the desktop user: the run happens in this process instead";
+  }
+  return L"context: the desktop user is not this process's user: no Office is started or cleaned as this "
+         L"process's user";
+}
+
+SessionSchedule::SessionSchedule(std::vector<std::uint32_t> sessions) : pending_(sessions.begin(), sessions.end()) {}
+
+std::optional<std::uint32_t> SessionSchedule::Next(std::size_t running, std::uint32_t elapsedMs) {
+  if (pending_.empty() || running >= relaunch::kCopiesAtOnce || elapsedMs >= relaunch::kSessionsWaitMs) {
+    return std::nullopt;
+  }
+  const std::uint32_t session = pending_.front();
+  pending_.pop_front();
+  return session;
+}
+
+namespace {
+
+template <typename Sessions>
+std::wstring SessionList(std::wstring_view what, const Sessions& sessions) {
+  if (sessions.empty()) return {};
+  std::wstring list = L"; " + std::wstring(what) + L": session" + (sessions.size() > 1 ? L"s" : L"");
+  bool first = true;
+  for (const std::uint32_t session : sessions) {
+    list += (first ? L" " : L", ") + Decimal(session);
+    first = false;
+  }
+  return list;
+}
+
+}  // namespace
+
+std::wstring DescribeSessions(std::size_t started, std::size_t ended, const std::vector<std::uint32_t>& failed,
+                              const std::deque<std::uint32_t>& unreached) {
+  std::wstring line = L"context: " + Decimal(started) + L" cop" + (started == 1 ? L"y" : L"ies") + L" started, " +
+                      Decimal(ended) + L" ended within " + Seconds(relaunch::kSessionsWaitMs);
+  if (started > ended) line += L"; those still running are left to finish";
+  line += SessionList(L"no copy could be started in", failed);
+  line += SessionList(L"not reached within the wait", unreached);
+  return line;
 }
 
 }  // namespace corvix

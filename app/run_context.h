@@ -2,19 +2,21 @@
 // in it (an elevated uninstaller, a deployment running as LocalSystem).
 //
 // Portable: the facts about the tokens, the desktop shell and the sessions are read by app/win32's
-// launch_context, which also starts the children that this decides on.
+// launch_context, which also starts the copies that this decides on and waits for them.
 //
 // COM keeps processes of different integrity levels, logon sessions and users apart: an elevated process does
 // not see the user's running Word or Outlook (it would start a second, elevated Word, and fail to start
 // Outlook while the user's runs), and LocalSystem sees no user's Office at all. So the clean-up runs where the
-// user's Office is: in a child process of this program, in the context of the user whose desktop it is.
+// user's Office is: in a copy of this program, in the context of the user whose desktop it is.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "office/refusal_policy.h"
 #include "office/stall_policy.h"
@@ -32,8 +34,8 @@ struct TokenFacts {
 inline constexpr std::wstring_view kLocalSystemSid = L"S-1-5-18";
 
 struct RunFacts {
-  // This process was started by a Corvix parent to do the run: it never starts further children.
-  bool relaunched = false;
+  // This process is a copy to which a Corvix parent handed the run: it never starts further copies.
+  bool copy = false;
   // This process's token; none when it cannot be read.
   std::optional<TokenFacts> self;
   // The token of the desktop shell (the process that owns the shell window of this process's desktop); none
@@ -45,46 +47,92 @@ struct RunFacts {
 
 enum class Placement {
   kRunHere,         // the whole run in this process, as an ordinary run
-  kRunAsShellUser,  // the run in one child started in the desktop shell's context; this process waits for it
-  kRunPerSession,   // the run in a child per active session, as that session's user; this process waits
-  kRunNothing,      // no run at all: no Office is started, no message is shown
+  kRunAsShellUser,  // the run in one copy that the desktop shell starts; this process waits for it
+  kRunPerSession,   // the run in a copy per active session, as that session's user; this process waits
+  kRunNothing,      // no clean-up: no Office is started or cleaned here; the completion message as ever
 };
 
 // Where the run goes, from the facts.
 Placement DecidePlacement(const RunFacts& facts);
 
-// Where the run goes when the children `placement` asked for cannot be started (no child at all): in this
-// process, except as LocalSystem, which never starts Office itself.
-Placement FallbackPlacement(Placement placement);
+// Where the run goes when the copy or copies that `placement` asked for never ran: in this process only when
+// its user is the desktop user (the same profile: UAC's split token), so that no Office is ever started or
+// cleaned as another user; never as LocalSystem.
+Placement FallbackPlacement(Placement placement, const RunFacts& facts);
 
-// Whether a child (still suspended) took the context it was started for: the same user and the same elevation
-// as the token it was meant to have. A child that did not is ended before it runs, and counts as not started:
+// Whether a copy (still suspended) took the context it was started for: the same user and the same elevation
+// as the token it was meant to have. A copy that did not is ended before it runs, and counts as not started:
 // it would be no better placed than its parent.
 bool ChildTookContext(const TokenFacts& meant, const TokenFacts& child);
 
-// The command line of a child: the program's path, quoted, and the parent's argument text verbatim, so that
-// the child reads the same argument text (ArgumentsFromCommandLine) and "/s" still means silent.
+// The command line of a copy: the program's path, quoted, and the parent's argument text verbatim, so that
+// the copy reads the same argument text (ArgumentsFromCommandLine) and "/s" still means silent.
 std::wstring ChildCommandLine(std::wstring_view program, std::wstring_view arguments);
+
+// What became of the copy that the desktop shell was asked to start.
+enum class CopyOutcome {
+  kNotAsked,      // the shell could not be asked (no shell view, its automation failed, the hand-over not made)
+  kNeverCame,     // asked, but no copy reported in within the limit: blocked, refused, or never started
+  kEnded,         // it reported in and said that its run ended
+  kEndedUnsaid,   // it reported in, then ended without saying so (it crashed, or was ended)
+  kStillRunning,  // it reported in and was still running at the bound: left to finish
+};
+
+// Whether the copy ran: the parent's run is then done, whatever the copy found.
+bool CopyRan(CopyOutcome outcome);
 
 // The diagnostics' line for what was found and where the run goes ("context: ..."), without the "Corvix: "
 // prefix. Only the user of a token that is LocalSystem's is named: no user's own identifier goes out.
 std::wstring DescribeDecision(const RunFacts& facts, Placement placement);
 
-// The line for the launch that `decided` asked for: how many copies were started, or what happens instead.
-// None (empty) when no launch was asked for.
-std::wstring DescribeLaunch(Placement decided, std::size_t started);
+// The line for what became of the shell's copy, `reportedMs` after it was asked for (for a copy that
+// reported in) and `endedMs` when its end was seen. `status`: the failure, for kNotAsked.
+std::wstring DescribeCopy(CopyOutcome outcome, std::uint32_t reportedMs, std::uint32_t endedMs,
+                          std::wstring_view status = {});
 
-// The environment variable by which a parent marks its children (see RunFacts::relaunched).
-inline constexpr std::wstring_view kRelaunchMarker = L"CORVIX_RELAUNCHED";
+// The line for what happens in this process after `placement`'s copies never ran, `fallback` being where the
+// run then goes.
+std::wstring DescribeFallback(Placement fallback);
+
+// The copies of a LocalSystem run, one per active session, a few at a time: the next session's copy starts
+// when one ends, and none starts once the bound has passed.
+class SessionSchedule {
+ public:
+  explicit SessionSchedule(std::vector<std::uint32_t> sessions);
+  // The session whose copy starts next, with `running` copies running `elapsedMs` into the wait; none when
+  // it must wait for one to end, when every session has had its copy, or when the bound has passed.
+  std::optional<std::uint32_t> Next(std::size_t running, std::uint32_t elapsedMs);
+  // The sessions whose copy was never started.
+  const std::deque<std::uint32_t>& Unreached() const { return pending_; }
+
+ private:
+  std::deque<std::uint32_t> pending_;
+};
+
+// The line for a LocalSystem run's end: how many copies ran, the sessions whose copy could not be started,
+// and those not reached within the bound.
+std::wstring DescribeSessions(std::size_t started, std::size_t ended, const std::vector<std::uint32_t>& failed,
+                              const std::deque<std::uint32_t>& unreached);
 
 namespace relaunch {
-// How long a parent waits for its children before it ends regardless. A child's run with both clean-ups given
+// How long a parent waits for its copies before it ends regardless. A copy's run with both clean-ups given
 // up takes, for each clean-up, the refusal budget and the stall bound, plus what its answered calls took; the
-// margin covers those calls and the child's start. (A message that the user leaves on screen may outlast it:
-// the parent ends, the child stays until it is dismissed.)
+// margin covers those calls and the copy's start. (A message that the user leaves on screen may outlast it:
+// the parent ends, the copy stays until it is dismissed.)
 inline constexpr std::uint32_t kCleanupWorstMs = stall::kBoundMs + refusal::kBudgetMs;
 inline constexpr std::uint32_t kChildWaitMs = 2 * kCleanupWorstMs + 60000;
-static_assert(kChildWaitMs > 2 * kCleanupWorstMs, "the parent must outwait a child whose clean-ups are both given up");
+static_assert(kChildWaitMs > 2 * kCleanupWorstMs, "the parent must outwait a copy whose clean-ups are both given up");
+// How long the shell's copy has to report in. A copy that Windows starts is running within a second or two;
+// past this it is taken to be blocked, and this process decides without it.
+inline constexpr std::uint32_t kReportInMs = 30000;
+// Reporting in is part of the copy's start, within the margin that the wait leaves for it; so the parent's
+// whole wait stays kChildWaitMs, and after a copy that never came, its own run still fits in it.
+static_assert(kReportInMs + 2 * kCleanupWorstMs <= kChildWaitMs,
+              "a parent whose copy never came must still end within the wait for a copy");
+// As LocalSystem: how many sessions' copies run at once (each starts a Word and an Outlook of its own), and
+// the whole wait, for all of them together.
+inline constexpr std::size_t kCopiesAtOnce = 4;
+inline constexpr std::uint32_t kSessionsWaitMs = kChildWaitMs;
 }  // namespace relaunch
 
 }  // namespace corvix

@@ -1,12 +1,9 @@
-// Where the run happens on Windows, and the children that run it in the desktop user's context.
+// Where the run happens on Windows, and the copies that run it in the desktop user's context.
 //
-// The elevated case: CreateProcessW with PROC_THREAD_ATTRIBUTE_PARENT_PROCESS set to the desktop shell's
-// process. The child takes its token (and session) from the shell, so it runs as the user whose desktop it
-// is, unelevated. It needs only PROCESS_CREATE_PROCESS on the shell, which an administrator's elevated
-// process has on the same user's unelevated ones; no privilege and no service. (CreateProcessAsUserW with
-// the shell's token needs SeAssignPrimaryTokenPrivilege, which administrators lack; CreateProcessWithTokenW
-// needs the Secondary Logon service, which may be disabled.)
-// The LocalSystem case: WTSQueryUserToken for each active session (LocalSystem only, SeTcbPrivilege) and
+// Elevated under a desktop shell of a lower token (or of another user): the shell itself is asked to start
+// the copy, through its own automation (shell_start.h), and the run is handed to it (handover.h). The copy is
+// the shell's child with the shell's token and environment; Corvix sets no process's parent or token.
+// As LocalSystem: WTSQueryUserToken for each active session (LocalSystem only, SeTcbPrivilege) and
 // CreateProcessAsUserW with that token (SeAssignPrimaryTokenPrivilege and SeIncreaseQuotaPrivilege, which
 // LocalSystem holds), on the session's interactive desktop, with the user's environment block.
 //
@@ -25,44 +22,13 @@
 #include <vector>
 
 #include "app/run_context.h"
+#include "app/win32/handover.h"
+#include "app/win32/shell_start.h"
 #include "app/win32/system_library.h"
+#include "platform/win32/unique_handle.h"
 
 namespace corvix::win32 {
 namespace {
-
-// Owns a kernel handle.
-class UniqueHandle {
- public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() { reset(); }
-
-  HANDLE get() const { return handle_; }
-  HANDLE* put() {
-    reset();
-    return &handle_;
-  }
-  HANDLE release() {
-    const HANDLE handle = handle_;
-    handle_ = nullptr;
-    return handle;
-  }
-  void reset(HANDLE handle = nullptr) {
-    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    handle_ = handle;
-  }
-  explicit operator bool() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 // The user and elevation of a token; none when either cannot be read.
 std::optional<TokenFacts> ReadToken(HANDLE token) {
@@ -123,25 +89,6 @@ std::vector<DWORD> ActiveSessions(HMODULE wtsapi) {
   return sessions;
 }
 
-// Marks this process's environment, which the children take, for as long as it lives.
-class MarkedEnvironment {
- public:
-  MarkedEnvironment() { SetEnvironmentVariableW(std::wstring(kRelaunchMarker).c_str(), L"1"); }
-  ~MarkedEnvironment() { SetEnvironmentVariableW(std::wstring(kRelaunchMarker).c_str(), nullptr); }
-  MarkedEnvironment(const MarkedEnvironment&) = delete;
-  MarkedEnvironment& operator=(const MarkedEnvironment&) = delete;
-};
-
-// Whether this process was started by a Corvix parent. The mark is taken off at once, so that nothing this
-// process starts carries it on.
-bool TakeRelaunchMarker() {
-  const std::wstring name(kRelaunchMarker);
-  wchar_t value[8] = {};
-  const bool marked = GetEnvironmentVariableW(name.c_str(), value, 8) != 0;
-  if (marked) SetEnvironmentVariableW(name.c_str(), nullptr);
-  return marked;
-}
-
 std::wstring ModulePath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
@@ -153,21 +100,35 @@ std::wstring ModulePath() {
   }
 }
 
-// What every child is started with.
-struct Launch {
-  std::wstring program;
-  std::wstring commandLine;
-};
-
-// This program with this run's argument text.
-Launch ThisRun(std::wstring_view arguments) {
-  Launch launch;
-  launch.program = ModulePath();
-  launch.commandLine = ChildCommandLine(launch.program, arguments);
-  return launch;
+std::wstring SystemDirectory() {
+  wchar_t system[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(system, length);
 }
 
-// A child created suspended is let run only when it took the context it was started for; otherwise it is
+// The copy that the desktop shell starts, and what became of it.
+CopyOutcome RunThroughShell(const std::wstring& arguments, const RunFacts& facts, TraceSink* channel) {
+  std::optional<HandoverOffer> offer = HandoverOffer::Make(arguments, facts.self->user, facts.shell->user);
+  if (!offer) {
+    TraceLine(channel, DescribeCopy(CopyOutcome::kNotAsked, 0, 0, L"the hand-over could not be offered"));
+    return CopyOutcome::kNotAsked;
+  }
+  const HRESULT started = StartThroughDesktopShell(ModulePath(), arguments, SystemDirectory());
+  if (FAILED(started)) {
+    TraceLine(channel, DescribeCopy(CopyOutcome::kNotAsked, 0, 0, DescribeFailure(static_cast<std::int32_t>(started))));
+    return CopyOutcome::kNotAsked;
+  }
+  TraceLine(channel, L"context: the desktop shell was asked to start a copy; waiting at most " +
+                         Seconds(relaunch::kReportInMs) + L" for it to report in, and " +
+                         Seconds(relaunch::kChildWaitMs) + L" in all");
+  std::uint32_t reportedMs = 0;
+  std::uint32_t endedMs = 0;
+  const CopyOutcome outcome = offer->Await(reportedMs, endedMs);
+  TraceLine(channel, DescribeCopy(outcome, reportedMs, endedMs));
+  return outcome;
+}
+
+// A copy created suspended is let run only when it took the context it was started for; otherwise it is
 // ended before it has run any of its code. Returns its handle, or an empty one.
 UniqueHandle LetRunIfInContext(const PROCESS_INFORMATION& created, const TokenFacts& meant) {
   UniqueHandle process(created.hProcess);
@@ -178,34 +139,6 @@ UniqueHandle LetRunIfInContext(const PROCESS_INFORMATION& created, const TokenFa
     return UniqueHandle();
   }
   return process;
-}
-
-// One child in the desktop shell's context, as a child of the shell's process.
-UniqueHandle LaunchAsShellUser(const Launch& launch, DWORD shellPid, const TokenFacts& shellToken) {
-  UniqueHandle shell(OpenProcess(PROCESS_CREATE_PROCESS, FALSE, shellPid));
-  if (!shell) return UniqueHandle();
-  SIZE_T size = 0;
-  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-  if (size == 0) return UniqueHandle();
-  std::vector<unsigned char> storage(size);
-  const auto attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
-  if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size)) return UniqueHandle();
-  HANDLE parent = shell.get();
-  PROCESS_INFORMATION created{};
-  bool started = false;
-  if (UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_PARENT_PROCESS, &parent, sizeof parent, nullptr,
-                                nullptr)) {
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof startup;
-    startup.lpAttributeList = attributes;
-    std::wstring commandLine = launch.commandLine;
-    const MarkedEnvironment marked;
-    started = CreateProcessW(launch.program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                             EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED, nullptr, nullptr, &startup.StartupInfo,
-                             &created) != FALSE;
-  }
-  DeleteProcThreadAttributeList(attributes);
-  return started ? LetRunIfInContext(created, shellToken) : UniqueHandle();
 }
 
 // Enables a privilege that this process's token holds; LocalSystem holds those it needs for the sessions.
@@ -220,8 +153,8 @@ void EnablePrivilege(const wchar_t* name) {
   }
 }
 
-// The user's environment block with the relaunch mark added, in CreateProcess's form (NAME=value strings
-// each ended by a null, then one more null); empty when the user's block cannot be made.
+// The user's environment block, in CreateProcess's form (NAME=value strings each ended by a null, then one
+// more null); empty when the user's block cannot be made.
 std::vector<wchar_t> UserEnvironment(HMODULE userenv, HANDLE userToken) {
   using Create = BOOL(WINAPI*)(LPVOID*, HANDLE, BOOL);
   using Destroy = BOOL(WINAPI*)(LPVOID);
@@ -234,29 +167,34 @@ std::vector<wchar_t> UserEnvironment(HMODULE userenv, HANDLE userToken) {
     block.insert(block.end(), entry, entry + wcslen(entry) + 1);
   }
   destroy(environment);
-  const std::wstring mark = std::wstring(kRelaunchMarker) + L"=1";
-  block.insert(block.end(), mark.begin(), mark.end());
-  block.push_back(L'\0');
   block.push_back(L'\0');
   return block;
 }
 
-// One child in `session`, as its user, on its interactive desktop.
-UniqueHandle LaunchInSession(const Launch& launch, HMODULE wtsapi, HMODULE userenv, DWORD session) {
+// What every per-session copy is started with.
+struct SessionLaunch {
+  std::wstring program;
+  std::wstring commandLine;
+  std::wstring directory;
+  HMODULE wtsapi = nullptr;
+  HMODULE userenv = nullptr;
+};
+
+// One copy in `session`, as its user, on its interactive desktop, in System32.
+UniqueHandle LaunchInSession(const SessionLaunch& launch, DWORD session) {
   using QueryUserToken = BOOL(WINAPI*)(ULONG, PHANDLE);
   // Looked up in ADVAPI32, where Windows 7 has it: MinGW's import library would take it from KERNEL32, which
   // exports it only from Windows 8 on.
   using CreateAsUser = BOOL(WINAPI*)(HANDLE, LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
                                      LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
   const auto createAsUser = Lookup<CreateAsUser>(GetModuleHandleW(L"advapi32.dll"), "CreateProcessAsUserW");
-  const auto queryUserToken = Lookup<QueryUserToken>(wtsapi, "WTSQueryUserToken");
+  const auto queryUserToken = Lookup<QueryUserToken>(launch.wtsapi, "WTSQueryUserToken");
   UniqueHandle userToken;
   if (queryUserToken == nullptr || !queryUserToken(session, userToken.put())) return UniqueHandle();
   const auto meant = ReadToken(userToken.get());
   if (!meant) return UniqueHandle();
-  std::vector<wchar_t> environment = UserEnvironment(userenv, userToken.get());
-  // Without the user's block the child takes this process's environment, marked.
-  const MarkedEnvironment marked;
+  // Without the user's block the copy takes this process's environment.
+  std::vector<wchar_t> environment = UserEnvironment(launch.userenv, userToken.get());
   wchar_t desktop[] = L"winsta0\\default";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -266,76 +204,98 @@ UniqueHandle LaunchInSession(const Launch& launch, HMODULE wtsapi, HMODULE usere
   if (createAsUser == nullptr ||
       !createAsUser(userToken.get(), launch.program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                     CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, environment.empty() ? nullptr : environment.data(),
-                    nullptr, &startup, &created)) {
+                    launch.directory.empty() ? nullptr : launch.directory.c_str(), &startup, &created)) {
     return UniqueHandle();
   }
   return LetRunIfInContext(created, *meant);
 }
 
-std::vector<UniqueHandle> LaunchPerSession(const Launch& launch, const std::vector<DWORD>& sessions, HMODULE wtsapi) {
+// A copy in each active session, a few at a time, for at most the sessions' wait in all; the copies still
+// running then are left to finish.
+void RunPerSession(const std::wstring& arguments, const std::vector<DWORD>& sessions, HMODULE wtsapi,
+                   TraceSink* channel) {
   EnablePrivilege(SE_TCB_NAME);
   EnablePrivilege(SE_ASSIGNPRIMARYTOKEN_NAME);
   EnablePrivilege(SE_INCREASE_QUOTA_NAME);
-  const HMODULE userenv = LoadSystemLibrary(L"userenv.dll");
-  std::vector<UniqueHandle> children;
-  for (const DWORD session : sessions) {
-    if (auto child = LaunchInSession(launch, wtsapi, userenv, session)) children.push_back(std::move(child));
+  SessionLaunch launch;
+  launch.program = ModulePath();
+  launch.commandLine = ChildCommandLine(launch.program, arguments);
+  launch.directory = SystemDirectory();
+  launch.wtsapi = wtsapi;
+  launch.userenv = LoadSystemLibrary(L"userenv.dll");
+  SessionSchedule schedule(std::vector<std::uint32_t>(sessions.begin(), sessions.end()));
+  std::vector<std::uint32_t> failed;
+  std::vector<UniqueHandle> running;
+  std::size_t started = 0;
+  std::size_t ended = 0;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    while (const auto session = schedule.Next(running.size(), GetTickCount() - start)) {
+      if (auto copy = LaunchInSession(launch, *session)) {
+        running.push_back(std::move(copy));
+        ++started;
+      } else {
+        failed.push_back(*session);
+      }
+    }
+    const DWORD spent = GetTickCount() - start;
+    if (running.empty() || spent >= relaunch::kSessionsWaitMs) break;
+    std::vector<HANDLE> handles;
+    for (const auto& copy : running) handles.push_back(copy.get());
+    const DWORD woke = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+                                              relaunch::kSessionsWaitMs - spent);
+    if (woke >= WAIT_OBJECT_0 + handles.size()) break;
+    running.erase(running.begin() + (woke - WAIT_OBJECT_0));
+    ++ended;
   }
-  if (userenv != nullptr) FreeLibrary(userenv);
-  return children;
+  if (launch.userenv != nullptr) FreeLibrary(launch.userenv);
+  TraceLine(channel, DescribeSessions(started, ended, failed, schedule.Unreached()));
 }
 
-// Waits for the children together for at most the bound; those still running then are left to finish.
-// True when all of them ended.
-bool WaitForChildren(const std::vector<UniqueHandle>& children) {
-  const DWORD start = GetTickCount();
-  for (const auto& child : children) {
-    const DWORD spent = GetTickCount() - start;
-    if (spent >= relaunch::kChildWaitMs) return false;
-    if (WaitForSingleObject(child.get(), relaunch::kChildWaitMs - spent) != WAIT_OBJECT_0) return false;
-  }
-  return true;
+// The hand-over that this process took from its parent, if any, held until its run ends.
+HandoverClaim& Claim() {
+  static HandoverClaim claim;
+  return claim;
 }
 
 }  // namespace
 
-bool RanElsewhere(Shell& shell) {
+Placement PlaceRun(Shell& shell) {
+  // Corvix and its copies hold no handle on the folder they were started from: an uninstaller's, about to
+  // be removed.
+  const std::wstring systemDirectory = SystemDirectory();
+  if (!systemDirectory.empty()) SetCurrentDirectoryW(systemDirectory.c_str());
+
+  const std::wstring arguments = shell.CommandLineArguments();
+  TraceSink* const channel = shell.Trace();
   RunFacts facts;
-  facts.relaunched = TakeRelaunchMarker();
-  if (!facts.relaunched) facts.self = ReadProcessToken(GetCurrentProcess());
-  const bool system = facts.self && facts.self->user == kLocalSystemSid;
+  facts.self = ReadProcessToken(GetCurrentProcess());
+  if (facts.self) facts.copy = Claim().Take(arguments, facts.self->user) != HandoverClaim::Result::kNone;
+  const bool localSystem = facts.self && facts.self->user == kLocalSystemSid;
   HMODULE wtsapi = nullptr;
   std::vector<DWORD> sessions;
-  DWORD shellPid = 0;
-  if (system) {
+  if (!facts.copy && localSystem) {
     wtsapi = LoadSystemLibrary(L"wtsapi32.dll");
     sessions = ActiveSessions(wtsapi);
     facts.activeSessions = sessions.size();
-  } else if (facts.self && facts.self->elevated) {
-    shellPid = ShellProcessId();
-    facts.shell = ReadShellToken(shellPid);
+  } else if (!facts.copy && facts.self && facts.self->elevated) {
+    facts.shell = ReadShellToken(ShellProcessId());
   }
 
-  Placement placement = DecidePlacement(facts);
-  TraceSink* const channel = shell.Trace();
+  const Placement placement = DecidePlacement(facts);
   TraceLine(channel, DescribeDecision(facts, placement));
-  std::vector<UniqueHandle> children;
+  Placement here = placement;
   if (placement == Placement::kRunAsShellUser) {
-    const Launch launch = ThisRun(shell.CommandLineArguments());
-    if (auto child = LaunchAsShellUser(launch, shellPid, *facts.shell)) children.push_back(std::move(child));
+    if (CopyRan(RunThroughShell(arguments, facts, channel))) return placement;
+    here = FallbackPlacement(placement, facts);
+    TraceLine(channel, DescribeFallback(here));
   } else if (placement == Placement::kRunPerSession) {
-    children = LaunchPerSession(ThisRun(shell.CommandLineArguments()), sessions, wtsapi);
+    RunPerSession(arguments, sessions, wtsapi, channel);
   }
   if (wtsapi != nullptr) FreeLibrary(wtsapi);
-  TraceLine(channel, DescribeLaunch(placement, children.size()));
-  if (children.empty()) {
-    placement = FallbackPlacement(placement);
-  } else {
-    TraceLine(channel, WaitForChildren(children)
-                           ? L"context: the copies have ended"
-                           : L"context: copies still running at the bound: left to finish; this process ends");
-  }
-  return placement != Placement::kRunHere;
+  return here;
 }
+
+void EndHandover() { Claim().End(); }
 
 }  // namespace corvix::win32

@@ -1,18 +1,24 @@
 // Where the run happens on Windows: the facts about this process, the desktop shell and the sessions, and the
-// children that run the clean-up in the desktop user's context.
+// copies that run the clean-up in the desktop user's context.
 #pragma once
 
 #include "app/frm_main.h"
+#include "app/run_context.h"
 
 namespace corvix::win32 {
 
-// Decides where the run happens (app/run_context.h) and, when that is elsewhere, starts the children there
-// with the shell's argument text and waits for them, at most relaunch::kChildWaitMs, telling the shell's
-// channel what it found and did. True when this
-// process is done: its children do the run (each shows the message unless "/s"), or there is none to do
-// (LocalSystem with no active session, or no child that could be started for one); the caller then ends
-// with exit code 0 without starting Office or showing anything. False when the run happens in this process:
-// an ordinary run, or the fallback when the child for the desktop shell's context cannot be started.
-bool RanElsewhere(Shell& shell);
+// Makes System32 the current directory, decides where the run happens (app/run_context.h) and, when that is
+// elsewhere, has the copies started there with the shell's argument text and waits for them, telling the
+// shell's channel what it found and did. Returns what this process does then:
+// - kRunHere: the run, in this process (an ordinary run, a copy, or the fallback for the shell's copy when
+//   this process's user is the desktop user);
+// - kRunNothing: no clean-up, the completion message as ever (the shell's copy never ran, and the desktop
+//   user is another user; or LocalSystem with no active session);
+// - anything else: nothing more; the copies did the run (each shows the message unless "/s").
+Placement PlaceRun(Shell& shell);
+
+// Tells the parent that handed this process its run (if one did) that the run has ended. Called once the run
+// has ended, before the process ends.
+void EndHandover();
 
 }  // namespace corvix::win32

@@ -99,14 +99,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) try {
   InitProgressBarClass();
   corvix::win32::WinShell shell;
   corvix::TellStart(shell);
-  // Elevated or as LocalSystem, the run happens in the desktop user's context, in a child of this program.
-  if (corvix::win32::RanElsewhere(shell)) return 0;
+  // Elevated or as LocalSystem, the run happens in the desktop user's context, in a copy of this program.
+  const corvix::Placement placement = corvix::win32::PlaceRun(shell);
+  if (placement != corvix::Placement::kRunHere && placement != corvix::Placement::kRunNothing) return 0;
 
   // Each clean-up runs in an apartment of its own, on its own thread (COM, the message filter and every
   // reference live there); this thread only waits for it, handling the form's messages, and gives it up
   // when Office stops answering.
   corvix::win32::SupervisedRunner runner;
-  corvix::frmMain form(shell, runner);
+  corvix::SkippingRunner skipping;
+  corvix::frmMain form(shell, placement == corvix::Placement::kRunHere ? static_cast<corvix::CleanupRunner&>(runner)
+                                                                       : static_cast<corvix::CleanupRunner&>(skipping));
   FormContext context;
   context.form = &form;
 
@@ -122,6 +125,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) try {
     // The form could not be created: the run still happens, without it.
     form.Form_Load();
   }
+  corvix::win32::EndHandover();
   corvix::win32::EndRun(runner);
   return 0;
 } catch (...) {

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <deque>
+#include <optional>
+#include <vector>
 
 #include "app/command_line.h"
 
@@ -56,8 +59,10 @@ TEST(RunContext, EveryRowOfTheDecision) {
       {"LocalSystem, two active sessions", {false, kSystem, std::nullopt, 2}, Placement::kRunPerSession},
       {"LocalSystem, one active session and a shell", {false, kSystem, kAdminLimited, 1}, Placement::kRunPerSession},
       {"LocalSystem, no active session", {false, kSystem, std::nullopt, 0}, Placement::kRunNothing},
-      {"a child whose token did not change", {true, kAdminElevated, kAdminLimited, 0}, Placement::kRunHere},
-      {"a child that is, somehow, LocalSystem", {true, kSystem, std::nullopt, 3}, Placement::kRunHere},
+      {"a copy whose token is its parent's (a shell as elevated as the parent)",
+       {true, kAdminElevated, kAdminLimited, 0},
+       Placement::kRunHere},
+      {"a copy that is, somehow, LocalSystem", {true, kSystem, std::nullopt, 3}, Placement::kRunHere},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.context);
@@ -65,12 +70,42 @@ TEST(RunContext, EveryRowOfTheDecision) {
   }
 }
 
-TEST(RunContext, ARelaunchThatCannotBeMadeRunsHereExceptAsLocalSystem) {
-  EXPECT_STREQ(Name(Placement::kRunHere), Name(FallbackPlacement(Placement::kRunAsShellUser)));
-  // LocalSystem never starts Office itself: without a child there is no run.
-  EXPECT_STREQ(Name(Placement::kRunNothing), Name(FallbackPlacement(Placement::kRunPerSession)));
-  EXPECT_STREQ(Name(Placement::kRunHere), Name(FallbackPlacement(Placement::kRunHere)));
-  EXPECT_STREQ(Name(Placement::kRunNothing), Name(FallbackPlacement(Placement::kRunNothing)));
+TEST(RunContext, WithoutItsCopyARunHappensHereOnlyForTheDesktopUsersOwnProfile) {
+  const struct {
+    const char* context;
+    RunFacts facts;
+    Placement expected;
+  } rows[] = {
+      // UAC's split token: the elevated token and the shell's are the same user's, with one profile.
+      {"elevated, the shell of its own user", {false, kAdminElevated, kAdminLimited, 0}, Placement::kRunHere},
+      // An administrator's password typed on a standard user's desktop; or Administrator protection's
+      // separate account: this process's profile is not the desktop user's.
+      {"elevated, the shell of another user", {false, kAdminElevated, kOtherUser, 0}, Placement::kRunNothing},
+      {"elevated, an elevated shell of another user",
+       {false, kAdminElevated, kOtherUserElevated, 0},
+       Placement::kRunNothing},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.context);
+    ASSERT_STREQ(Name(Placement::kRunAsShellUser), Name(DecidePlacement(row.facts)));
+    EXPECT_STREQ(Name(row.expected), Name(FallbackPlacement(Placement::kRunAsShellUser, row.facts)));
+  }
+  // A token that could not be read is no one's: nothing is started as an unknown user.
+  RunFacts unknown{false, TokenFacts{}, kAdminLimited, 0};
+  EXPECT_STREQ(Name(Placement::kRunNothing), Name(FallbackPlacement(Placement::kRunAsShellUser, unknown)));
+  // LocalSystem never starts Office itself: without a copy there is no run.
+  const RunFacts system{false, kSystem, std::nullopt, 2};
+  EXPECT_STREQ(Name(Placement::kRunNothing), Name(FallbackPlacement(Placement::kRunPerSession, system)));
+  EXPECT_STREQ(Name(Placement::kRunHere), Name(FallbackPlacement(Placement::kRunHere, system)));
+}
+
+TEST(RunContext, OnlyACopyThatReportedInCountsAsHavingRun) {
+  EXPECT_FALSE(CopyRan(CopyOutcome::kNotAsked));
+  EXPECT_FALSE(CopyRan(CopyOutcome::kNeverCame));
+  EXPECT_TRUE(CopyRan(CopyOutcome::kEnded));
+  // A copy that crashed after it took the run may have cleaned part of it: the run is not done twice.
+  EXPECT_TRUE(CopyRan(CopyOutcome::kEndedUnsaid));
+  EXPECT_TRUE(CopyRan(CopyOutcome::kStillRunning));
 }
 
 TEST(RunContext, AChildMustHaveTheUserAndElevationItWasStartedFor) {
@@ -99,8 +134,8 @@ TEST(RunContext, TheDiagnosticsSayWhatWasFoundAndWhereTheRunGoes) {
   elevated.self = kAdminElevated;
   elevated.shell = kAdminLimited;
   EXPECT_EQ(
-      L"context: elevated, under the desktop shell of its user, which is not elevated: the run goes to a copy "
-      L"started in the desktop shell's context",
+      L"context: elevated, under the desktop shell of its user, which is not elevated: the desktop shell is asked "
+      L"to start a copy, which does the run",
       DescribeDecision(elevated, DecidePlacement(elevated)));
   RunFacts system;
   system.self = kSystem;
@@ -112,14 +147,55 @@ TEST(RunContext, TheDiagnosticsSayWhatWasFoundAndWhereTheRunGoes) {
   EXPECT_EQ(std::wstring::npos, DescribeDecision(elevated, Placement::kRunAsShellUser).find(kAdminLimited.user));
 }
 
-TEST(RunContext, TheDiagnosticsSayWhatTheLaunchCameTo) {
-  EXPECT_EQ(L"context: 1 copy started; waiting for them at most 240 s", DescribeLaunch(Placement::kRunAsShellUser, 1));
-  EXPECT_EQ(L"context: 2 copies started; waiting for them at most 240 s", DescribeLaunch(Placement::kRunPerSession, 2));
-  EXPECT_EQ(L"context: no copy could be started: the run happens in this process instead",
-            DescribeLaunch(Placement::kRunAsShellUser, 0));
-  EXPECT_EQ(L"context: no copy could be started in any session: no Office is started, nothing runs",
-            DescribeLaunch(Placement::kRunPerSession, 0));
-  EXPECT_EQ(L"", DescribeLaunch(Placement::kRunHere, 0));
+TEST(RunContext, TheDiagnosticsTellACopyThatNeverCameFromOneThatRan) {
+  EXPECT_EQ(L"context: the shell's copy reported in after 0.11 s and ended after 4.50 s",
+            DescribeCopy(CopyOutcome::kEnded, 110, 4500));
+  EXPECT_EQ(
+      L"context: the shell's copy reported in after 0.11 s and ended after 4.50 s without saying so (it crashed, "
+      L"or was ended)",
+      DescribeCopy(CopyOutcome::kEndedUnsaid, 110, 4500));
+  EXPECT_EQ(
+      L"context: no copy reported in within 30.00 s of the shell's start of it: it was blocked, refused or never "
+      L"started",
+      DescribeCopy(CopyOutcome::kNeverCame, 0, 0));
+  EXPECT_EQ(L"context: the desktop shell could not be asked to start a copy: 0x80004005",
+            DescribeCopy(CopyOutcome::kNotAsked, 0, 0, L"0x80004005"));
+  EXPECT_EQ(
+      L"context: the shell's copy reported in after 0.11 s; still running at the bound, 240.00 s: left to finish; "
+      L"this process ends",
+      DescribeCopy(CopyOutcome::kStillRunning, 110, 240000));
+  EXPECT_NE(DescribeFallback(Placement::kRunHere), DescribeFallback(Placement::kRunNothing));
+}
+
+TEST(SessionSchedule, AFewCopiesAtATimeTheNextWhenOneEnds) {
+  SessionSchedule schedule({1, 2, 3, 4, 5, 6});
+  std::vector<std::uint32_t> started;
+  std::size_t running = 0;
+  while (const auto session = schedule.Next(running, 0)) {
+    started.push_back(*session);
+    ++running;
+  }
+  EXPECT_EQ((std::vector<std::uint32_t>{1, 2, 3, 4}), started);
+  // One ends: the next session's copy starts, and only one.
+  --running;
+  EXPECT_EQ(std::optional<std::uint32_t>(5), schedule.Next(running, 1000));
+  EXPECT_EQ(std::nullopt, schedule.Next(running + 1, 1000));
+  EXPECT_EQ((std::deque<std::uint32_t>{6}), schedule.Unreached());
+}
+
+TEST(SessionSchedule, NoCopyStartsOnceTheWaitIsOver) {
+  SessionSchedule schedule({7, 8});
+  EXPECT_EQ(std::nullopt, schedule.Next(0, relaunch::kSessionsWaitMs));
+  EXPECT_EQ((std::deque<std::uint32_t>{7, 8}), schedule.Unreached());
+  EXPECT_EQ(std::optional<std::uint32_t>(7), schedule.Next(0, relaunch::kSessionsWaitMs - 1));
+}
+
+TEST(SessionSchedule, TheLineNamesTheSessionsNotReached) {
+  EXPECT_EQ(
+      L"context: 4 copies started, 3 ended within 240.00 s; those still running are left to finish; no copy "
+      L"could be started in: session 2; not reached within the wait: sessions 9, 12",
+      DescribeSessions(4, 3, {2}, {9, 12}));
+  EXPECT_EQ(L"context: 1 copy started, 1 ended within 240.00 s", DescribeSessions(1, 1, {}, {}));
 }
 
 }  // namespace
