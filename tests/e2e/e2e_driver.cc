@@ -2,7 +2,7 @@
 //
 //   e2e_driver.exe <Corvix.exe path> <file holding the exact argument text, UTF-8> <report file>
 //                  [--leave-message] [--timeout-ms N] [--watch-file PATH] [--tree] [--watch-gone PATH]
-//                  [--shell PATH [--shell-deny-create-process]] [--hidden]
+//                  [--shell PATH] [--adopt NAME] [--program-env NAME=VALUE] [--hidden]
 //
 // The argument text is appended verbatim after the quoted program path, so the test controls the exact
 // command line (trailing spaces, tabs, quotes). Until Corvix exits, every window of its process is
@@ -25,12 +25,17 @@
 // that it starts (a child started in its context) counts as one of the tree. Once the tree has ended, the
 // shell's window is closed and the shell waited for (killed after 10 s): shell_registered=1|0,
 // shell_elevation=<type>, shell_exit=<code>, shell_window_after=1|0 (whether a shell window was still
-// registered after it ended). --shell-deny-create-process passes --deny-create-process to the shell.
+// registered after it ended).
 // shell_window_before=1|0: whether a shell window was registered when the driver started.
 // --hidden starts the program as an installer's "run hidden" does: STARTF_USESHOWWINDOW with SW_HIDE, which
 // the program's first shown main window takes in place of its own show state. A message box is reported
 // only once it is visible, so a box that stays hidden is reported as none; each one's message<N>_iconic
 // says whether it was minimised.
+// --adopt NAME: a process of that exe name created after the program belongs to the tree whatever its parent
+// (a copy that the desktop shell started); process_parent=<exe name>:<parent's exe name> for each of the tree.
+// process_cwd=<exe name>:<current directory> for the program and each of the tree, as last read while it ran
+// ("?" where it could not be read: a process of the other bitness).
+// --program-env NAME=VALUE: the program (and nothing else the driver starts) gets that variable.
 // wine_version=<version> says which Wine runs the driver (empty on Windows).
 // The report is "key=value" lines, UTF-8.
 #include <windows.h>
@@ -79,7 +84,51 @@ struct Watched {
   ULONGLONG endedMs = 0;
   bool ended = false;
   DWORD elevation = 0;
+  std::wstring parent;
+  std::wstring cwd = L"?";
 };
+
+// A process's current directory, read from its process parameters; "?" when it cannot be read (a process
+// of another bitness than this one's, or one that is not yet or no longer there).
+std::wstring CurrentDirectory(DWORD pid) {
+  struct BasicInformation {
+    LONG exitStatus;
+    void* peb;
+    ULONG_PTR rest[4];
+  };
+  using Query = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (process == nullptr || query == nullptr) {
+    if (process != nullptr) CloseHandle(process);
+    return L"?";
+  }
+  BOOL ownWow64 = FALSE;
+  BOOL theirWow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &ownWow64);
+  IsWow64Process(process, &theirWow64);
+  std::wstring directory = L"?";
+  BasicInformation basic{};
+  constexpr bool wide = sizeof(void*) == 8;
+  const SIZE_T parametersAt = wide ? 0x20 : 0x10;  // PEB.ProcessParameters
+  const SIZE_T directoryAt = wide ? 0x38 : 0x24;   // RTL_USER_PROCESS_PARAMETERS.CurrentDirectory.DosPath
+  const SIZE_T bufferAt = wide ? 8 : 4;            // UNICODE_STRING.Buffer
+  char* parameters = nullptr;
+  USHORT length = 0;
+  wchar_t* buffer = nullptr;
+  if (ownWow64 == theirWow64 && query(process, 0, &basic, sizeof basic, nullptr) >= 0 &&
+      ReadProcessMemory(process, static_cast<char*>(basic.peb) + parametersAt, &parameters, sizeof parameters,
+                        nullptr) &&
+      ReadProcessMemory(process, parameters + directoryAt, &length, sizeof length, nullptr) &&
+      ReadProcessMemory(process, parameters + directoryAt + bufferAt, &buffer, sizeof buffer, nullptr) &&
+      length < 2048) {
+    std::wstring text(length / 2, L'\0');
+    if (ReadProcessMemory(process, buffer, text.data(), length, nullptr)) directory = text;
+  }
+  CloseHandle(process);
+  return directory;
+}
 
 // A process's TokenElevationType, or 0 when its token cannot be read.
 DWORD ElevationType(HANDLE process) {
@@ -103,6 +152,8 @@ struct Watch {
   bool tree = false;
   std::map<DWORD, Watched> processes;  // with --tree: every process of the tree but the program itself
   DWORD shellPid = 0;                  // with --shell: its children belong to the tree
+  std::wstring adopt;                  // with --adopt: processes of this exe name belong to the tree
+  std::wstring programCwd = L"?";
   std::set<std::wstring> notChildren;  // "name:pid:age" of processes older than the program
   bool frmMainSeen = false;
   bool frmMainVisible = false;
@@ -130,8 +181,21 @@ void FindChildren(Watch& watch, ULONGLONG nowMs, ULONGLONG programCreated) {
   if (snapshot == INVALID_HANDLE_VALUE) return;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
+  std::vector<PROCESSENTRY32W> entries;
   for (bool more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-    const bool adopted = watch.shellPid != 0 && entry.th32ParentProcessID == watch.shellPid;
+    entries.push_back(entry);
+  }
+  CloseHandle(snapshot);
+  const auto nameOf = [&entries](DWORD pid) {
+    for (const auto& other : entries) {
+      if (other.th32ProcessID == pid) return std::wstring(other.szExeFile);
+    }
+    return std::wstring();
+  };
+  for (const auto& entry : entries) {
+    const bool adopted = (watch.shellPid != 0 && entry.th32ParentProcessID == watch.shellPid) ||
+                         (!watch.adopt.empty() && _wcsicmp(entry.szExeFile, watch.adopt.c_str()) == 0 &&
+                          entry.th32ProcessID != watch.pid);
     if (Watches(watch, entry.th32ProcessID) || !(adopted || Watches(watch, entry.th32ParentProcessID))) continue;
     const HANDLE handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
     if (handle == nullptr) continue;
@@ -144,9 +208,9 @@ void FindChildren(Watch& watch, ULONGLONG nowMs, ULONGLONG programCreated) {
       CloseHandle(handle);
       continue;
     }
-    watch.processes[entry.th32ProcessID] = Watched{handle, entry.szExeFile, nowMs, 0, false, ElevationType(handle)};
+    watch.processes[entry.th32ProcessID] =
+        Watched{handle, entry.szExeFile, nowMs, 0, false, ElevationType(handle), nameOf(entry.th32ParentProcessID)};
   }
-  CloseHandle(snapshot);
   // A process caught while Wine is still starting it has no name in the snapshot yet.
   for (auto& [pid, child] : watch.processes) {
     if (!child.name.empty()) continue;
@@ -166,6 +230,10 @@ bool ChildrenEnded(Watch& watch, ULONGLONG nowMs) {
     if (!child.ended && WaitForSingleObject(child.handle, 0) == WAIT_OBJECT_0) {
       child.ended = true;
       child.endedMs = nowMs;
+    }
+    if (!child.ended) {
+      const std::wstring cwd = CurrentDirectory(pid);
+      if (cwd != L"?") child.cwd = cwd;
     }
     all &= child.ended;
   }
@@ -253,7 +321,7 @@ struct Shell {
   bool registered = false;
 };
 
-Shell StartShell(const std::wstring& path, bool denyCreateProcess) {
+Shell StartShell(const std::wstring& path) {
   Shell shell;
   HANDLE own = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &own)) return shell;
@@ -267,7 +335,6 @@ Shell StartShell(const std::wstring& path, bool denyCreateProcess) {
   CloseHandle(own);
   if (primary == nullptr) return shell;
   std::wstring commandLine = L"\"" + path + L"\"";
-  if (denyCreateProcess) commandLine += L" --deny-create-process";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   shell.started = CreateProcessAsUserW(primary, path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -324,17 +391,18 @@ int wmain(int argc, wchar_t** argv) {
   DWORD timeoutMs = 60000;
   std::wstring watchGone;
   std::wstring shellPath;
-  bool shellDeny = false;
   long long goneMs = -1;
   bool hidden = false;
+  std::vector<std::wstring> programEnv;
   for (int i = 4; i < argc; ++i) {
+    if (std::wstring(argv[i]) == L"--adopt" && i + 1 < argc) watch.adopt = argv[++i];
+    if (std::wstring(argv[i]) == L"--program-env" && i + 1 < argc) programEnv.push_back(argv[++i]);
     if (std::wstring(argv[i]) == L"--leave-message") watch.leaveMessage = true;
     if (std::wstring(argv[i]) == L"--timeout-ms" && i + 1 < argc) timeoutMs = std::wcstoul(argv[++i], nullptr, 10);
     if (std::wstring(argv[i]) == L"--watch-file" && i + 1 < argc) watch.watchFile = argv[++i];
     if (std::wstring(argv[i]) == L"--tree") watch.tree = true;
     if (std::wstring(argv[i]) == L"--watch-gone" && i + 1 < argc) watchGone = argv[++i];
     if (std::wstring(argv[i]) == L"--shell" && i + 1 < argc) shellPath = argv[++i];
-    if (std::wstring(argv[i]) == L"--shell-deny-create-process") shellDeny = true;
     if (std::wstring(argv[i]) == L"--hidden") hidden = true;
   }
   std::ifstream argsFile(argv[2], std::ios::binary);
@@ -357,12 +425,35 @@ int wmain(int argc, wchar_t** argv) {
   report << L"shell_window_before=" << (GetShellWindow() != nullptr ? 1 : 0) << L"\n";
   Shell shell;
   if (!shellPath.empty()) {
-    shell = StartShell(shellPath, shellDeny);
+    shell = StartShell(shellPath);
     if (shell.started) watch.shellPid = shell.process.dwProcessId;
   }
+  // This process's environment with --program-env's variables, for the program alone.
+  std::vector<wchar_t> environment;
+  if (!programEnv.empty()) {
+    std::map<std::wstring, std::wstring> variables;
+    wchar_t* own = GetEnvironmentStringsW();
+    for (const wchar_t* entry = own; *entry != L'\0'; entry += wcslen(entry) + 1) {
+      const std::wstring text(entry);
+      const std::size_t equals = text.find(L'=', 1);
+      if (equals != std::wstring::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    FreeEnvironmentStringsW(own);
+    for (const auto& assignment : programEnv) {
+      const std::size_t equals = assignment.find(L'=');
+      if (equals != std::wstring::npos) variables[assignment.substr(0, equals)] = assignment.substr(equals + 1);
+    }
+    for (const auto& [name, value] : variables) {
+      const std::wstring entry = name + L"=" + value;
+      environment.insert(environment.end(), entry.begin(), entry.end());
+      environment.push_back(L'\0');
+    }
+    environment.push_back(L'\0');
+  }
   // Suspended until the hook is in place, so that no window of the process can be shown unseen.
-  if (!CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                      &startup, &process)) {
+  if (!CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE,
+                      CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, environment.empty() ? nullptr : environment.data(),
+                      nullptr, &startup, &process)) {
     report << L"started=0\nerror=" << GetLastError() << L"\n";
   } else {
     watch.pid = process.dwProcessId;
@@ -379,6 +470,10 @@ int wmain(int argc, wchar_t** argv) {
     for (;;) {
       const ULONGLONG nowMs = GetTickCount64() - start;
       if (watch.tree) FindChildren(watch, nowMs, programCreated);
+      if (!programEnded) {
+        const std::wstring cwd = CurrentDirectory(process.dwProcessId);
+        if (cwd != L"?") watch.programCwd = cwd;
+      }
       if (goneMs < 0 && !watchGone.empty() && GetFileAttributesW(watchGone.c_str()) == INVALID_FILE_ATTRIBUTES) {
         goneMs = static_cast<long long>(nowMs);
       }
@@ -418,6 +513,7 @@ int wmain(int argc, wchar_t** argv) {
            << L"timed_out=" << (timedOut ? 1 : 0) << L"\n"
            << L"exit_code=" << exitCode << L"\n"
            << L"elevation=" << programElevation << L"\n"
+           << L"program_cwd=" << watch.programCwd << L"\n"
            << L"elapsed_ms=" << (GetTickCount64() - start) << L"\n"
            << L"frmMain_seen=" << (watch.frmMainSeen ? 1 : 0) << L"\n"
            << L"frmMain_visible=" << (watch.frmMainVisible ? 1 : 0) << L"\n"
@@ -431,7 +527,9 @@ int wmain(int argc, wchar_t** argv) {
       DWORD childExit = 0;
       GetExitCodeProcess(child.handle, &childExit);
       report << L"process=" << child.name << L":" << childExit << L":" << child.seenMs << L":" << child.endedMs << L"\n"
-             << L"process_elevation=" << child.name << L":" << child.elevation << L"\n";
+             << L"process_elevation=" << child.name << L":" << child.elevation << L"\n"
+             << L"process_parent=" << child.name << L":" << child.parent << L"\n"
+             << L"process_cwd=" << child.name << L":" << child.cwd << L"\n";
       CloseHandle(child.handle);
     }
     for (const auto& other : watch.notChildren) report << L"not_child=" << other << L"\n";

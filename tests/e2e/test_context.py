@@ -1,18 +1,21 @@
 """Where Corvix runs its clean-up, under Wine, where every process runs with a full administrator token (as an
 elevated uninstaller's does) and no desktop shell window is registered.
 
-e2e_driver gives the run a desktop shell (desktop_shell.exe, started with the administrator's limited linked
-token, registered with SetShellWindow): Corvix then runs the clean-up in a child in the shell's context, which
-does what a direct run does. A shell whose process refuses to be a parent makes the launch fail: the run happens
-in-process. Without a shell the run is today's. The LocalSystem branch (a child per active session, as the
-session's user) cannot be reached here, as no process runs as LocalSystem under Wine; its decision and its
-fallback are unit-tested (tests/unit/run_context_test.cc)."""
+e2e_driver gives the run a desktop shell window (desktop_shell.exe, started with the administrator's limited
+linked token, registered with SetShellWindow): the elevated Corvix then finds itself under a shell of a lower
+token and asks the desktop's shell to start a copy, through the shell's own automation. Wine's explorer.exe,
+which owns Wine's desktop, serves that automation and starts the copy as its own child; the copy takes the run
+that its parent handed over and does what a direct run does. Wine's explorer runs with the full token (it takes
+the token of the prefix's first process, and cannot be replaced), so the copy's token is not the limited one
+here; that the shell's copy has the shell's token rests on Microsoft's documentation. Without a shell the run
+is today's. A shell of another user cannot be had under Wine (one user only); that decision is unit-tested
+(tests/unit/run_context_test.cc), as is the LocalSystem branch."""
 import os
 import unittest
+from contextlib import contextmanager
 from pathlib import Path
 
-from harness import Case, windows_path
-from test_hostile import environment
+from harness import Case, wine, windows_path
 from test_outlook import OUTLOOK
 from test_word import DONE, WORD
 
@@ -21,13 +24,34 @@ DESKTOP_SHELL = os.environ.get("DESKTOP_SHELL_EXE", "")
 SCENARIO = "word running\n" + WORD + "outlook running window\n" + OUTLOOK
 # TokenElevationType: a full administrator token, and an administrator's limited one.
 FULL, LIMITED = "2", "3"
+SYSTEM32 = "c:\\windows\\system32"
+# Wine's per-program DLL settings for Corvix.exe, which a program's own WINEDLLOVERRIDES overrides.
+APP_DLLS = r"HKCU\Software\Wine\AppDefaults\Corvix.exe\DllOverrides"
+COPY_CAME = "Corvix: context: the shell's copy reported in after "
 
 
 def processes(run):
-    """The processes the driver saw under the program, and under the shell, as (name, exit code, elevation)."""
+    """The processes the driver saw under the program and its shell, and the copies of Corvix.exe wherever
+    they came from, as (name, exit code, elevation, parent's name)."""
     codes = [value.rsplit(":", 3)[:2] for value in run.values("process")]
     elevations = [value.rsplit(":", 1)[1] for value in run.values("process_elevation")]
-    return [(name, int(code), elevation) for (name, code), elevation in zip(codes, elevations)]
+    parents = [value.split(":", 1)[1] for value in run.values("process_parent")]
+    return [(name, int(code), elevation, parent)
+            for (name, code), elevation, parent in zip(codes, elevations, parents)]
+
+
+def copies(run):
+    return [p for p in processes(run) if p[0].lower() == "corvix.exe"]
+
+
+def folder(path):
+    """A Windows folder as compared here: lower case, without a trailing backslash."""
+    return path.lower().rstrip("\\")
+
+
+def overrides(*more):
+    """Wine's DLL overrides of this prefix, with `more`."""
+    return ";".join([os.environ.get("WINEDLLOVERRIDES", "")] + list(more)).strip(";")
 
 
 class DesktopShell(Case):
@@ -36,25 +60,21 @@ class DesktopShell(Case):
         if not DESKTOP_SHELL or not Path(DESKTOP_SHELL).exists():
             self.fail(f"DESKTOP_SHELL_EXE is not set to a built program: {DESKTOP_SHELL!r}")
 
-    def run_with_shell(self, arguments, **shell_options):
+    def run_with_shell(self, arguments, program_env=(), scenario=SCENARIO):
         """Corvix run with a desktop shell of the limited token; the shell is gone, and unregistered, after."""
-        options = ["--tree", "--shell", windows_path(DESKTOP_SHELL)]
-        if shell_options.get("deny_create_process"):
-            options.append("--shell-deny-create-process")
-        run = self.corvix(SCENARIO, arguments, driver_options=options)
+        options = ["--tree", "--adopt", "Corvix.exe", "--shell", windows_path(DESKTOP_SHELL)]
+        for assignment in program_env:
+            options += ["--program-env", assignment]
+        run = self.corvix(scenario, arguments, driver_options=options, trace=True)
         self.assertEqual("0", run["shell_window_before"])
         self.assertEqual("1", run["shell_registered"])
         self.assertEqual(LIMITED, run["shell_elevation"])
         self.assertEqual("0", run["shell_exit"])
         # The other tests of this Wine prefix see no shell window again.
         self.assertEqual("0", run["shell_window_after"])
-        return run
-
-    def assertEndedCleanly(self, run):
         self.assertEqual(FULL, run["elevation"], "the program that the installer started")
         self.assertEqual("0", run["exit_code"])
-        for name, code, _ in processes(run):
-            self.assertEqual(0, code, f"{name}'s exit code: {processes(run)}")
+        return run
 
     def assertSameAsDirect(self, run, direct):
         self.assertEqual(direct.entries(), run.entries())
@@ -62,44 +82,74 @@ class DesktopShell(Case):
         self.assertIn("bar 'Merrowin Software' deleted", run.state)
         self.assertIn("references held: 0", run.state)
 
-    def test_elevated_run_cleans_in_a_child_with_the_shells_token(self):
+    @contextmanager
+    def copies_blocked(self):
+        """Copies of Corvix.exe that the shell starts fail to load (as a security product's block does): Wine
+        is told, for Corvix.exe, to load no OLEAUT32, which it imports. The program the driver starts is given
+        the DLL back through its own overrides, which take precedence."""
+        wine("reg", "add", APP_DLLS, "/v", "oleaut32", "/d", "", "/f")
+        try:
+            yield [f"WINEDLLOVERRIDES={overrides('oleaut32=b')}"]
+        finally:
+            wine("reg", "delete", APP_DLLS.rsplit("\\", 1)[0], "/f", check=False)
+
+    def test_elevated_the_shell_starts_the_copy_that_cleans(self):
         for arguments, messages in (("/s", []), ("", [DONE])):
             with self.subTest(arguments=arguments):
                 direct = self.corvix(SCENARIO, arguments)
                 run = self.run_with_shell(arguments)
-                self.assertEndedCleanly(run)
-                children = [p for p in processes(run) if p[0].lower() == "corvix.exe"]
-                self.assertEqual([("Corvix.exe", 0, LIMITED)], children, processes(run))
-                # Once, from the child: the parent shows none.
+                # One copy, started by the desktop's shell itself, never by Corvix.
+                self.assertEqual([("Corvix.exe", 0, FULL, "explorer.exe")], copies(run), processes(run))
+                # Once, from the copy: the parent shows none.
                 self.assertEqual(messages, run.messages())
                 self.assertSameAsDirect(run, direct)
+                lines = run.trace()
+                self.assertIn("Corvix: context: elevated, under the desktop shell of its user, which is not "
+                              "elevated: the desktop shell is asked to start a copy, which does the run", lines)
+                self.assertEqual(1, sum(line.startswith(COPY_CAME) and " and ended after " in line
+                                        for line in lines), lines)
+                # Neither holds the folder it was started from.
+                self.assertEqual(SYSTEM32, folder(run["program_cwd"]))
+                self.assertEqual([SYSTEM32], [folder(value.split(":", 1)[1]) for value in run.values("process_cwd")
+                                              if value.lower().startswith("corvix.exe:")])
 
-    def test_a_launch_that_fails_runs_in_process(self):
+    def test_a_copy_that_never_reports_in_leaves_the_run_to_this_process(self):
         direct = self.corvix(SCENARIO, "")
-        run = self.run_with_shell("", deny_create_process=True)
-        self.assertEndedCleanly(run)
-        self.assertEqual([], [p for p in processes(run) if p[0].lower() == "corvix.exe"], processes(run))
+        with self.copies_blocked() as program_env:
+            run = self.run_with_shell("", program_env)
+        # The shell did start it; it never ran.
+        self.assertEqual(1, len(copies(run)), processes(run))
+        self.assertNotEqual(0, copies(run)[0][1], processes(run))
+        lines = run.trace()
+        self.assertIn("Corvix: context: no copy reported in within 30.00 s of the shell's start of it: it was "
+                      "blocked, refused or never started", lines)
+        self.assertIn("Corvix: context: this process's user is the desktop user: the run happens in this process "
+                      "instead", lines)
+        self.assertFalse([line for line in lines if line.startswith(COPY_CAME)], lines)
+        # Its user is the desktop user: the run happens here, once, message and all.
         self.assertEqual([DONE], run.messages())
         self.assertSameAsDirect(run, direct)
 
-    def test_a_marked_copy_never_starts_another(self):
-        # What a copy finds when its token did not change: elevated, under a shell of a lower token. The mark
-        # its parent gave it keeps it from starting a copy of its own.
-        direct = self.corvix(SCENARIO, "")
-        with environment(CORVIX_RELAUNCHED="1"):
-            run = self.run_with_shell("")
-        self.assertEndedCleanly(run)
-        self.assertEqual([], [p for p in processes(run) if p[0].lower() == "corvix.exe"], processes(run))
-        self.assertEqual([DONE], run.messages())
+    def test_without_the_shells_automation_the_run_is_in_process(self):
+        direct = self.corvix(SCENARIO, "/s")
+        # The program cannot reach the shell's automation: its interfaces cannot be marshalled to it.
+        run = self.run_with_shell("/s", [f"WINEDLLOVERRIDES={overrides('actxprxy=d')}"])
+        self.assertEqual([], copies(run), processes(run))
+        lines = run.trace()
+        self.assertTrue([line for line in lines
+                         if line.startswith("Corvix: context: the desktop shell could not be asked to start a "
+                                            "copy: 0x")], lines)
+        self.assertEqual([], run.messages())
         self.assertSameAsDirect(run, direct)
 
     def test_without_a_shell_the_run_is_in_process(self):
-        run = self.corvix(SCENARIO, "", driver_options=["--tree"])
+        run = self.corvix(SCENARIO, "", driver_options=["--tree", "--adopt", "Corvix.exe"])
         self.assertEqual("0", run["shell_window_before"])
-        self.assertEndedCleanly(run)
-        self.assertEqual([], [p for p in processes(run) if p[0].lower() == "corvix.exe"], processes(run))
+        self.assertEqual("0", run["exit_code"])
+        self.assertEqual([], copies(run), processes(run))
         self.assertEqual([DONE], run.messages())
         self.assertIn("bar 'Merrowin Software' deleted", run.state)
+        self.assertEqual(SYSTEM32, folder(run["program_cwd"]))
 
 
 if __name__ == "__main__":
