@@ -119,15 +119,14 @@ void RemoveOutlookToolbars(Automation& automation, CleanupTrace& trace) {
       // bars. Starting one that did not costs seconds and shows a main window (or the profile chooser, or
       // the first-run wizard) for nothing.
       const RegisteredVersion version = FindRegisteredVersion(automation, kProgId);
-      const std::wstring found = version.major ? L"version " + Decimal(*version.major) + L" (" + version.source + L")"
-                                               : std::wstring(L"a version that cannot be read");
       if (!StartsOutlookOfVersion(version.major)) {
-        trace.NotStarted(found +
-                         L" is registered: Outlook 2010 and later keep no add-in's bars, so a start "
-                         L"would find none");
+        trace.NotStarted(L"version " + Decimal(*version.major) + L" (" + version.source +
+                         L") is registered: Outlook 2010 and later keep no add-in's bars, so a start would find none");
         return;
       }
-      trace.Note(L"not running; " + found + L" is registered: started, as a version that may keep the bars");
+      trace.Note(version.major ? L"not running; version " + Decimal(*version.major) + L" (" + version.source +
+                                     L") is registered, one that kept the bars: started"
+                               : std::wstring(L"not running; no registered version can be read: started, as ever"));
     }
     const Object attach = std::move(olApp);
     olApp = automation.Start(kProgId, kApplication);

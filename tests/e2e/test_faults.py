@@ -10,11 +10,8 @@ from pathlib import Path
 
 from harness import Case, windows_path
 from test_outlook import ITEM_WINDOW_DELETES, MAIN_WINDOW_DELETES, OUTLOOK
-from test_word import DONE, WORD
+from test_word import DONE, WORD, WORD_DELETES
 
-WORD_DELETES = ["button 'Send'.Delete()", "button 'Find'.Delete()", "bar 'Merrowin Software'.Delete()",
-                "button 'Close'.Delete()", "button 'Open'.Delete()", "bar 'Merrowin Software Toolbar'.Delete()",
-                "button 'Ours too'.Delete()", "button 'Ours'.Delete()"]
 OUTLOOK_DELETES = MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES
 BOTH_RUNNING = "word running\n" + WORD + "outlook running window\n" + OUTLOOK
 BOTH_INSTALLED = "word installed\n" + WORD + "outlook installed\n" + OUTLOOK
