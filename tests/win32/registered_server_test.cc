@@ -10,16 +10,11 @@
 
 #include "platform/win32/com_automation.h"
 #include "platform/win32/com_init.h"
+#include "tests/win32/check.h"
 
 namespace {
 
-int g_failures = 0;
-
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  ++g_failures;
-  std::printf("FAILED: %s\n", what);
-}
+using corvix::win32::testing::Check;
 
 constexpr wchar_t kProgId[] = L"Corvix.ProbeTest";
 // {5B0C7E52-1B3A-4C57-9D51-0E6F2A9C4D11}: this test's class, registered only while it runs.
@@ -89,6 +84,5 @@ int main() {
   const corvix::win32::ScopedComInit com;
   ProcessesInThisSession();
   RegisteredVersions();
-  if (g_failures == 0) std::printf("registered_server_test: all checks passed\n");
-  return g_failures;
+  return corvix::win32::testing::Summary();
 }
