@@ -1,24 +1,19 @@
 // What the class registry says of the version a start would run.
 #include "office/registered_version.h"
 
-#include <cwctype>
-
 namespace corvix {
 
-namespace {
-
-bool SameText(std::wstring_view a, std::wstring_view b) {
+bool SameNameIgnoringCase(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
+  auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+    if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
 }
 
-}  // namespace
-
 std::optional<std::uint32_t> VersionOfProgId(std::wstring_view versioned, std::wstring_view progId) {
-  if (versioned.size() < progId.size() + 2 || !SameText(versioned.substr(0, progId.size()), progId) ||
+  if (versioned.size() < progId.size() + 2 || !SameNameIgnoringCase(versioned.substr(0, progId.size()), progId) ||
       versioned[progId.size()] != L'.') {
     return std::nullopt;
   }
@@ -46,7 +41,8 @@ std::wstring ServerProgramOf(std::wstring_view commandLine) {
     return std::wstring(commandLine.substr(1, end == std::wstring_view::npos ? std::wstring_view::npos : end - 1));
   }
   for (std::size_t i = 0; i + 4 <= commandLine.size(); ++i) {
-    if (SameText(commandLine.substr(i, 4), L".exe") && (i + 4 == commandLine.size() || commandLine[i + 4] == L' '))
+    if (SameNameIgnoringCase(commandLine.substr(i, 4), L".exe") &&
+        (i + 4 == commandLine.size() || commandLine[i + 4] == L' '))
       return std::wstring(commandLine.substr(0, i + 4));
   }
   return std::wstring(commandLine.substr(0, commandLine.find(L' ')));

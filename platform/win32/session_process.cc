@@ -3,24 +3,12 @@
 
 #include <tlhelp32.h>
 
-#include <cwctype>
 #include <string>
 
+#include "office/registered_version.h"
 #include "platform/win32/com_automation.h"
 
 namespace corvix::win32 {
-
-namespace {
-
-bool SameName(std::wstring_view a, const wchar_t* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i] != L'\0'; ++i) {
-    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
-  }
-  return i == a.size() && b[i] == L'\0';
-}
-
-}  // namespace
 
 bool ComAutomation::HasProcessInSession(std::wstring_view imageName) {
   // A snapshot lists every process of the machine, each by its program file's name (szExeFile), but not
@@ -38,7 +26,7 @@ bool ComAutomation::HasProcessInSession(std::wstring_view imageName) {
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
     DWORD session = 0;
-    found = SameName(imageName, entry.szExeFile) && ProcessIdToSessionId(entry.th32ProcessID, &session) &&
+    found = SameNameIgnoringCase(imageName, entry.szExeFile) && ProcessIdToSessionId(entry.th32ProcessID, &session) &&
             session == ownSession;
   }
   CloseHandle(snapshot);
