@@ -90,6 +90,8 @@ Reply WordApplicationNode::Answer(std::wstring_view member, unsigned flags, cons
         return Reply::Fail(status::kTypeMismatch, L"SaveChanges must be a Boolean");
       }
     }
+    // Saving on the way out stores the Normal template too.
+    if (saveChanges == true) normal_->set_saved(true);
     office_.NoteQuit(app_, saveChanges);
     return Reply::Ok();
   }
