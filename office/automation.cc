@@ -31,6 +31,11 @@ std::optional<std::int32_t> CallResult::Int32() const {
   return std::nullopt;
 }
 
+std::optional<bool> CallResult::Bool() const {
+  if (const auto* flag = std::get_if<bool>(&value_)) return *flag;
+  return std::nullopt;
+}
+
 Object Object::None(std::int32_t status, std::wstring description) {
   Object none;
   none.status_ = status;

@@ -53,6 +53,7 @@ class CallResult {
   // The result as a string or integer; empty when the call failed or gave another type.
   std::optional<std::wstring> String() const;
   std::optional<std::int32_t> Int32() const;
+  std::optional<bool> Bool() const;
 
  private:
   Value value_;
@@ -139,6 +140,15 @@ class Automation {
   // by its main window even when attaching to it fails (it is not in the running object table yet, or it
   // runs at another integrity level). Nothing is called on any application.
   virtual bool HasTopLevelWindow(std::wstring_view windowClass) = 0;
+  // Whether a process of this program file name ("WINWORD.EXE", compared without regard to case) runs in the
+  // caller's session: an application that runs without a window yet, or without any. Nothing is called on
+  // any application.
+  virtual bool HasProcessInSession(std::wstring_view imageName) = 0;
+  // What the class registry says a start by `progId` would run, read without starting anything: the
+  // versioned identifier that the ProgID's CurVer names ("Outlook.Application.16"), empty when it has none;
+  // and the major file version of the class's local server, empty when it cannot be read.
+  virtual std::wstring CurrentVersionOf(std::wstring_view progId) = 0;
+  virtual std::optional<std::uint32_t> ServerFileVersion(std::wstring_view progId) = 0;
 };
 
 }  // namespace corvix

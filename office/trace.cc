@@ -29,6 +29,8 @@ const wchar_t* ReachText(Reach reach) {
       return L"attached through a start (the user's)";
     case Reach::kLeftRunning:
       return L"running out of reach, left alone";
+    case Reach::kNotStarted:
+      return L"not running, not started";
     case Reach::kNone:
       break;
   }
@@ -91,9 +93,14 @@ void CleanupTrace::StartReachedUsers() {
   Write(L"the start reached the user's running instance: treated as attached (no new window, not quit)");
 }
 
-void CleanupTrace::LeftRunning() {
+void CleanupTrace::LeftRunning(std::wstring_view sign) {
   reach_ = Reach::kLeftRunning;
-  Write(L"runs, but could not be attached to (its main window is there): not started, not cleaned");
+  Write(L"runs, but could not be attached to (" + std::wstring(sign) + L"): not started, not cleaned");
+}
+
+void CleanupTrace::NotStarted(std::wstring_view why) {
+  reach_ = Reach::kNotStarted;
+  Write(L"not running; not started: " + std::wstring(why));
 }
 
 void CleanupTrace::NotReached(const Object& attach, const Object& start) {

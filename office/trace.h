@@ -50,6 +50,7 @@ enum class Reach {
   kStarted,      // a new instance, started here
   kUsers,        // a start that reached the user's running instance: treated as attached
   kLeftRunning,  // running but out of reach: not started, left alone
+  kNotStarted,   // not running, and a start would clean nothing: not started
 };
 
 // One clean-up's account: its lines, each naming the application, and the figures of the run's summary.
@@ -71,7 +72,10 @@ class CleanupTrace {
   void Attached();
   void Started();
   void StartReachedUsers();
-  void LeftRunning();
+  // Running, but out of reach; `sign` is what showed it ("its main window is there").
+  void LeftRunning(std::wstring_view sign);
+  // Not running, and not started, for the reason `why`.
+  void NotStarted(std::wstring_view why);
   void NotReached(const Object& attach, const Object& start);
 
   // `what` ("bar \"Merrowin Software\"", "menu \"&Tools\"") was looked up; returns what it came to.

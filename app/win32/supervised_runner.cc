@@ -28,6 +28,11 @@ class ThrowingOnWord final : public Automation {
   }
   Object Start(std::wstring_view progId, const Interface& type) override { return inner_.Start(progId, type); }
   bool HasTopLevelWindow(std::wstring_view windowClass) override { return inner_.HasTopLevelWindow(windowClass); }
+  bool HasProcessInSession(std::wstring_view imageName) override { return inner_.HasProcessInSession(imageName); }
+  std::wstring CurrentVersionOf(std::wstring_view progId) override { return inner_.CurrentVersionOf(progId); }
+  std::optional<std::uint32_t> ServerFileVersion(std::wstring_view progId) override {
+    return inner_.ServerFileVersion(progId);
+  }
 
  private:
   Automation& inner_;

@@ -1,6 +1,8 @@
 // The Outlook clean-up.
 #include "cleanup/outlook/outlook_cleanup.h"
 
+#include "office/registered_version.h"
+
 namespace corvix {
 
 using namespace outlook_types;
@@ -26,6 +28,8 @@ constexpr std::wstring_view kActionsMenu = L"item window: menu \"&Actions\"";
 // Word's, in a table of the Office applications' main-window classes:
 // https://officetutor.co.kr/board/faq_lib/frm_vba_content.asp?idx=436).
 constexpr std::wstring_view kMainWindowClass = L"rctrl_renwnd32";
+// Outlook's program file, as a process snapshot names it.
+constexpr std::wstring_view kImageName = L"OUTLOOK.EXE";
 
 // True only when Outlook answered that it has no main window; a call that failed proves nothing.
 bool HasNoMainWindow(const Object& olApp) {
@@ -87,6 +91,10 @@ bool OutlookWasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<
   return explorers.value_or(0) > 0 || inspectors.value_or(0) > 0;
 }
 
+bool StartsOutlookOfVersion(std::optional<std::uint32_t> version) {
+  return !version || *version < kFirstOutlookWithoutStoredBars;
+}
+
 void RemoveOutlookToolbars(Automation& automation, CleanupTrace& trace) {
   bool bCreated = false;
   Object olApp = automation.Attach(kProgId, kApplication);
@@ -98,14 +106,31 @@ void RemoveOutlookToolbars(Automation& automation, CleanupTrace& trace) {
   if (!olApp) {
     // Outlook's class factory is multiple-use: while Outlook runs, a start returns the running Outlook.
     // Attaching can miss one that runs (it enters the running object table only a while after it starts),
-    // so a start that reaches the user's Outlook is told apart from a new one: by its main window, looked
-    // for first, or by the windows the Outlook it reached has open (one that automation just started has
-    // none). The user's Outlook is treated as an attached one: no new window, never quit.
+    // so a start that reaches the user's Outlook is told apart from a new one: by its main window or its
+    // process, looked for first, or by the windows the Outlook it reached has open (one that automation just
+    // started has none). The user's Outlook is treated as an attached one: no new window, never quit.
     // ("Single-Use vs. Multi-Use Applications": https://learn.microsoft.com/en-us/previous-versions/aa690619(v=vs.71))
+    // An Outlook whose process runs in this session is one too: still starting, or run without a window by
+    // another program.
     const bool mainWindowOpen = automation.HasTopLevelWindow(kMainWindowClass);
+    const bool processRuns = automation.HasProcessInSession(kImageName);
+    if (!mainWindowOpen && !processRuns) {
+      // Nothing runs: a start would run the registered version, which is worth starting only if it kept the
+      // bars. Starting one that did not costs seconds and shows a main window (or the profile chooser, or
+      // the first-run wizard) for nothing.
+      const RegisteredVersion version = FindRegisteredVersion(automation, kProgId);
+      if (!StartsOutlookOfVersion(version.major)) {
+        trace.NotStarted(L"version " + Decimal(*version.major) + L" (" + version.source +
+                         L") is registered: Outlook 2010 and later keep no add-in's bars, so a start would find none");
+        return;
+      }
+      trace.Note(version.major ? L"not running; version " + Decimal(*version.major) + L" (" + version.source +
+                                     L") is registered, one that kept the bars: started"
+                               : std::wstring(L"not running; no registered version can be read: started, as ever"));
+    }
     const Object attach = std::move(olApp);
     olApp = automation.Start(kProgId, kApplication);
-    bCreated = !mainWindowOpen;
+    bCreated = !mainWindowOpen && !processRuns;
     if (bCreated) {
       // Main windows first, then item windows: two statements, so that the calls come in this order.
       const std::optional<std::int32_t> explorers = WindowCount(olApp, L"Explorers", kExplorers);

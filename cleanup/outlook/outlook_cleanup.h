@@ -38,10 +38,21 @@ bool IsMailItemClass(std::optional<std::int32_t> itemClass);
 // https://learn.microsoft.com/en-us/office/vba/api/outlook.application.inspectors; `Explorers` likewise.)
 bool OutlookWasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<std::int32_t> inspectors);
 
+// Outlook 2010 (version 14) and later keep no add-in's command bars between sessions: they no longer store
+// them (Outlook 2003 and 2007 did, in outcmd.dat), and they show such bars only on the Add-ins tab of the
+// session whose add-in created them. A start of one of them finds nothing to remove.
+inline constexpr std::uint32_t kFirstOutlookWithoutStoredBars = 14;
+
+// Whether an Outlook that is not running is started for the clean-up, from the major version that a start
+// would run: one that kept the bars (2007 and before), or one whose version cannot be read (empty).
+bool StartsOutlookOfVersion(std::optional<std::uint32_t> version);
+
 // Attaches to the running Outlook or starts one (opening the Inbox in a new main window when it has none),
 // removes the add-in's toolbar from the main window and from the first Inbox item's window, purges their
-// Tools and Actions menus of the add-in's items, and quits an Outlook it started. A start that reaches an
-// Outlook that was running (its main window is there, or it has windows open) counts as attaching.
+// Tools and Actions menus of the add-in's items, and quits an Outlook it started. An Outlook that is not
+// running is started only when it is of a version that kept the bars (StartsOutlookOfVersion). A start that
+// reaches an Outlook that was running (its main window is there, its process runs in this session, or it has
+// windows open) counts as attaching.
 // Best-effort throughout; tells each step to `trace`.
 void RemoveOutlookToolbars(Automation& automation, CleanupTrace& trace = CleanupTrace::Discard());
 

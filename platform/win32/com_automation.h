@@ -94,6 +94,11 @@ class ComAutomation final : public Automation {
   Object Start(std::wstring_view progId, const Interface& type) override;
   // FindWindow by class on the calling thread's desktop (top_level_window.cc).
   bool HasTopLevelWindow(std::wstring_view windowClass) override;
+  // A process snapshot, each process of that name asked for its session (session_process.cc).
+  bool HasProcessInSession(std::wstring_view imageName) override;
+  // HKCR\<progId>\CurVer; the version resource of the class's LocalServer32 program (registered_server.cc).
+  std::wstring CurrentVersionOf(std::wstring_view progId) override;
+  std::optional<std::uint32_t> ServerFileVersion(std::wstring_view progId) override;
 
   const NameCache& names() const { return context_->names; }
 

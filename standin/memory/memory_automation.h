@@ -13,6 +13,11 @@ class MemoryAutomation : public corvix::Automation {
   corvix::Object Attach(std::wstring_view progId, const corvix::Interface& type) override;
   corvix::Object Start(std::wstring_view progId, const corvix::Interface& type) override;
   bool HasTopLevelWindow(std::wstring_view windowClass) override { return office_.HasTopLevelWindow(windowClass); }
+  bool HasProcessInSession(std::wstring_view imageName) override { return office_.HasProcessInSession(imageName); }
+  std::wstring CurrentVersionOf(std::wstring_view progId) override { return office_.CurrentVersionOf(progId); }
+  std::optional<std::uint32_t> ServerFileVersion(std::wstring_view progId) override {
+    return office_.ServerFileVersion(progId);
+  }
 
  private:
   Office& office_;

@@ -2,6 +2,7 @@
 #include "standin/model/office_model.h"
 
 #include <cstdio>
+#include <cwctype>
 
 #include "standin/model/outlook_model.h"
 #include "standin/model/word_model.h"
@@ -54,10 +55,12 @@ Application& Office::AddApplication(std::wstring name, std::wstring progId) {
   if (app->progId == L"Word.Application") {
     app->object = std::make_shared<WordApplicationNode>(*this, *app);
     app->windowClass = L"OpusApp";
+    app->imageName = L"WINWORD.EXE";
   }
   if (app->progId == L"Outlook.Application") {
     app->object = std::make_shared<OutlookApplicationNode>(*this, *app);
     app->windowClass = L"rctrl_renwnd32";
+    app->imageName = L"OUTLOOK.EXE";
   }
   apps_.push_back(std::move(app));
   return *apps_.back();
@@ -105,6 +108,31 @@ bool Office::HasTopLevelWindow(std::wstring_view windowClass) const {
     if (app->running && app->mainWindow && app->quitCount == 0 && app->windowClass == windowClass) return true;
   }
   return false;
+}
+
+bool Office::HasProcessInSession(std::wstring_view imageName) const {
+  auto same = [](std::wstring_view a, std::wstring_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+      if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+    }
+    return true;
+  };
+  for (const auto& app : apps_) {
+    if (app->running && app->process && app->quitCount == 0 && same(app->imageName, imageName)) return true;
+  }
+  return false;
+}
+
+std::wstring Office::CurrentVersionOf(std::wstring_view progId) {
+  const Application* app = Find(progId);
+  if (app == nullptr || !app->currentVersion) return {};
+  return app->progId + L"." + std::to_wstring(*app->currentVersion);
+}
+
+std::optional<std::uint32_t> Office::ServerFileVersion(std::wstring_view progId) {
+  const Application* app = Find(progId);
+  return app != nullptr ? app->serverFileVersion : std::nullopt;
 }
 
 void Office::AddDocument(std::wstring name, int afterCall, std::wstring afterMember) {
@@ -159,9 +187,18 @@ Reply Office::Invoke(Node& target, std::wstring_view member, unsigned flags, con
   JournalEntry entry{target.Label(), member.empty() ? L"(default)" : std::wstring(member), {}, 0, {}};
   for (const Value& arg : args) entry.args.push_back(Describe(arg));
   const Fault* fault = MatchFault(target.Label(), member.empty() ? L"(default)" : member, number);
+  // A deletion among Word's bars changes its Normal template, where Word keeps them.
+  WordApplicationNode* word = nullptr;
+  if (member == L"Delete") {
+    for (auto& app : apps_) {
+      auto* node = dynamic_cast<WordApplicationNode*>(app->object.get());
+      if (node != nullptr && node->Holds(target)) word = node;
+    }
+  }
   Reply reply = fault == nullptr ? target.Answer(member, flags, args)
                 : fault->hang    ? Reply::Fail(status::kHung, L"")
                                  : Reply::Fail(status::kInjected, L"injected failure");
+  if (word != nullptr && reply.ok()) word->normal().set_saved(false);
   hangPending_ = fault != nullptr && fault->hang;
   entry.status = reply.status;
   entry.result = reply.ok() ? Describe(reply.value) : reply.description;

@@ -121,7 +121,11 @@ struct Application {
   bool listed = true;
   std::wstring windowClass;  // the class of its main window: "OpusApp", "rctrl_renwnd32"
   bool mainWindow = false;   // a running application shows its main window (a top-level window)
-  bool started = false;      // started by a client
+  std::wstring imageName;    // its program file, as a process snapshot names it: "WINWORD.EXE", "OUTLOOK.EXE"
+  bool process = false;      // a running application's process is seen by that name in the client's session
+  std::optional<std::uint32_t> currentVersion;     // the version its ProgID's CurVer names, when it names one
+  std::optional<std::uint32_t> serverFileVersion;  // the major file version of its local server, when it has one
+  bool started = false;                            // started by a client
   int quitCount = 0;
   std::optional<bool> savedOnQuit;  // SaveChanges of the first Quit
   bool visible = false;
@@ -147,6 +151,13 @@ class Office {
   NodeRef Attach(std::wstring_view progId);
   // Whether a running application shows a main window of this class. Not a call: nothing is journaled.
   bool HasTopLevelWindow(std::wstring_view windowClass) const;
+  // Whether a running application's process of this program file name runs in the client's session. Not a
+  // call: nothing is journaled.
+  bool HasProcessInSession(std::wstring_view imageName) const;
+  // The versioned ProgID that the application's CurVer names ("Outlook.Application.16"), empty when none;
+  // and its server's major file version. Registry readings, not calls: nothing is journaled.
+  std::wstring CurrentVersionOf(std::wstring_view progId);
+  std::optional<std::uint32_t> ServerFileVersion(std::wstring_view progId);
   // A document that a user opens in Word once call number `afterCall` (or the first call to `afterMember`)
   // has been answered; with neither, Word holds it from the start.
   void AddDocument(std::wstring name, int afterCall, std::wstring afterMember);

@@ -4,7 +4,11 @@
 //   word running                      (or "word installed": registered, not running. A running Word shows
 //                                      its main window, a top-level window of class "OpusApp". "word running
 //                                      unlisted": running, but not in the running object table, so attaching
-//                                      fails; its class object serves every start, which reaches it)
+//                                      fails; its class object serves every start, which reaches it.
+//                                      "process": its process, WINWORD.EXE, is seen in the client's session;
+//                                      "nowindow": it has no main window at all; "normal unsaved": its
+//                                      Normal template holds changes not saved yet, as every deletion among
+//                                      its bars makes it hold, until NormalTemplate.Save)
 //     document "Letter"               (Word holds this document; "document "Letter" after call 12" or
 //                                      "... after Delete": the user opens it once call 12, or the first call
 //                                      to Delete, has been answered. Documents.Count counts them)
@@ -17,7 +21,12 @@
 //   outlook running window            (or "outlook running": no main window; or "outlook installed". With
 //                                      "window", the main window is a top-level window of class
 //                                      "rctrl_renwnd32". Flags: "unlisted" as for Word; "itemwindow": the
-//                                      user has an item window open, counted by Inspectors.Count)
+//                                      user has an item window open, counted by Inspectors.Count;
+//                                      "process" as for Word, OUTLOOK.EXE; "window late": the main window
+//                                      is there for a client's calls, but not yet as a top-level window)
+//   outlook installed version 16      (its ProgID's CurVer names "Outlook.Application.16"; "fileversion 12":
+//                                      its local server's major file version, which only the in-memory
+//                                      adapter answers: the COM server's exe carries none. Word takes both too)
 //     explorer                        (the main windows' bars follow)
 //       bar "Merrowin Software"
 //     inbox                           (the Inbox's items follow, first first)
@@ -109,6 +118,20 @@ bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* 
   return true;
 }
 
+// The flags of a Word or Outlook line that both have: "process", "version N", "fileversion N". Returns what
+// is wrong with them, or nothing.
+std::string ReadApplicationFlags(const std::vector<Token>& tokens, Application* app) {
+  for (size_t i = 1; i < tokens.size(); ++i) {
+    if (tokens[i].quoted) continue;
+    if (tokens[i].text == "process") app->process = true;
+    if (tokens[i].text != "version" && tokens[i].text != "fileversion") continue;
+    const int version = i + 1 < tokens.size() ? std::atoi(tokens[i + 1].text.c_str()) : 0;
+    if (version < 1 || version > 99) return tokens[i].text + " needs a number from 1 to 99";
+    (tokens[i].text == "version" ? app->currentVersion : app->serverFileVersion) = static_cast<std::uint32_t>(version);
+  }
+  return {};
+}
+
 size_t Indent(const std::string& line) {
   size_t n = 0;
   while (n < line.size() && (line[n] == ' ' || line[n] == '\t')) ++n;
@@ -156,14 +179,20 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
 
     if (keyword == "word" || keyword == "outlook") {
       if (flag("unlisted") && !flag("running")) return fail(keyword + ": unlisted needs running");
+      if (flag("process") && !flag("running")) return fail(keyword + ": process needs running");
     }
     if (keyword == "word") {
       app = &office->AddApplication(L"word", L"Word.Application");
       app->running = flag("running");
       app->listed = !flag("unlisted");
-      // A running Word always has its main window, hidden or not.
-      app->mainWindow = app->running;
-      bars = &static_cast<WordApplicationNode&>(*app->object).bars();
+      // A running Word has its main window, hidden or not, unless it runs without any.
+      app->mainWindow = app->running && !flag("nowindow");
+      auto& word = static_cast<WordApplicationNode&>(*app->object);
+      if (const Token* normal = after_token("normal")) {
+        if (normal->text != "unsaved") return fail("word normal takes unsaved");
+        word.normal().set_saved(false);
+      }
+      bars = &word.bars();
       outlook = nullptr;
       open.clear();
     } else if (keyword == "outlook") {
@@ -172,10 +201,14 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
       app->listed = !flag("unlisted");
       outlook = &static_cast<OutlookApplicationNode&>(*app->object);
       if (flag("window")) outlook->OpenMainWindow();
-      app->mainWindow = app->running && flag("window");
+      app->mainWindow = app->running && flag("window") && !flag("late");
       if (flag("itemwindow")) outlook->OpenItemWindow();
       bars = nullptr;
       open.clear();
+    }
+    if (keyword == "word" || keyword == "outlook") {
+      const std::string bad = ReadApplicationFlags(tokens, app);
+      if (!bad.empty()) return fail(keyword + ": " + bad);
     } else if (keyword == "document") {
       if (app == nullptr || app->name != L"word") return fail("document outside word");
       if (tokens.size() < 2 || !tokens[1].quoted) return fail("document needs a quoted name");

@@ -42,6 +42,9 @@ constexpr Member kMembers[] = {
     {L"Inspectors", 0x119},
     {L"FindControl", 0x11A},
     {L"Id", 0x11B},
+    {L"NormalTemplate", 0x11C},
+    {L"Saved", 0x11D},
+    {L"Save", 0x11E},
 };
 
 struct TypeMembers {
@@ -51,8 +54,9 @@ struct TypeMembers {
 
 // What each type of the model answers. A member added to a node's Answer belongs here too.
 const TypeMembers kTypes[] = {
-    {L"Word.Application", {L"CommandBars", L"Documents", L"Visible", L"Name", L"Quit"}},
+    {L"Word.Application", {L"CommandBars", L"Documents", L"NormalTemplate", L"Visible", L"Name", L"Quit"}},
     {L"Documents", {L"Count"}},
+    {L"Template", {L"Saved", L"Save"}},
     {L"CommandBars", {L"Item", L"ActiveMenuBar", L"Count"}},
     {L"CommandBar", {L"Controls", L"Name", L"FindControl", L"Delete"}},
     {L"CommandBarControls", {L"Count", L"Item"}},

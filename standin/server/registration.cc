@@ -182,9 +182,9 @@ std::wstring ClassOf(const wchar_t* progId) {
 
 }  // namespace
 
-bool Register(const std::vector<const KnownApp*>& apps, const std::wstring& exe, const std::wstring& stateDir,
+bool Register(const std::vector<Registered>& apps, const std::wstring& exe, const std::wstring& stateDir,
               TypeLibraryFor typeLibrary, std::wstring* error) {
-  for (const KnownApp* app : apps) {
+  for (const auto& [app, version] : apps) {
     const std::wstring current = ClassOf(app->progId);
     if (!current.empty() && _wcsicmp(current.c_str(), GuidText(app->clsid).c_str()) != 0) {
       *error = std::wstring(app->progId) + L" belongs to " + current + L", not to the stand-in: not replacing it";
@@ -194,7 +194,7 @@ bool Register(const std::vector<const KnownApp*>& apps, const std::wstring& exe,
   if (!Unregister(exe, error)) return false;
   // COM appends -Embedding when it starts the server for a client.
   const std::wstring command = L"\"" + exe + L"\" --state \"" + stateDir + L"\"";
-  for (const KnownApp* app : apps) {
+  for (const auto& [app, version] : apps) {
     const std::wstring clsid = GuidText(app->clsid);
     const std::wstring description = std::wstring(app->progId) + L" (Corvix stand-in)";
     const std::wstring classKey = L"CLSID\\" + clsid;
@@ -203,6 +203,13 @@ bool Register(const std::vector<const KnownApp*>& apps, const std::wstring& exe,
         !SetDefault(classKey, description, error) || !SetDefault(classKey + L"\\ProgID", app->progId, error) ||
         !SetDefault(classKey + L"\\LocalServer32", command, error)) {
       return false;
+    }
+    if (version) {
+      const std::wstring versioned = std::wstring(app->progId) + L"." + std::to_wstring(*version);
+      if (!SetDefault(std::wstring(app->progId) + L"\\CurVer", versioned, error) ||
+          !SetDefault(versioned, description, error) || !SetDefault(versioned + L"\\CLSID", clsid, error)) {
+        return false;
+      }
     }
   }
   const bool for32 = typeLibrary == TypeLibraryFor::kBoth || typeLibrary == TypeLibraryFor::kWin32;
@@ -224,6 +231,11 @@ bool Unregister(const std::wstring& exe, std::wstring* error) {
   for (const KnownApp& app : KnownApps()) {
     const std::wstring clsid = GuidText(app.clsid);
     if (_wcsicmp(ClassOf(app.progId).c_str(), clsid.c_str()) == 0) {
+      // The versioned ProgID that CurVer names goes with it, where it names this class too.
+      const std::wstring versioned = DefaultOf(std::wstring(app.progId) + L"\\CurVer", 0);
+      if (!versioned.empty() && _wcsicmp(ClassOf(versioned.c_str()).c_str(), clsid.c_str()) == 0) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kClasses + versioned).c_str());
+      }
       const LONG status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kClasses + std::wstring(app.progId)).c_str());
       if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
         *error = L"cannot remove " + std::wstring(app.progId) + L": " + Win32Error(status);

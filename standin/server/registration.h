@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,11 +27,18 @@ extern const GUID kTypeLibrary;
 // only, a 64-bit one for 64-bit clients, and a damaged one for none.
 enum class TypeLibraryFor { kBoth, kWin32, kWin64, kNone };
 
-// Registers `apps` under HKLM\Software\Classes (ProgID -> CLSID -> LocalServer32 = "<exe>" --state "<dir>")
+// An application to register, with the version that its ProgID's CurVer is to name (none: no CurVer).
+struct Registered {
+  const KnownApp* app;
+  std::optional<std::uint32_t> currentVersion;
+};
+
+// Registers `apps` under HKLM\Software\Classes (ProgID -> CLSID -> LocalServer32 = "<exe>" --state "<dir>";
+// with a version, ProgID\CurVer = "<ProgID>.<version>" and that versioned ProgID -> CLSID, as Office has them)
 // and the type library embedded in `exe` (resource 1 for this build's bitness, 2 for the other), for the
 // clients `typeLibrary` names. Removes the stand-in's earlier registrations first. Refuses to replace a
 // ProgID that belongs to another class (a real Office).
-bool Register(const std::vector<const KnownApp*>& apps, const std::wstring& exe, const std::wstring& stateDir,
+bool Register(const std::vector<Registered>& apps, const std::wstring& exe, const std::wstring& stateDir,
               TypeLibraryFor typeLibrary, std::wstring* error);
 // Removes every registration of the stand-in: its ProgIDs (only where they name its classes), its
 // classes, and its type library for both bitnesses (`exe` is read for the interfaces it declares).

@@ -6,6 +6,10 @@
 //   office_standin.exe --state DIR --running     the applications marked running, in the running object table
 //                                                (but those marked unlisted), with their main windows
 //   office_standin.exe --state DIR -Embedding    started by COM for a client's CoCreateInstance
+//   <IMAGE> --state DIR --image                  a running application's process as a process snapshot
+//                                                shows it: a copy of this exe named DIR\WINWORD.EXE or
+//                                                DIR\OUTLOOK.EXE that only runs, without a window, until the
+//                                                running-mode server that started it ends it or ends
 //   --timeout SECONDS                            the hard limit on a serving process's life (120)
 //
 // Exit codes: 0 done, 1 bad command line, 2 bad or missing scenario, 3 registration or COM failure,
@@ -59,6 +63,8 @@
 namespace standin::server {
 namespace {
 
+std::wstring ExePath();
+
 enum ExitCode { kDone = 0, kUsage = 1, kBadScenario = 2, kComFailure = 3, kTimedOut = 4 };
 
 // How long the server lingers after every application quit while a client still holds references.
@@ -71,6 +77,7 @@ struct Options {
   bool unreg = false;
   bool running = false;
   bool embedding = false;
+  bool image = false;
   std::wstring state;
   int timeoutSeconds = 120;
   TypeLibraryFor typeLibrary = TypeLibraryFor::kBoth;
@@ -96,6 +103,8 @@ Options Parse() {
       options.unreg = true;
     } else if (Is(arg, {L"--running"})) {
       options.running = true;
+    } else if (Is(arg, {L"--image"})) {
+      options.image = true;
     } else if (Is(arg, {L"-Embedding", L"/Embedding", L"-Automation", L"/Automation"})) {
       options.embedding = true;
     } else if (Is(arg, {L"--state"}) && i + 1 < count) {
@@ -124,9 +133,9 @@ Options Parse() {
   }
   LocalFree(args);
   if (options.error.empty()) {
-    const int modes = options.reg + options.unreg + options.running + options.embedding;
+    const int modes = options.reg + options.unreg + options.running + options.embedding + options.image;
     if (modes != 1)
-      options.error = L"give one of /register, /unregister, --running, -Embedding";
+      options.error = L"give one of /register, /unregister, --running, -Embedding, --image";
     else if (!options.unreg && options.state.empty())
       options.error = L"--state DIR is required";
   }
@@ -397,6 +406,7 @@ class Server {
       const KnownApp* known = FindKnownApp(app->progId);
       if (!app->running || known == nullptr || !app->object) continue;
       if (app->mainWindow && !ShowMainWindow(*app)) return false;
+      if (app->process && !StartImage(*app)) return false;
       if (!app->listed) continue;
       NodeDispatch* object = session_.Wrap(app->object);
       DWORD cookie = 0;
@@ -439,6 +449,39 @@ class Server {
     return true;
   }
 
+  // The application's process, as a process snapshot names it: a copy of this exe under the application's
+  // program file name, which only runs (--image) until it is ended here.
+  bool StartImage(Application& app) {
+    const std::wstring image = session_.dir().File(app.imageName);
+    if (!CopyFileW(ExePath().c_str(), image.c_str(), FALSE)) {
+      Fail(&session_.dir(), kComFailure, L"cannot copy the stand-in to " + image);
+      return false;
+    }
+    std::wstring command = L"\"" + image + L"\" --state \"" + session_.dir().path() + L"\" --image";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(image.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+      Fail(&session_.dir(), kComFailure, L"cannot start " + image);
+      return false;
+    }
+    CloseHandle(process.hThread);
+    images_.push_back({&app, process.hProcess});
+    return true;
+  }
+
+  // Ends the processes of `app` (of every application when null).
+  void EndImages(const Application* app) {
+    for (auto& [owner, process] : images_) {
+      if ((app != nullptr && owner != app) || process == nullptr) continue;
+      TerminateProcess(process, 0);
+      WaitForSingleObject(process, 10000);
+      CloseHandle(process);
+      process = nullptr;
+    }
+  }
+
   void Revoke(RunningEntry& entry) {
     if (entry.cookie == 0) return;
     // Disarm first: the object may outlive the table's reference, and revoking is no client's call.
@@ -471,6 +514,7 @@ class Server {
         if (owner == app && window != nullptr) DestroyWindow(window);
         if (owner == app) window = nullptr;
       }
+      EndImages(app);
     }
     quitting_.clear();
     if (AwaitingNextApplication()) return;
@@ -510,6 +554,7 @@ class Server {
       if (window != nullptr) DestroyWindow(window);
       window = nullptr;
     }
+    EndImages(nullptr);
     for (DWORD cookie : classCookies_) CoRevokeClassObject(cookie);
     classCookies_.clear();
     session_.Flush();
@@ -530,9 +575,23 @@ class Server {
   std::vector<std::unique_ptr<AppFactory>> factories_;
   std::vector<DWORD> classCookies_;
   std::vector<RunningEntry> running_;
-  std::vector<std::pair<Application*, HWND>> windows_;  // the running applications' main windows
+  std::vector<std::pair<Application*, HWND>> windows_;   // the running applications' main windows
+  std::vector<std::pair<Application*, HANDLE>> images_;  // the running applications' processes (--image)
   std::vector<Application*> quitting_;
 };
+
+// An application's process that does nothing but run: it ends when it is ended, when the server that
+// started it is gone (killed, say), when DIR\stop appears, or at the hard timeout.
+int RunAsImage(const StateDir& dir, int timeoutSeconds) {
+  const HANDLE parent = OpenParent();
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutSeconds) * 1000;
+  while (!dir.Exists(L"stop") && GetTickCount64() < deadline) {
+    if (parent != nullptr && WaitForSingleObject(parent, kPollMs) == WAIT_OBJECT_0) break;
+    if (parent == nullptr) Sleep(kPollMs);
+  }
+  if (parent != nullptr) CloseHandle(parent);
+  return kDone;
+}
 
 std::wstring ExePath() {
   std::wstring path(MAX_PATH, L'\0');
@@ -556,14 +615,17 @@ int Main() {
   }
 
   const StateDir dir(options.state);
+  if (options.image) return RunAsImage(dir, options.timeoutSeconds);
   std::wstring error;
   std::unique_ptr<Office> office = LoadScenario(dir, &error);
   if (!office) return Fail(&dir, kBadScenario, error);
 
   if (options.reg) {
-    return Register(Served(*office), ExePath(), dir.path(), options.typeLibrary, &error)
-               ? kDone
-               : Fail(&dir, kComFailure, error);
+    std::vector<Registered> registered;
+    for (const KnownApp* known : Served(*office))
+      registered.push_back({known, office->Find(known->progId)->currentVersion});
+    return Register(registered, ExePath(), dir.path(), options.typeLibrary, &error) ? kDone
+                                                                                    : Fail(&dir, kComFailure, error);
   }
 
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))

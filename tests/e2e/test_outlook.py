@@ -2,7 +2,7 @@
 import unittest
 
 from harness import Case
-from test_word import DONE, WORD
+from test_word import DONE, WORD, WORD_DELETES
 
 # Outlook's main window with the add-in's bar and Tools items; a mail item first in the Inbox, whose
 # window has the add-in's bar and Actions items.
@@ -112,6 +112,47 @@ class WordAndOutlook(Case):
                 self.assertEqual(MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES, deletes[-9:])
                 self.assertIn("bar 'Merrowin Software Toolbar'.Delete()", deletes[:-9])
                 self.assertIn("references held: 0", run.state)
+
+
+class OutlookVersions(Case):
+    """An Outlook that is not running is started only in a version that kept the add-in's bars (2007 and
+    before), or one whose version cannot be read; a running one is cleaned whatever its version."""
+
+    def test_outlook_2016_not_running_is_not_started_and_word_is_cleaned(self):
+        run = self.corvix("word running\n" + WORD + "outlook installed version 16\n" + OUTLOOK, "", trace=True)
+        self.assertNotIn('COM.CoCreateInstance("Outlook.Application")', run.calls())
+        # Word's Normal template saved is the run's last call: nothing of Outlook's followed.
+        self.assertEqual("Normal.Save()", run.calls()[-1])
+        self.assertEqual(WORD_DELETES, run.calls("Delete"))
+        self.assertEqual([DONE], run.messages())
+        self.assertIn("outlook: running no, started no, quit 0", run.state)
+        self.assertIn('Corvix: Outlook: not running; not started: version 16 (CurVer "Outlook.Application.16") is '
+                      "registered: Outlook 2010 and later keep no add-in's bars, so a start would find none",
+                      run.trace())
+        self.assertIn("Outlook not running, not started, 0 deleted, 0 failed", run.trace()[-1])
+        self.assertIn("references held: 0", run.state)
+
+    def test_outlook_2007_not_running_is_started_as_ever(self):
+        for scenario, told in (("outlook installed version 12\n", 'version 12 (CurVer "Outlook.Application.12") is '
+                                 "registered, one that kept the bars: started"),
+                                ("outlook installed\n", "no registered version can be read: started, as ever")):
+            with self.subTest(scenario=scenario):
+                run = self.corvix(scenario + OUTLOOK, trace=True)
+                self.assertEqual(['COM.CoCreateInstance("Outlook.Application")'], run.calls("CoCreateInstance"))
+                self.assertEqual(["explorer 1.Display()"], run.calls("Display"))
+                self.assertEqual(MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES, run.calls("Delete"))
+                self.assertEqual("Outlook.Quit()", run.calls()[-1])
+                self.assertIn("outlook: running no, started yes, quit 1", run.state)
+                self.assertIn(f"Corvix: Outlook: not running; {told}", run.trace())
+                self.assertIn("references held: 0", run.state)
+
+    def test_a_running_outlook_2016_is_cleaned_as_ever(self):
+        run = self.corvix("outlook running window version 16\n" + OUTLOOK)
+        self.assertEqual(MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES, run.calls("Delete"))
+        for member in ("CoCreateInstance", "Add", "Display", "Quit"):
+            self.assertEqual([], run.calls(member), member)
+        self.assertIn("outlook: running yes, started no, quit 0", run.state)
+        self.assertIn("references held: 0", run.state)
 
 
 if __name__ == "__main__":

@@ -77,6 +77,10 @@ WINDOWS7_IMPORTS = {
         "SetEnvironmentVariableW", "UpdateProcThreadAttribute",
         # The debugger channel, and the system's text for a failed attach or start.
         "FormatMessageW", "OutputDebugStringW",
+        # An Office that runs without a window (its process in this session), and the version of one that
+        # does not run (its server's version resource, read as data).
+        "CreateToolhelp32Snapshot", "Process32FirstW", "Process32NextW", "ProcessIdToSessionId",
+        "FindResourceW", "LoadResource", "LockResource", "SizeofResource",
         # x64 only: the unwinder and the C exception handler (64-bit Windows XP and later).
         "RtlCaptureContext", "RtlLookupFunctionEntry", "RtlUnwindEx", "RtlVirtualUnwind", "__C_specific_handler",
     },
@@ -88,11 +92,11 @@ WINDOWS7_IMPORTS = {
     },
     "advapi32.dll": {
         "AdjustTokenPrivileges", "ConvertSidToStringSidW", "GetTokenInformation", "LookupPrivilegeValueW",
-        "OpenProcessToken",
+        "OpenProcessToken", "RegCloseKey", "RegOpenKeyExW", "RegQueryValueExW",
     },
     "ole32.dll": {
         "CLSIDFromProgID", "CoCreateInstance", "CoInitializeEx", "CoRegisterMessageFilter", "CoUninitialize",
-        "IIDFromString",
+        "IIDFromString", "StringFromGUID2",
     },
     "oleaut32.dll": {
         "GetActiveObject", "SysAllocStringLen", "SysFreeString", "SysStringLen", "VariantClear", "VariantCopyInd",

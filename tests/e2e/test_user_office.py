@@ -47,6 +47,20 @@ class UserWord(Case):
         self.assertIn("  bar 'Merrowin Software'\n    button 'Find'", run.state)
         self.assertIn("references held: 0", run.state)
 
+    def test_a_word_process_out_of_reach_without_a_window_is_not_started_a_second_time(self):
+        # Word's process runs in the session, not yet in the running object table and without a window (still
+        # starting, or run by another program): a start would make a second, hidden Word.
+        run = self.corvix("word running unlisted process nowindow\n" + WORD + "outlook running window\n" + OUTLOOK,
+                          "", trace=True)
+        word, outlook = split_at_outlook(run)
+        self.assertEqual([], word)
+        self.assertEqual(OUTLOOK_DELETES, deletes(outlook))
+        self.assertEqual([DONE], run.messages())
+        self.assertIn("word: running yes (not in the running object table), started no, quit 0", run.state)
+        self.assertIn("Corvix: Word: runs, but could not be attached to (WINWORD.EXE runs in this session): not "
+                      "started, not cleaned", run.trace())
+        self.assertIn("references held: 0", run.state)
+
     def test_a_started_word_the_user_took_over_is_left_running_unsaved(self):
         # The user opens a document while Corvix cleans the hidden Word it started; Word hands it that Word.
         run = self.corvix("word installed\n" + '  document "Letter" after Delete\n' + WORD, "")
@@ -85,6 +99,28 @@ class UserOutlook(Case):
             self.assertEqual([], run.calls(member), member)
         self.assertIn("outlook: running yes (not in the running object table), started yes, quit 0", run.state)
         self.assertIn("main window: none", run.state)
+        self.assertIn("references held: 0", run.state)
+
+    def test_an_outlook_process_without_a_window_is_reached_as_the_users_and_never_quit(self):
+        # Outlook runs without any window, outside the running object table (a sync tool's, or one still
+        # starting), and a version that is not started: its process shows it, and the start reaches it.
+        run = self.corvix("outlook running unlisted process version 16\n" + OUTLOOK, trace=True)
+        self.assertEqual(['COM.CoCreateInstance("Outlook.Application")'], run.calls("CoCreateInstance"))
+        for member in ("Add", "Display", "Quit", "Explorers", "Inspectors", "Delete"):
+            self.assertEqual([], run.calls(member), member)
+        self.assertIn("outlook: running yes (not in the running object table), started yes, quit 0", run.state)
+        self.assertIn("Corvix: Outlook: the start reached the user's running instance: treated as attached (no new "
+                      "window, not quit)", run.trace())
+        self.assertIn("references held: 0", run.state)
+
+    def test_an_outlook_process_whose_window_is_not_up_yet_is_cleaned_and_never_quit(self):
+        # Its main window opens while Corvix reaches it: Corvix saw no window, but the process; it cleans
+        # that Outlook as an attached one.
+        run = self.corvix("outlook running unlisted process window late\n" + OUTLOOK)
+        self.assertEqual(OUTLOOK_DELETES, run.calls("Delete"))
+        for member in ("Add", "Display", "Quit", "Explorers", "Inspectors"):
+            self.assertEqual([], run.calls(member), member)
+        self.assertIn("outlook: running yes (not in the running object table), started yes, quit 0", run.state)
         self.assertIn("references held: 0", run.state)
 
 

@@ -29,6 +29,10 @@ WORD = """
       button "Outlook's" parameter "Explorer Menu"
 """
 
+WORD_DELETES = ["button 'Send'.Delete()", "button 'Find'.Delete()", "bar 'Merrowin Software'.Delete()",
+                "button 'Close'.Delete()", "button 'Open'.Delete()", "bar 'Merrowin Software Toolbar'.Delete()",
+                "button 'Ours too'.Delete()", "button 'Ours'.Delete()"]
+
 
 class CommandLine(Case):
     def test_only_exact_slash_s_is_silent(self):
@@ -136,6 +140,43 @@ class StartedWord(Case):
         self.assertEqual([], run.calls("Delete"))
         self.assertEqual(["Word.Quit(BOOL true)"], run.calls("Quit"))
         self.assertIn("references held: 0", run.state)
+
+
+class NormalTemplate(Case):
+    """A running Word keeps the deletions in its Normal template until it is saved: Corvix saves it, once,
+    when the clean-up alone changed it."""
+
+    def test_a_clean_normal_is_saved_once_after_the_last_deletion(self):
+        run = self.corvix("word running\n" + WORD, trace=True)
+        calls = run.calls()
+        self.assertEqual(["Word.NormalTemplate()", "Normal.Saved()"], calls[1:3])
+        self.assertEqual(["Normal.Saved()", "Normal.Save()"], calls[-2:])
+        last_delete = max(i for i, call in enumerate(calls) if call.endswith(".Delete()"))
+        self.assertEqual([len(calls) - 1], [i for i, call in enumerate(calls) if call == "Normal.Save()"])
+        self.assertLess(last_delete, len(calls) - 1)
+        self.assertEqual(WORD_DELETES, run.calls("Delete"))
+        self.assertEqual([], run.calls("Quit"))
+        self.assertIn("normal template: saved yes, Save called 1 times", run.state)
+        self.assertIn("Corvix: Word: Normal template saved, so that the deletions are stored now", run.trace())
+        self.assertIn("references held: 0", run.state)
+
+    def test_unsaved_changes_or_a_failed_reading_save_nothing(self):
+        for scenario, told in (("word running normal unsaved\n", "it had unsaved changes of the user's"),
+                               ("word running\nfail Saved nth 1\n", "whether it had unsaved changes could not be read"),
+                               ("word running\nfail NormalTemplate\n",
+                                "whether it had unsaved changes could not be read")):
+            with self.subTest(scenario=scenario):
+                run = self.corvix(scenario + WORD, trace=True)
+                self.assertEqual(WORD_DELETES, run.calls("Delete"))
+                self.assertEqual([], run.calls("Save"))
+                self.assertIn("normal template: saved no, Save called 0 times", run.state)
+                self.assertIn(f"Corvix: Word: Normal template not saved: {told}", run.trace())
+                self.assertIn("references held: 0", run.state)
+
+    def test_a_started_word_is_quit_saving_and_never_asked_for_normal(self):
+        run = self.corvix("word installed\n" + WORD)
+        self.assertEqual([], run.calls("NormalTemplate"))
+        self.assertEqual(["Word.Quit(BOOL true)"], run.calls("Quit"))
 
 
 if __name__ == "__main__":

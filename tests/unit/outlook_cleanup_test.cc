@@ -140,6 +140,55 @@ TEST(OutlookWasAlreadyOpen, AnyOpenWindowMakesItTheUsers) {
   EXPECT_TRUE(OutlookWasAlreadyOpen(std::nullopt, 1));
 }
 
+TEST(StartsOutlookOfVersion, OnlyVersionsThatKeptTheBarsOrAnUnknownOne) {
+  for (const std::uint32_t kept : {9u, 10u, 11u, 12u}) EXPECT_TRUE(StartsOutlookOfVersion(kept)) << kept;
+  for (const std::uint32_t later : {14u, 15u, 16u, 17u}) EXPECT_FALSE(StartsOutlookOfVersion(later)) << later;
+  EXPECT_TRUE(StartsOutlookOfVersion(std::nullopt));
+}
+
+// Not running: the registered version decides whether Outlook is started; nothing running is ever asked.
+TEST_F(OutlookCleanupTest, ANotRunningOutlookIsStartedOnlyInAVersionThatKeptTheBars) {
+  struct Case {
+    const char* outlook;
+    bool started;
+  };
+  for (const Case& c : {Case{"outlook installed version 16\n", false}, Case{"outlook installed version 14\n", false},
+                        Case{"outlook installed fileversion 15\n", false}, Case{"outlook installed version 12\n", true},
+                        Case{"outlook installed version 11 fileversion 16\n", true},
+                        Case{"outlook installed fileversion 12\n", true}, Case{"outlook installed\n", true}}) {
+    SCOPED_TRACE(c.outlook);
+    Run(c.outlook + std::string(kOutlookWithAddIn));
+    EXPECT_EQ(c.started, Outlook().started);
+    EXPECT_EQ(c.started ? 1 : 0, Outlook().quitCount);
+    EXPECT_EQ(c.started ? 8u : 0u, Calls(*office_, L"Delete").size());
+    if (!c.started) {
+      EXPECT_EQ(std::vector<std::wstring>{L"ROT.GetActiveObject(\"Outlook.Application\")"}, Calls(*office_));
+    }
+    TearDown();
+  }
+}
+
+// A running Outlook is cleaned whatever its version, and one that attaching misses but whose process runs
+// in the session is reached by the start as the user's: never given a window, never quit.
+TEST_F(OutlookCleanupTest, ARunningOutlookOfAnyVersionIsCleanedAndNeverQuit) {
+  struct Case {
+    const char* outlook;
+    size_t deletes;
+  };
+  for (const Case& c :
+       {Case{"outlook running window version 16\n", 8}, Case{"outlook running window version 11\n", 8},
+        Case{"outlook running unlisted process version 16\n", 0}, Case{"outlook running unlisted process\n", 0},
+        Case{"outlook running unlisted process window late version 16\n", 8}}) {
+    SCOPED_TRACE(c.outlook);
+    Run(c.outlook + std::string(kOutlookWithAddIn));
+    EXPECT_EQ(c.deletes, Calls(*office_, L"Delete").size());
+    for (const wchar_t* member : {L"Add", L"Display", L"Quit", L"Explorers", L"Inspectors"}) {
+      EXPECT_TRUE(Calls(*office_, member).empty()) << member;
+    }
+    TearDown();
+  }
+}
+
 TEST_F(OutlookCleanupTest, AFreshStartIsAskedForItsWindowsOnceRightAfterIt) {
   Run(std::string("outlook installed\n") + kOutlookWithAddIn);
   const auto calls = Calls(*office_);

@@ -59,6 +59,7 @@ TEST_F(TraceTest, AnAttachedWordTellsEachLookupAndDeletion) {
                 L"Corvix: Word: bar \"Merrowin Software Toolbar\": not there",
                 L"Corvix: Word: menu \"&Tools\": found",
                 L"Corvix: Word: menu \"&Tools\": control 1 deleted",
+                L"Corvix: Word: Normal template saved, so that the deletions are stored now",
             }),
             sink_.lines);
   EXPECT_EQ(L"Word attached, 4 deleted, 0 failed", word_.Summary());

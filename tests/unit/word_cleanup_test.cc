@@ -124,6 +124,56 @@ TEST(MayQuitStartedWord, OnlyAWordHoldingNoDocument) {
   EXPECT_TRUE(MayQuitStartedWord(std::nullopt));
 }
 
+TEST(MaySaveNormalTemplate, OnlyWhenTheCleanUpAloneChangedIt) {
+  EXPECT_TRUE(MaySaveNormalTemplate(true, false));
+  EXPECT_FALSE(MaySaveNormalTemplate(true, true));    // nothing was deleted
+  EXPECT_FALSE(MaySaveNormalTemplate(false, false));  // the user's unsaved changes
+  EXPECT_FALSE(MaySaveNormalTemplate(std::nullopt, false));
+  EXPECT_FALSE(MaySaveNormalTemplate(true, std::nullopt));
+}
+
+// An attached Word whose Normal had nothing unsaved saves it once, after the last deletion.
+TEST_F(WordCleanupTest, AnAttachedWordSavesACleanNormalOnceAfterTheLastDeletion) {
+  Run(std::string("word running\n") + kWordWithAddIn);
+  const auto calls = Calls(*office_);
+  ASSERT_GE(calls.size(), 4u);
+  EXPECT_EQ(L"Word.NormalTemplate()", calls[1]);
+  EXPECT_EQ(L"Normal.Saved()", calls[2]);
+  EXPECT_EQ((std::vector<std::wstring>{L"Normal.Saved()", L"Normal.Save()"}),
+            std::vector<std::wstring>(calls.end() - 2, calls.end()));
+  EXPECT_EQ(1u, Calls(*office_, L"Save").size());
+  EXPECT_TRUE(StateHas(*office_, L"normal template: saved yes, Save called 1 times"));
+}
+
+TEST_F(WordCleanupTest, AnAttachedWordIsNotToldToSaveWhenNormalWasNotCleanOrUnknown) {
+  for (const char* word : {"word running normal unsaved\n", "word running\nfail Saved nth 1\n",
+                           "word running\nfail Saved nth 2\n", "word running\nfail NormalTemplate\n"}) {
+    SCOPED_TRACE(word);
+    Run(word + std::string(kWordWithAddIn));
+    EXPECT_EQ(7u, Calls(*office_, L"Delete").size());
+    EXPECT_TRUE(Calls(*office_, L"Save").empty());
+    TearDown();
+  }
+  // Nothing deleted: nothing to save.
+  Run("word running\n");
+  EXPECT_TRUE(Calls(*office_, L"Save").empty());
+}
+
+TEST_F(WordCleanupTest, AStartedWordIsNeverAskedForItsNormalTemplate) {
+  Run(std::string("word installed\n") + kWordWithAddIn);
+  EXPECT_TRUE(Calls(*office_, L"NormalTemplate").empty());
+  EXPECT_EQ(std::vector<std::wstring>{L"Word.Quit(BOOL true)"}, Calls(*office_, L"Quit"));
+}
+
+// A Word whose process runs in the session without any window, out of reach of attaching: not started.
+TEST_F(WordCleanupTest, AWordProcessOutOfReachWithoutAWindowIsNotStartedASecondTime) {
+  Run(std::string("word running unlisted process nowindow\n") + kWordWithAddIn);
+  EXPECT_EQ(std::vector<std::wstring>{L"ROT.GetActiveObject(\"Word.Application\")"}, Calls(*office_));
+  // Without its process in the session, the same Word is reached by the start, as ever.
+  Run(std::string("word running unlisted nowindow\n") + kWordWithAddIn);
+  EXPECT_FALSE(Calls(*office_, L"CoCreateInstance").empty());
+}
+
 TEST_F(WordCleanupTest, AStartedWordIsAskedForItsDocumentsJustBeforeTheQuit) {
   Run(std::string("word installed\n") + kWordWithAddIn);
   const auto calls = Calls(*office_);

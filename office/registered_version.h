@@ -1,0 +1,37 @@
+// The version of an Office application that a start would run, found without starting it.
+//
+// Portable: the class registry's answers come through Automation (the COM backend reads them); this unit
+// says what they mean and in which order they are asked.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "office/automation.h"
+
+namespace corvix {
+
+// A version and where it was read, for the debugger channel.
+struct RegisteredVersion {
+  std::optional<std::uint32_t> major;  // empty: neither the ProgID's CurVer nor its server says
+  std::wstring source;                 // "CurVer \"Outlook.Application.16\"", or "file version of the server"
+};
+
+// The version in a versioned ProgID: 16 from "Outlook.Application.16" for "Outlook.Application" (the
+// ProgID compared without regard to case); empty when the text is not the ProgID, a dot and a number.
+std::optional<std::uint32_t> VersionOfProgId(std::wstring_view versioned, std::wstring_view progId);
+
+// The version a start by `progId` would run: the one its CurVer names first, as Office registers its
+// version-independent ProgIDs; only where that says none, the major file version of the class's local server.
+RegisteredVersion FindRegisteredVersion(Automation& automation, std::wstring_view progId);
+
+// Whether two names (ProgIDs, program file names: ASCII) are the same but for the case of their letters.
+bool SameNameIgnoringCase(std::wstring_view a, std::wstring_view b);
+
+// The program file of a LocalServer32 command line: a quoted path; or an unquoted one up to its ".exe"
+// (such a path may hold spaces); or, without ".exe", up to the first space.
+std::wstring ServerProgramOf(std::wstring_view commandLine);
+
+}  // namespace corvix

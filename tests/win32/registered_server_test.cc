@@ -1,0 +1,88 @@
+// What the COM backend reads without starting anything: a process of a given name in this session, a
+// ProgID's CurVer, and the file version of a class's local server (here this test's own exe, whose version
+// resource says 16.0.4266.1001). Run under Wine by CTest; registers a ProgID of its own and removes it.
+//
+// Prints each failed check and exits with the number of failures.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/win32/com_automation.h"
+#include "platform/win32/com_init.h"
+#include "tests/win32/check.h"
+
+namespace {
+
+using corvix::win32::testing::Check;
+
+constexpr wchar_t kProgId[] = L"Corvix.ProbeTest";
+// {5B0C7E52-1B3A-4C57-9D51-0E6F2A9C4D11}: this test's class, registered only while it runs.
+constexpr wchar_t kClass[] = L"{5B0C7E52-1B3A-4C57-9D51-0E6F2A9C4D11}";
+
+bool SetDefault(const std::wstring& key, const std::wstring& value) {
+  HKEY handle = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &handle, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const LONG status = RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(handle);
+  return status == ERROR_SUCCESS;
+}
+
+void Unregister() {
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\Classes\\") + kProgId).c_str());
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\Classes\\CLSID\\") + kClass).c_str());
+}
+
+std::wstring OwnPath() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return path;
+}
+
+void ProcessesInThisSession() {
+  corvix::win32::ComAutomation automation;
+  const std::wstring path = OwnPath();
+  std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+  Check(automation.HasProcessInSession(name), "this test's own process is found by its name");
+  for (wchar_t& c : name) c = static_cast<wchar_t>(towupper(c));
+  Check(automation.HasProcessInSession(name), "the name is compared without regard to case");
+  Check(!automation.HasProcessInSession(L"no_such_program.exe"), "a name that no process has is not found");
+  Check(!automation.HasProcessInSession(name.substr(0, name.size() - 1)), "a part of the name is not the name");
+}
+
+void RegisteredVersions() {
+  corvix::win32::ComAutomation automation;
+  Unregister();
+  Check(automation.CurrentVersionOf(kProgId).empty(), "an unregistered ProgID has no CurVer");
+  Check(!automation.ServerFileVersion(kProgId), "an unregistered ProgID has no server");
+
+  Check(SetDefault(kProgId, L"probe") && SetDefault(std::wstring(kProgId) + L"\\CLSID", kClass) &&
+            SetDefault(std::wstring(L"CLSID\\") + kClass + L"\\LocalServer32", L"\"" + OwnPath() + L"\" /automation"),
+        "the test's class is registered");
+  Check(automation.CurrentVersionOf(kProgId).empty(), "no CurVer: none");
+  const auto version = automation.ServerFileVersion(kProgId);
+  Check(version == 16u, "the major file version of the local server");
+  if (version != 16u) std::printf("  read: %d\n", version ? static_cast<int>(*version) : -1);
+
+  Check(SetDefault(std::wstring(kProgId) + L"\\CurVer", L"Corvix.ProbeTest.12"), "CurVer is registered");
+  Check(automation.CurrentVersionOf(kProgId) == L"Corvix.ProbeTest.12", "CurVer's default value");
+
+  // A server whose program has no version resource (Wine's own, or a missing file) gives none.
+  Check(SetDefault(std::wstring(L"CLSID\\") + kClass + L"\\LocalServer32", L"C:\\no\\such\\program.exe /automation"),
+        "the server is changed");
+  Check(!automation.ServerFileVersion(kProgId), "a server program that is not there has no version");
+  Unregister();
+}
+
+}  // namespace
+
+int main() {
+  const corvix::win32::ScopedComInit com;
+  ProcessesInThisSession();
+  RegisteredVersions();
+  return corvix::win32::testing::Summary();
+}
