@@ -100,7 +100,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) try {
   corvix::win32::WinShell shell;
   corvix::TellStart(shell);
   // Elevated or as LocalSystem, the run happens in the desktop user's context, in a child of this program.
-  if (corvix::win32::RanElsewhere(shell)) return 0;
+  if (corvix::win32::RanElsewhere(shell)) {
+    corvix::win32::EndRun(false);
+    return 0;
+  }
 
   // Each clean-up runs in an apartment of its own, on its own thread (COM, the message filter and every
   // reference live there); this thread only waits for it, handling the form's messages, and gives it up

@@ -75,8 +75,9 @@ WINDOWS7_IMPORTS = {
         "CreateProcessW", "DeleteProcThreadAttributeList", "GetCurrentProcessId", "GetEnvironmentVariableW",
         "GetModuleFileNameW", "InitializeProcThreadAttributeList", "LocalFree", "OpenProcess", "ResumeThread",
         "SetEnvironmentVariableW", "UpdateProcThreadAttribute",
-        # The debugger channel, and the system's text for a failed attach or start.
-        "FormatMessageW", "OutputDebugStringW",
+        # The debugger channel (whether anyone listens, and its writer), and the system's text for a failed
+        # attach or start.
+        "FormatMessageW", "IsDebuggerPresent", "OpenFileMappingW", "OutputDebugStringW",
         # x64 only: the unwinder and the C exception handler (64-bit Windows XP and later).
         "RtlCaptureContext", "RtlLookupFunctionEntry", "RtlUnwindEx", "RtlVirtualUnwind", "__C_specific_handler",
     },
