@@ -3,25 +3,19 @@
 // writers of lines nor the end of the run wait for. Run under Wine by CTest; a write that waited would
 // hold this program until CTest's time-out.
 //
-// Prints each failed check and exits with the number of failures.
+// Prints each failed check and exits with the number of failures (tests/win32/check.h).
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/win32/debug_channel.h"
+#include "tests/win32/check.h"
 
 namespace {
 
-int g_failures = 0;
-
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  ++g_failures;
-  std::printf("FAILED: %s\n", what);
-}
+using corvix::win32::testing::Check;
 
 // A debug monitor as DebugView is one: the shared buffer, its two events, and a thread that takes each line.
 class Monitor {
@@ -175,6 +169,5 @@ int main() {
     }
   }
   Check(!win32::SomeoneListens(), "nobody listens once the monitor has gone");
-  if (g_failures == 0) std::printf("all checks passed\n");
-  return g_failures;
+  return corvix::win32::testing::Finish();
 }

@@ -2,26 +2,19 @@
 // released and which abandoned, when a stalled clean-up is given up, and the apartment of a given-up one.
 // Run under Wine by CTest.
 //
-// Prints each failed check and exits with the number of failures.
+// Prints each failed check and exits with the number of failures (tests/win32/check.h).
 #include <windows.h>
 
 #include <wrl/client.h>
 
-#include <cstdio>
-
 #include "office/stall_policy.h"
 #include "platform/win32/com_init.h"
 #include "platform/win32/give_up.h"
+#include "tests/win32/check.h"
 
 namespace {
 
-int g_failures = 0;
-
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  ++g_failures;
-  std::printf("FAILED: %s\n", what);
-}
+using corvix::win32::testing::Check;
 
 // An object that counts its references and releases; it lives as long as the test that made it.
 class Counted final : public IUnknown {
@@ -110,6 +103,5 @@ int main() {
   ReferencesAreReleasedUntilTheCleanUpIsGivenUpThenAbandoned();
   AStalledCallGivesTheCleanUpUpAtTheBound();
   AGivenUpCleanUpStaysInItsApartment();
-  std::printf("%s: %d failed\n", g_failures == 0 ? "PASSED" : "FAILED", g_failures);
-  return g_failures;
+  return corvix::win32::testing::Finish();
 }
