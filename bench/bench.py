@@ -9,6 +9,8 @@ Run through bench/run.sh, which builds what this needs and sets up Wine. Environ
   DRIVER_EXE          e2e_driver.exe (reports Corvix.exe's elapsed time)
   BENCH_RUNS          timed runs per scenario (default 5)
   BENCH_SIZES         Word Tools menu sizes for the scaling runs (default "1000 10000")
+  BENCH_SECTIONS      which figures to print (default "trips time channel": round trips, running time, the
+                      standard run's time with each kind of listener on the debugger channel)
 
 Prints figures only; nothing here passes or fails.
 """
@@ -29,6 +31,7 @@ STANDIN = os.environ["STANDIN_EXE"]
 DRIVER = os.environ["DRIVER_EXE"]
 RUNS = int(os.environ.get("BENCH_RUNS", "5"))
 SIZES = [int(n) for n in os.environ.get("BENCH_SIZES", "1000 10000").split()]
+SECTIONS = os.environ.get("BENCH_SECTIONS", "trips time channel").split()
 WAIT = 600  # seconds; every wait has a limit
 
 
@@ -84,8 +87,9 @@ def wine(*args, timeout=WAIT, check=True):
                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def run(corvix, scenario, root):
-    """One silent run of `corvix` against `scenario` (None: nothing registered). Returns the state folder."""
+def run(corvix, scenario, root, driver_options=()):
+    """One silent run of `corvix` against `scenario` (None: nothing registered), with more of e2e_driver's
+    options. Returns the state folder and the run's time."""
     folder = Path(tempfile.mkdtemp(prefix="run-", dir=root))
     wine(STANDIN, "/unregister", check=False)
     server = None
@@ -102,7 +106,8 @@ def run(corvix, scenario, root):
             time.sleep(0.05)
     (folder / "arguments.txt").write_bytes(b"/s")
     wine(DRIVER, windows_path(corvix), windows_path(folder / "arguments.txt"), windows_path(folder / "report.txt"),
-         "--timeout-ms", str(WAIT * 1000))
+         "--timeout-ms", str(WAIT * 1000), *[str(option).replace("{folder}", windows_path(folder))
+                                             for option in driver_options])
     if server is not None:
         (folder / "stop").write_text("")
         server.wait(timeout=WAIT)
@@ -198,10 +203,10 @@ def print_round_trips(title, f):
           f"QueryInterface {f['qi']:>6}   round trips/operation {f['per_op']:.3f}")
 
 
-def timed(corvix, scenario, root, runs=RUNS):
+def timed(corvix, scenario, root, runs=RUNS, driver_options=()):
     times, folder = [], None
     for _ in range(runs):
-        folder, ms = run(corvix, scenario, root)
+        folder, ms = run(corvix, scenario, root, driver_options)
         times.append(ms)
     return times, folder
 
@@ -216,48 +221,72 @@ def controls_in(scenario):
     return sum(1 for line in scenario.splitlines() if line.lstrip().startswith(("button ", "popup ")))
 
 
+# The kinds of listener on the debugger channel, as e2e_driver makes them.
+LISTENERS = [("nobody listening", ()),
+             ("a live listener", ("--listen", "{folder}\\channel.txt")),
+             ("a stale listener", ("--listen-stale",)),
+             ("DBWinMutex held elsewhere", ("--listen", "{folder}\\channel.txt", "--hold-dbwin-mutex"))]
+
+
+def print_channel(root):
+    print(f"== The standard run with each kind of listener on the debugger channel (median of {RUNS}, min, max)")
+    for title, options in LISTENERS:
+        times, folder = timed(CORVIX, standard(), root, driver_options=options)
+        lines = folder / "channel.txt"
+        taken = sum(1 for line in lines.read_text(encoding="utf-8").splitlines() if "\tCorvix: " in line) \
+            if lines.exists() else 0
+        print(f"  {title:<26} median {statistics.median(times):>8.0f} ms   min {min(times):>7} ms   "
+              f"max {max(times):>7} ms   lines taken (last run) {taken:>3}", flush=True)
+
+
 def main():
     root = Path(tempfile.mkdtemp(prefix="corvix-bench-"))
     try:
-        print("== Round trips, standard scenario (Word and Outlook running, 5 buttons per add-in bar,")
-        print("   Word Tools 30 controls / 3 marked, Outlook Tools 30 / 3 and Actions 20 / 3, a mail first in the Inbox)")
-        builds = [("name cache (shipped)", CORVIX)]
-        if CORVIX_NOCACHE:
-            builds.append(("no name cache", CORVIX_NOCACHE))
-        for title, exe in builds:
-            folder, _ = run(exe, standard(), root)
-            print_round_trips(title, figures(folder))
+        if "trips" in SECTIONS:
+            print("== Round trips, standard scenario (Word and Outlook running, 5 buttons per add-in bar,")
+            print("   Word Tools 30 controls / 3 marked, Outlook Tools 30 / 3 and Actions 20 / 3, a mail first in the Inbox)")
+            builds = [("name cache (shipped)", CORVIX)]
+            if CORVIX_NOCACHE:
+                builds.append(("no name cache", CORVIX_NOCACHE))
+            for title, exe in builds:
+                folder, _ = run(exe, standard(), root)
+                print_round_trips(title, figures(folder))
 
-        print()
-        print(f"== Time of Corvix.exe /s, start to exit (driver's elapsed_ms; median of {RUNS}, min, max)")
-        rows = [("nothing registered", None), ("standard", standard())]
-        rows += [(f"Word Tools {n} controls", standard(word_tools=n)) for n in SIZES]
-        if CORVIX_NOCACHE:
-            rows.insert(2, ("standard, no name cache", standard()))
-        previous = None  # (controls, median) of the last shipped-build row, for the cost of the added controls
-        for title, scenario in rows:
-            exe = CORVIX_NOCACHE if "no name cache" in title else CORVIX
-            times, folder = timed(exe, scenario, root)
-            median = statistics.median(times)
-            line = f"  {title:<26} median {median:>8.0f} ms   min {min(times):>7} ms   max {max(times):>7} ms"
-            if scenario is not None:
-                f = figures(folder)
-                n = controls_in(scenario)
-                if CORVIX_PREVIOUS and exe == CORVIX:
-                    previous_times, _ = timed(CORVIX_PREVIOUS, scenario, root)
-                    was, source = statistics.median(previous_times) / n, "this run"
-                else:
-                    was, source = PREVIOUS_MS_PER_CONTROL.get(title), "README"
-                line += (f"   controls {n:>6}   {median / n:6.2f} ms/control"
-                         + (f" (previous build {was:.2f}, {source})" if was else "")
-                         + f"   operations {f['operations']:>6}"
-                         f"   {1000 * median / f['operations']:6.0f} us/operation   round trips/op {f['per_op']:.3f}")
-                if exe == CORVIX:
-                    if previous and n > previous[0]:
-                        line += f"   added controls {(median - previous[1]) / (n - previous[0]):6.2f} ms each"
-                    previous = (n, median)
-            print(line, flush=True)
-            shutil.rmtree(folder.parent / folder.name, ignore_errors=True)
+        if "time" in SECTIONS:
+            print()
+            print(f"== Time of Corvix.exe /s, start to exit (driver's elapsed_ms; median of {RUNS}, min, max)")
+            rows = [("nothing registered", None), ("standard", standard())]
+            rows += [(f"Word Tools {n} controls", standard(word_tools=n)) for n in SIZES]
+            if CORVIX_NOCACHE:
+                rows.insert(2, ("standard, no name cache", standard()))
+            previous = None  # (controls, median) of the last shipped-build row, for the cost of the added controls
+            for title, scenario in rows:
+                exe = CORVIX_NOCACHE if "no name cache" in title else CORVIX
+                times, folder = timed(exe, scenario, root)
+                median = statistics.median(times)
+                line = f"  {title:<26} median {median:>8.0f} ms   min {min(times):>7} ms   max {max(times):>7} ms"
+                if scenario is not None:
+                    f = figures(folder)
+                    n = controls_in(scenario)
+                    if CORVIX_PREVIOUS and exe == CORVIX:
+                        previous_times, _ = timed(CORVIX_PREVIOUS, scenario, root)
+                        was, source = statistics.median(previous_times) / n, "this run"
+                    else:
+                        was, source = PREVIOUS_MS_PER_CONTROL.get(title), "README"
+                    line += (f"   controls {n:>6}   {median / n:6.2f} ms/control"
+                             + (f" (previous build {was:.2f}, {source})" if was else "")
+                             + f"   operations {f['operations']:>6}"
+                             f"   {1000 * median / f['operations']:6.0f} us/operation   round trips/op {f['per_op']:.3f}")
+                    if exe == CORVIX:
+                        if previous and n > previous[0]:
+                            line += f"   added controls {(median - previous[1]) / (n - previous[0]):6.2f} ms each"
+                        previous = (n, median)
+                print(line, flush=True)
+                shutil.rmtree(folder.parent / folder.name, ignore_errors=True)
+
+        if "channel" in SECTIONS:
+            print()
+            print_channel(root)
 
         print()
         print(f"== Corvix.exe: {Path(CORVIX).stat().st_size} bytes; imports:")

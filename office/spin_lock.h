@@ -1,5 +1,5 @@
-// A lock for a few instructions' worth of shared state (a name, a line being written), usable by every
-// build: MinGW-w64's default ("win32") thread model has no std::mutex.
+// A lock for a few instructions' worth of shared state (a name, the ends of a queue), never held while
+// anything is waited for; usable by every build: MinGW-w64's default ("win32") thread model has no std::mutex.
 #pragma once
 
 #include <atomic>

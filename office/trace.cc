@@ -72,7 +72,6 @@ CleanupTrace& CleanupTrace::Discard() {
 
 void CleanupTrace::Write(std::wstring text) {
   if (sink_ == nullptr) return;
-  const SpinGuard lock(writing_);
   TraceLine(sink_, application_ + L": " + text);
 }
 

@@ -2,8 +2,8 @@
 // per step whose outcome matters, each starting with "Corvix: ". Nothing is shown, kept or returned, and a run
 // makes the same calls to Office whether anyone listens or not.
 //
-// Portable: the lines are made here, and a TraceSink writes them (OutputDebugStringW on Windows, a list in
-// the tests).
+// Portable: the lines are made here, and a TraceSink takes them (on Windows, the debugger channel's queue,
+// platform/win32/debug_channel.h; a list in the tests).
 #pragma once
 
 #include <atomic>
@@ -13,13 +13,14 @@
 #include <vector>
 
 #include "office/automation.h"
-#include "office/spin_lock.h"
 
 namespace corvix {
 
 inline constexpr std::wstring_view kTracePrefix = L"Corvix: ";
 
-// Where the lines go. Write is handed one whole line, prefix included.
+// Where the lines go. Write is handed one whole line, prefix included. It is called from any of the run's
+// threads, at once (a clean-up's, the one that watches it, the main thread), and must return without waiting
+// for a listener: a line is never worth holding the run up (the Windows sink hands it to a writer thread).
 class TraceSink {
  public:
   virtual ~TraceSink() = default;
@@ -54,7 +55,8 @@ enum class Reach {
 };
 
 // One clean-up's account: its lines, each naming the application, and the figures of the run's summary.
-// Safe to use from the clean-up's thread and from the thread that watches it.
+// Safe to use from the clean-up's thread and from the thread that watches it: no lock is held while a line
+// is written, so a sink that is slow for one of them never holds the other up.
 class CleanupTrace {
  public:
   // Lines go to `sink`, or nowhere when it is null.
@@ -109,7 +111,6 @@ class CleanupTrace {
   std::atomic<std::uint32_t> failed_{0};
   std::atomic<bool> givenUp_{false};
   std::atomic<bool> quit_{false};
-  SpinLock writing_;
 };
 
 // The run's last line: "done in 1.25 s: Word attached, 7 deleted, 0 failed; Outlook ..." (without the prefix,

@@ -101,7 +101,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) try {
   corvix::TellStart(shell);
   // Elevated or as LocalSystem, the run happens in the desktop user's context, in a copy of this program.
   const corvix::Placement placement = corvix::win32::PlaceRun(shell);
-  if (placement != corvix::Placement::kRunHere && placement != corvix::Placement::kRunNothing) return 0;
+  if (placement != corvix::Placement::kRunHere && placement != corvix::Placement::kRunNothing) {
+    corvix::win32::EndRun(false);
+    return 0;
+  }
 
   // Each clean-up runs in an apartment of its own, on its own thread (COM, the message filter and every
   // reference live there); this thread only waits for it, handling the form's messages, and gives it up

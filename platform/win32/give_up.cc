@@ -1,6 +1,8 @@
 // Giving a clean-up up: the waiter's check, the apartment, and the end of the process.
 #include "platform/win32/give_up.h"
 
+#include "platform/win32/debug_channel.h"
+
 namespace corvix::win32 {
 
 bool GiveUpIfStalled(CallWatch& watch, DWORD nowMs) {
@@ -14,6 +16,7 @@ void LeaveApartment(ScopedComInit& com, const CallWatch& watch) {
 }
 
 void EndRun(bool anyGivenUp) {
+  FinishDebugChannel();
   if (anyGivenUp) TerminateProcess(GetCurrentProcess(), 0);
 }
 

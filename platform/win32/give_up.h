@@ -94,8 +94,9 @@ bool GiveUpIfStalled(CallWatch& watch, DWORD nowMs);
 // At the end of a clean-up's thread: the apartment is left, unless the clean-up was given up.
 void LeaveApartment(ScopedComInit& com, const CallWatch& watch);
 
-// Where the run ends: after a given-up clean-up the process ends here, at once, with exit code 0. Otherwise
-// it returns, and the program ends the orderly way.
+// Where the run ends: the debugger channel's last lines are written (for a bounded time, FinishDebugChannel);
+// then, after a given-up clean-up, the process ends here with exit code 0. Otherwise it returns, and the
+// program ends the orderly way.
 void EndRun(bool anyGivenUp);
 
 }  // namespace corvix::win32

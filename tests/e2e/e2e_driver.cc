@@ -2,7 +2,8 @@
 //
 //   e2e_driver.exe <Corvix.exe path> <file holding the exact argument text, UTF-8> <report file>
 //                  [--leave-message] [--timeout-ms N] [--watch-file PATH] [--tree] [--watch-gone PATH]
-//                  [--shell PATH] [--adopt NAME] [--program-env NAME=VALUE] [--hidden]
+//                  [--shell PATH] [--adopt NAME] [--hidden]
+//                  [--listen PATH | --listen-stale] [--hold-dbwin-mutex]
 //
 // The argument text is appended verbatim after the quoted program path, so the test controls the exact
 // command line (trailing spaces, tabs, quotes). Until Corvix exits, every window of its process is
@@ -35,7 +36,17 @@
 // (a copy that the desktop shell started); process_parent=<exe name>:<parent's exe name> for each of the tree.
 // process_cwd=<exe name>:<current directory> for the program and each of the tree, as last read while it ran
 // ("?" where it could not be read: a process of the other bitness).
-// --program-env NAME=VALUE: the program (and nothing else the driver starts) gets that variable.
+// --listen PATH listens on the debugger channel as a debug monitor does (DebugView's "Capture Win32"),
+// from before the program starts until the whole tree has ended: it creates the shared buffer DBWIN_BUFFER
+// (4096 bytes: the writer's process id, then the line in ANSI) and the events DBWIN_BUFFER_READY and
+// DBWIN_DATA_READY, and appends each line that any process of the session writes to PATH as
+// "<pid><TAB><line, UTF-8>\n", in the order they arrive. --listen-stale creates the same buffer and events
+// but never takes a line, as a monitor that hung does: BUFFER_READY is never signalled. listener=1|0 says
+// whether the buffer could be created, listener_lines=N how many lines were taken.
+// --hold-dbwin-mutex has another process (this program, started as "e2e_driver --hold-dbwin-mutex <held
+// event> <release event>") take the mutex DBWinMutex, which every writer to a debug monitor waits on, before
+// the program starts, and hold it until the tree has ended: dbwin_mutex_held=1|0. (A separate process: a
+// mutex does not keep out the thread that owns it.)
 // wine_version=<version> says which Wine runs the driver (empty on Windows).
 // The report is "key=value" lines, UTF-8.
 #include <windows.h>
@@ -43,6 +54,7 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <set>
@@ -380,9 +392,149 @@ std::wstring WineVersion() {
   return version == nullptr ? L"" : FromUtf8(version());
 }
 
+// A debug monitor on the debugger channel (--listen, --listen-stale).
+struct Listener {
+  HANDLE buffer = nullptr;  // the mapping DBWIN_BUFFER
+  void* view = nullptr;
+  HANDLE bufferReady = nullptr;
+  HANDLE dataReady = nullptr;
+  HANDLE stop = nullptr;
+  HANDLE thread = nullptr;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  bool created = false;
+  LONG lines = 0;
+};
+
+// The monitor's layout of DBWIN_BUFFER.
+constexpr DWORD kDebugBufferBytes = 4096;
+
+DWORD WINAPI TakeLines(void* parameter) {
+  auto& listener = *static_cast<Listener*>(parameter);
+  const HANDLE waits[] = {listener.stop, listener.dataReady};
+  while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+    const auto* bytes = static_cast<const char*>(listener.view);
+    DWORD pid = 0;
+    std::memcpy(&pid, bytes, sizeof pid);
+    const char* text = bytes + sizeof pid;
+    const std::size_t length = strnlen(text, kDebugBufferBytes - sizeof pid);
+    std::wstring line;
+    if (length > 0) {
+      const int size = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
+      line.resize(static_cast<std::size_t>(size));
+      MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), line.data(), size);
+    }
+    const std::string record = std::to_string(pid) + "\t" + corvix::win32::Utf8(OneLine(line)) + "\n";
+    DWORD written = 0;
+    WriteFile(listener.file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+    ++listener.lines;
+    SetEvent(listener.bufferReady);
+  }
+  return 0;
+}
+
+// Creates the monitor's buffer and events in `listener`; with a file, a thread takes each line into it.
+// Without one (stale), the buffer is never ready for a line.
+void Listen(Listener& listener, const std::wstring& path) {
+  listener.buffer =
+      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kDebugBufferBytes, L"DBWIN_BUFFER");
+  if (listener.buffer == nullptr) return;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) return;  // another monitor's: not ours to serve
+  listener.view = MapViewOfFile(listener.buffer, FILE_MAP_READ, 0, 0, 0);
+  const bool stale = path.empty();
+  listener.bufferReady = CreateEventW(nullptr, FALSE, stale ? FALSE : TRUE, L"DBWIN_BUFFER_READY");
+  listener.dataReady = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
+  listener.created = listener.view != nullptr && listener.bufferReady != nullptr && listener.dataReady != nullptr;
+  if (!listener.created || stale) return;
+  listener.file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  listener.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (listener.file != INVALID_HANDLE_VALUE && listener.stop != nullptr) {
+    listener.thread = CreateThread(nullptr, 0, TakeLines, &listener, 0, nullptr);
+  }
+  listener.created = listener.thread != nullptr;
+}
+
+// Stops taking lines and closes the monitor's objects.
+void StopListening(Listener& listener, std::wostringstream& report) {
+  if (listener.thread != nullptr) {
+    SetEvent(listener.stop);
+    WaitForSingleObject(listener.thread, 10000);
+    CloseHandle(listener.thread);
+  }
+  report << L"listener=" << (listener.created ? 1 : 0) << L"\n" << L"listener_lines=" << listener.lines << L"\n";
+  if (listener.file != INVALID_HANDLE_VALUE) CloseHandle(listener.file);
+  for (const HANDLE handle : {listener.stop, listener.dataReady, listener.bufferReady}) {
+    if (handle != nullptr) CloseHandle(handle);
+  }
+  if (listener.view != nullptr) UnmapViewOfFile(listener.view);
+  if (listener.buffer != nullptr) CloseHandle(listener.buffer);
+}
+
+// The process that holds DBWinMutex (--hold-dbwin-mutex).
+struct MutexHolder {
+  PROCESS_INFORMATION process{};
+  HANDLE held = nullptr;
+  HANDLE release = nullptr;
+  bool holds = false;
+};
+
+// Starts this program as the holder and waits until it holds the mutex (10 s at most).
+MutexHolder HoldDbwinMutex() {
+  MutexHolder holder;
+  const std::wstring suffix = std::to_wstring(GetCurrentProcessId());
+  const std::wstring heldName = L"corvix-e2e-dbwin-held-" + suffix;
+  const std::wstring releaseName = L"corvix-e2e-dbwin-release-" + suffix;
+  holder.held = CreateEventW(nullptr, TRUE, FALSE, heldName.c_str());
+  holder.release = CreateEventW(nullptr, TRUE, FALSE, releaseName.c_str());
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --hold-dbwin-mutex " + heldName + L" " + releaseName;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  if (holder.held == nullptr || holder.release == nullptr ||
+      !CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &holder.process)) {
+    return holder;
+  }
+  const HANDLE waits[] = {holder.held, holder.process.hProcess};
+  holder.holds = WaitForMultipleObjects(2, waits, FALSE, 10000) == WAIT_OBJECT_0;
+  return holder;
+}
+
+// Tells the holder to let the mutex go and waits for it to end (killed after 10 s).
+void EndHolder(MutexHolder& holder, std::wostringstream& report) {
+  report << L"dbwin_mutex_held=" << (holder.holds ? 1 : 0) << L"\n";
+  if (holder.process.hProcess != nullptr) {
+    SetEvent(holder.release);
+    if (WaitForSingleObject(holder.process.hProcess, 10000) != WAIT_OBJECT_0) {
+      TerminateProcess(holder.process.hProcess, 99);
+    }
+    CloseHandle(holder.process.hThread);
+    CloseHandle(holder.process.hProcess);
+  }
+  for (const HANDLE handle : {holder.held, holder.release}) {
+    if (handle != nullptr) CloseHandle(handle);
+  }
+}
+
+// The holder itself: takes DBWinMutex, says so, and keeps it until told to let go (or 20 minutes).
+int HoldMutexUntilReleased(const wchar_t* heldName, const wchar_t* releaseName) {
+  const HANDLE mutex = CreateMutexW(nullptr, FALSE, L"DBWinMutex");
+  const HANDLE held = OpenEventW(EVENT_MODIFY_STATE, FALSE, heldName);
+  const HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, releaseName);
+  if (mutex == nullptr || held == nullptr || release == nullptr) return 1;
+  const DWORD taken = WaitForSingleObject(mutex, 10000);
+  if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) return 1;
+  SetEvent(held);
+  WaitForSingleObject(release, 20 * 60 * 1000);
+  ReleaseMutex(mutex);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 4 && std::wstring(argv[1]) == L"--hold-dbwin-mutex") return HoldMutexUntilReleased(argv[2], argv[3]);
   if (argc < 4) {
     std::fwprintf(stderr, L"usage: e2e_driver <exe> <args file> <report file> [--leave-message] [--timeout-ms N]\n");
     return 2;
@@ -393,10 +545,11 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring shellPath;
   long long goneMs = -1;
   bool hidden = false;
-  std::vector<std::wstring> programEnv;
+  std::wstring listenPath;
+  bool listenStale = false;
+  bool holdMutex = false;
   for (int i = 4; i < argc; ++i) {
     if (std::wstring(argv[i]) == L"--adopt" && i + 1 < argc) watch.adopt = argv[++i];
-    if (std::wstring(argv[i]) == L"--program-env" && i + 1 < argc) programEnv.push_back(argv[++i]);
     if (std::wstring(argv[i]) == L"--leave-message") watch.leaveMessage = true;
     if (std::wstring(argv[i]) == L"--timeout-ms" && i + 1 < argc) timeoutMs = std::wcstoul(argv[++i], nullptr, 10);
     if (std::wstring(argv[i]) == L"--watch-file" && i + 1 < argc) watch.watchFile = argv[++i];
@@ -404,6 +557,9 @@ int wmain(int argc, wchar_t** argv) {
     if (std::wstring(argv[i]) == L"--watch-gone" && i + 1 < argc) watchGone = argv[++i];
     if (std::wstring(argv[i]) == L"--shell" && i + 1 < argc) shellPath = argv[++i];
     if (std::wstring(argv[i]) == L"--hidden") hidden = true;
+    if (std::wstring(argv[i]) == L"--listen" && i + 1 < argc) listenPath = argv[++i];
+    if (std::wstring(argv[i]) == L"--listen-stale") listenStale = true;
+    if (std::wstring(argv[i]) == L"--hold-dbwin-mutex") holdMutex = true;
   }
   std::ifstream argsFile(argv[2], std::ios::binary);
   const std::string argsUtf8((std::istreambuf_iterator<char>(argsFile)), std::istreambuf_iterator<char>());
@@ -423,32 +579,16 @@ int wmain(int argc, wchar_t** argv) {
   std::wostringstream report;
   // Whether a desktop shell window was registered before this run (none, by default, under Wine).
   report << L"shell_window_before=" << (GetShellWindow() != nullptr ? 1 : 0) << L"\n";
+  // The channel's listener and the mutex's holder are there before the program, and stay until the tree has
+  // ended.
+  Listener listener;
+  if (!listenPath.empty() || listenStale) Listen(listener, listenStale ? std::wstring() : listenPath);
+  MutexHolder holder;
+  if (holdMutex) holder = HoldDbwinMutex();
   Shell shell;
   if (!shellPath.empty()) {
     shell = StartShell(shellPath);
     if (shell.started) watch.shellPid = shell.process.dwProcessId;
-  }
-  // This process's environment with --program-env's variables, for the program alone.
-  std::vector<wchar_t> environment;
-  if (!programEnv.empty()) {
-    std::map<std::wstring, std::wstring> variables;
-    wchar_t* own = GetEnvironmentStringsW();
-    for (const wchar_t* entry = own; *entry != L'\0'; entry += wcslen(entry) + 1) {
-      const std::wstring text(entry);
-      const std::size_t equals = text.find(L'=', 1);
-      if (equals != std::wstring::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    FreeEnvironmentStringsW(own);
-    for (const auto& assignment : programEnv) {
-      const std::size_t equals = assignment.find(L'=');
-      if (equals != std::wstring::npos) variables[assignment.substr(0, equals)] = assignment.substr(equals + 1);
-    }
-    for (const auto& [name, value] : variables) {
-      const std::wstring entry = name + L"=" + value;
-      environment.insert(environment.end(), entry.begin(), entry.end());
-      environment.push_back(L'\0');
-    }
-    environment.push_back(L'\0');
   }
   // Suspended until the hook is in place, so that no window of the process can be shown unseen.
   if (!CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE,
@@ -538,6 +678,8 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(process.hProcess);
   }
   if (!shellPath.empty()) EndShell(shell, report);
+  if (holdMutex) EndHolder(holder, report);
+  if (!listenPath.empty() || listenStale) StopListening(listener, report);
   std::ofstream out(argv[3], std::ios::binary);
   out << corvix::win32::Utf8(report.str());
   return 0;

@@ -5,7 +5,6 @@ first when the scenario has an application already running, and Corvix.exe is ru
 which reports the message boxes and windows it saw. The stand-in's journal and final state are read back.
 """
 import os
-import re
 import shutil
 import subprocess
 import tempfile
@@ -52,29 +51,14 @@ def wine(program, *args, timeout=WAIT, check=True, stderr_file=None, env=None):
                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
 
 
-# What Wine 8 writes for each OutputDebugString of a program run with WINEDEBUG=warn+seh (the string as
-# debugstr_a gives it: quoted, with C escapes).
-_DEBUG_STRING = re.compile(r'warn:seh:OutputDebugString[AW] "(.*)"\s*$')
-
-
-def debug_strings(path):
-    """The debugger-channel lines in a file of Wine's output, in order, unescaped."""
+def channel_lines(path):
+    """The lines a listener of e2e_driver took from the debugger channel, in the order they arrived, as
+    (process id, text)."""
     lines = []
-    for line in _read(path).splitlines():
-        match = _DEBUG_STRING.search(line)
-        if match:
-            text = re.sub(r"\\(x[0-9a-fA-F]{2}|[0-7]{1,3}|.)", _unescape, match.group(1))
-            lines.append(text.rstrip("\n"))
+    for record in _read(path).splitlines():
+        pid, _, text = record.partition("\t")
+        lines.append((int(pid) if pid.isdigit() else 0, text))
     return lines
-
-
-def _unescape(match):
-    code = match.group(1)
-    if code.startswith("x"):
-        return chr(int(code[1:], 16))
-    if code.isdigit():
-        return chr(int(code, 8))
-    return {"n": "\n", "r": "\r", "t": "\t"}.get(code, code)
 
 
 class Run:
@@ -116,8 +100,9 @@ class Run:
         return _read(self.folder / f"saved_{app}.txt")
 
     def trace(self):
-        """What Corvix wrote on the debugger channel (a run with trace=True), "Corvix: " lines only."""
-        return [line for line in debug_strings(self.folder / "debug.txt") if line.startswith("Corvix: ")]
+        """What Corvix wrote on the debugger channel (a run with trace=True), "Corvix: " lines only, in the
+        order the listener took them (from every process of the session: a copy of Corvix's too)."""
+        return [text for _, text in channel_lines(self.folder / "channel.txt") if text.startswith("Corvix: ")]
 
 
 def _member(entry):
@@ -162,14 +147,16 @@ class Case(unittest.TestCase):
         self.server = None
 
     def corvix(self, scenario, arguments="/s", register=True, leave_message=False, exe=None, while_running=None,
-               expect_state=True, typelib="both", driver_options=(), limit=WAIT, trace=False):
+               expect_state=True, typelib="both", driver_options=(), limit=WAIT, trace=False, channel=None):
         """Runs Corvix.exe with the exact argument text against the stand-in seeded with `scenario`.
         `typelib`: which clients the stand-in's type library is registered for (both, win32, win64, none).
         `exe`: another copy of Corvix.exe to run. `while_running(folder)`: called on a thread as soon as
         Corvix is started, to act on the stand-in while it runs. `expect_state`: False when the stand-in will
         not live to write its final state. `driver_options`: more of e2e_driver's options (--tree, to run an
         uninstaller that runs Corvix). `limit`: seconds the driver gives Corvix before it ends it (the run
-        then fails the test). `trace`: keep what Corvix writes on the debugger channel (Run.trace())."""
+        then fails the test). `trace`: a listener on the debugger channel keeps what Corvix writes there
+        (Run.trace()); without one, nobody listens. `channel`: "stale", a listener that never takes a line;
+        "held", a listener whose channel another process holds (DBWinMutex), so that no line reaches it."""
         self.runs = getattr(self, "runs", 0) + 1
         self.folder = self.root / f"run{self.runs}"
         self.folder.mkdir()
@@ -199,11 +186,16 @@ class Case(unittest.TestCase):
         options = ["--leave-message"] if leave_message else []
         options += ["--watch-file", windows_path(self.folder / "journal.txt"), "--timeout-ms", str(limit * 1000),
                     *driver_options]
-        traced = {}
-        if trace:
-            traced = {"stderr_file": self.folder / "debug.txt", "env": dict(os.environ, WINEDEBUG="-all,warn+seh")}
+        self.assertIn(channel, (None, "stale", "held"))
+        self.assertFalse(trace and channel == "stale", "a stale listener keeps no lines")
+        if trace or channel == "held":
+            options += ["--listen", windows_path(self.folder / "channel.txt")]
+        if channel == "stale":
+            options.append("--listen-stale")
+        if channel == "held":
+            options.append("--hold-dbwin-mutex")
         wine(DRIVER, windows_path(exe or CORVIX), windows_path(self.folder / "arguments.txt"),
-             windows_path(self.folder / "report.txt"), *options, timeout=limit + WAIT, **traced)
+             windows_path(self.folder / "report.txt"), *options, timeout=limit + WAIT)
         if during is not None:
             during.join(WAIT)
         self.stop_server()
@@ -213,6 +205,10 @@ class Case(unittest.TestCase):
         run = Run(self.folder, report, lines)
         self.assertEqual("1", run["started"], "Corvix.exe did not start")
         self.assertEqual("0", run["timed_out"], "Corvix.exe did not finish")
+        if trace or channel:
+            self.assertEqual("1", run["listener"], "the listener on the debugger channel did not come up")
+        if channel == "held":
+            self.assertEqual("1", run["dbwin_mutex_held"], "DBWinMutex was not taken")
         return run
 
     def wait_for_state(self, register):

@@ -75,8 +75,9 @@ WINDOWS7_IMPORTS = {
         "CreateProcessW", "DeleteProcThreadAttributeList", "GetCurrentProcessId", "GetEnvironmentVariableW",
         "GetModuleFileNameW", "InitializeProcThreadAttributeList", "LocalFree", "OpenProcess", "ResumeThread",
         "SetEnvironmentVariableW", "UpdateProcThreadAttribute",
-        # The debugger channel, and the system's text for a failed attach or start.
-        "FormatMessageW", "OutputDebugStringW",
+        # The debugger channel (whether anyone listens, and its writer), and the system's text for a failed
+        # attach or start.
+        "FormatMessageW", "IsDebuggerPresent", "OpenFileMappingW", "OutputDebugStringW",
         # An Office that runs without a window (its process in this session), and the version of one that
         # does not run (its server's version resource, read as data).
         "CreateToolhelp32Snapshot", "Process32FirstW", "Process32NextW", "ProcessIdToSessionId",

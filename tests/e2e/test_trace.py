@@ -1,12 +1,14 @@
-"""What Corvix.exe tells the debugger channel, under Wine: Wine 8 prints each OutputDebugString of a program
-run with WINEDEBUG=warn+seh, as DebugView would show it on Windows. Every line starts with "Corvix: "; the last
-one sums the run up. The calls that Corvix makes are the same as in a run that nobody listens to."""
+"""What Corvix.exe tells the debugger channel, under Wine: the e2e driver listens as DebugView does on Windows
+(Wine 8's OutputDebugString follows the same protocol). Every line starts with "Corvix: "; the last one sums
+the run up. The calls that Corvix makes are the same as in a run that nobody listens to, and a listener that
+never takes a line, or a channel that another process holds, changes nothing of the run."""
 import re
 import unittest
 
 from harness import Case
-from test_faults import BOTH_RUNNING, OUTLOOK_DELETES, WORD_DELETES
+from test_faults import BOTH_RUNNING, OUTLOOK_DELETES, WORD_DELETES, split_at_outlook, deletes
 from test_hangs import LIMIT_S
+from test_word import DONE
 
 SUMMARY = re.compile(r"^Corvix: done in \d+\.\d\d s: (.*)$")
 
@@ -57,6 +59,37 @@ class DebuggerChannel(Case):
         self.assertTrue(not_reached[0].startswith("Corvix: Word: "))
         self.assertEqual("Word not reached, 0 deleted, 0 failed; Outlook not reached, 0 deleted, 0 failed",
                          self.summary(run))
+
+
+class StalledListener(Case):
+    """A debug monitor that hung (its buffer there, never ready for a line), and DBWinMutex held by another
+    process with a live monitor behind it: each would hold every writer of a line for 10 s, or for ever."""
+
+    def check_standard_run(self, channel, arguments, quiet):
+        run = self.corvix(BOTH_RUNNING, arguments, channel=channel)
+        word, outlook = split_at_outlook(run)
+        self.assertEqual(WORD_DELETES, deletes(word))
+        self.assertEqual(OUTLOOK_DELETES, deletes(outlook))
+        self.assertEqual(quiet.calls(), run.calls(), "the stalled channel changed the calls")
+        self.assertEqual([DONE] if arguments != "/s" else [], run.messages())
+        self.assertEqual("0", run["exit_code"])
+        self.assertIn("references held: 0", run.state)
+        return run
+
+    def test_a_listener_that_never_takes_a_line_holds_nothing_up(self):
+        quiet = self.corvix(BOTH_RUNNING, "/s")
+        for arguments in ("", "/s"):
+            with self.subTest(arguments=arguments):
+                run = self.check_standard_run("stale", arguments, quiet)
+                self.assertEqual("0", run["listener_lines"])
+
+    def test_a_channel_held_by_another_process_holds_nothing_up(self):
+        quiet = self.corvix(BOTH_RUNNING, "/s")
+        for arguments in ("", "/s"):
+            with self.subTest(arguments=arguments):
+                run = self.check_standard_run("held", arguments, quiet)
+                # The monitor behind the held mutex got none of Corvix's lines: every write waited on it.
+                self.assertEqual([], run.trace())
 
 
 if __name__ == "__main__":

@@ -2,7 +2,12 @@
 // summary.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/frm_main.h"
@@ -219,6 +224,61 @@ TEST(RunTrace, NoSinkWritesNothingButStillCounts) {
   trace.Deleted(L"bar", 1, CallResult::Failed(kNoObject));
   EXPECT_EQ(1u, trace.deleted());
   EXPECT_EQ(1u, trace.failed());
+}
+
+// A sink that a listener has stopped taking lines from, for the deletion lines only: their Write waits until
+// the test lets it go. Every line that gets through is recorded.
+class StuckSink : public TraceSink {
+ public:
+  void Write(std::wstring_view line) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (line.find(L" deleted") != std::wstring_view::npos) {
+      stuck_ = true;
+      changed_.notify_all();
+      changed_.wait(lock, [this] { return released_; });
+    }
+    lines_.emplace_back(line);
+  }
+  void WaitUntilStuck() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return stuck_; });
+  }
+  void Release() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+  std::vector<std::wstring> lines() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stuck_ = false;
+  bool released_ = false;
+  std::vector<std::wstring> lines_;
+};
+
+TEST(RunTrace, ALineStuckInTheSinkDoesNotHoldUpTheWatchersGiveUp) {
+  StuckSink sink;
+  CleanupTrace trace(L"Word", &sink);
+  // The clean-up's thread writes a deletion, and the sink holds it there.
+  std::thread cleanup([&trace] { trace.Deleted(L"bar \"Merrowin Software\"", 3, CallResult()); });
+  sink.WaitUntilStuck();
+  // Meanwhile the watching thread gives the clean-up up, on the same account.
+  auto watcher = std::async(std::launch::async, [&trace] { trace.GivenUp(L"Delete", L"no answer for 60.00 s"); });
+  const bool returned = watcher.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  sink.Release();
+  cleanup.join();
+  watcher.get();
+  EXPECT_TRUE(returned) << "the give-up waited for the line stuck in the sink";
+  EXPECT_TRUE(trace.givenUp());
+  EXPECT_EQ((std::vector<std::wstring>{L"Corvix: Word: given up at Delete: no answer for 60.00 s; the rest of this "
+                                       L"clean-up is skipped and the application is left as it is",
+                                       L"Corvix: Word: bar \"Merrowin Software\": control 3 deleted"}),
+            sink.lines());
 }
 
 }  // namespace

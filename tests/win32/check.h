@@ -1,4 +1,5 @@
-// The checks of the Windows-side tests: each failed one is printed, and the test exits with their number.
+// The checks of the Windows-side tests: each failed check is printed, and the program exits with the number
+// of failures (Finish).
 #pragma once
 
 #include <cstdio>
@@ -13,8 +14,8 @@ inline void Check(bool ok, const char* what) {
   std::printf("FAILED: %s\n", what);
 }
 
-// The test's last line and its exit code.
-inline int Summary() {
+// Prints the outcome; the exit code is the number of failed checks.
+inline int Finish() {
   std::printf("%s: %d failed\n", g_failures == 0 ? "PASSED" : "FAILED", g_failures);
   return g_failures;
 }

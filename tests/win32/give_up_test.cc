@@ -2,12 +2,10 @@
 // released and which abandoned, when a stalled clean-up is given up, and the apartment of a given-up one.
 // Run under Wine by CTest.
 //
-// Prints each failed check and exits with the number of failures.
+// Prints each failed check and exits with the number of failures (tests/win32/check.h).
 #include <windows.h>
 
 #include <wrl/client.h>
-
-#include <cstdio>
 
 #include "office/stall_policy.h"
 #include "platform/win32/com_init.h"
@@ -105,5 +103,5 @@ int main() {
   ReferencesAreReleasedUntilTheCleanUpIsGivenUpThenAbandoned();
   AStalledCallGivesTheCleanUpUpAtTheBound();
   AGivenUpCleanUpStaysInItsApartment();
-  return corvix::win32::testing::Summary();
+  return corvix::win32::testing::Finish();
 }

@@ -84,5 +84,5 @@ int main() {
   const corvix::win32::ScopedComInit com;
   ProcessesInThisSession();
   RegisteredVersions();
-  return corvix::win32::testing::Summary();
+  return corvix::win32::testing::Finish();
 }
