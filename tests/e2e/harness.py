@@ -147,7 +147,8 @@ class Case(unittest.TestCase):
         self.server = None
 
     def corvix(self, scenario, arguments="/s", register=True, leave_message=False, exe=None, while_running=None,
-               expect_state=True, typelib="both", driver_options=(), limit=WAIT, trace=False, channel=None):
+               expect_state=True, typelib="both", driver_options=(), limit=WAIT, trace=False, channel=None,
+               driver_env=None):
         """Runs Corvix.exe with the exact argument text against the stand-in seeded with `scenario`.
         `typelib`: which clients the stand-in's type library is registered for (both, win32, win64, none).
         `exe`: another copy of Corvix.exe to run. `while_running(folder)`: called on a thread as soon as
@@ -156,7 +157,9 @@ class Case(unittest.TestCase):
         uninstaller that runs Corvix). `limit`: seconds the driver gives Corvix before it ends it (the run
         then fails the test). `trace`: a listener on the debugger channel keeps what Corvix writes there
         (Run.trace()); without one, nobody listens. `channel`: "stale", a listener that never takes a line;
-        "held", a listener whose channel another process holds (DBWinMutex), so that no line reaches it."""
+        "held", a listener whose channel another process holds (DBWinMutex), so that no line reaches it.
+        `driver_env`: variables for the driver and what it starts (Corvix, the shell), not for the stand-in
+        that runs already, nor for the Wine explorer that its window started."""
         self.runs = getattr(self, "runs", 0) + 1
         self.folder = self.root / f"run{self.runs}"
         self.folder.mkdir()
@@ -195,7 +198,8 @@ class Case(unittest.TestCase):
         if channel == "held":
             options.append("--hold-dbwin-mutex")
         wine(DRIVER, windows_path(exe or CORVIX), windows_path(self.folder / "arguments.txt"),
-             windows_path(self.folder / "report.txt"), *options, timeout=limit + WAIT)
+             windows_path(self.folder / "report.txt"), *options, timeout=limit + WAIT,
+             env=dict(os.environ, **driver_env) if driver_env else None)
         if during is not None:
             during.join(WAIT)
         self.stop_server()

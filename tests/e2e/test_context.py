@@ -60,12 +60,12 @@ class DesktopShell(Case):
         if not DESKTOP_SHELL or not Path(DESKTOP_SHELL).exists():
             self.fail(f"DESKTOP_SHELL_EXE is not set to a built program: {DESKTOP_SHELL!r}")
 
-    def run_with_shell(self, arguments, program_env=(), scenario=SCENARIO):
-        """Corvix run with a desktop shell of the limited token; the shell is gone, and unregistered, after."""
+    def run_with_shell(self, arguments, driver_env=None):
+        """Corvix run with a desktop shell of the limited token; the shell is gone, and unregistered, after.
+        `driver_env`: variables for Corvix (and the shell), not for Wine's explorer: the running stand-in's
+        window has started that already."""
         options = ["--tree", "--adopt", "Corvix.exe", "--shell", windows_path(DESKTOP_SHELL)]
-        for assignment in program_env:
-            options += ["--program-env", assignment]
-        run = self.corvix(scenario, arguments, driver_options=options, trace=True)
+        run = self.corvix(SCENARIO, arguments, driver_options=options, trace=True, driver_env=driver_env)
         self.assertEqual("0", run["shell_window_before"])
         self.assertEqual("1", run["shell_registered"])
         self.assertEqual(LIMITED, run["shell_elevation"])
@@ -85,11 +85,12 @@ class DesktopShell(Case):
     @contextmanager
     def copies_blocked(self):
         """Copies of Corvix.exe that the shell starts fail to load (as a security product's block does): Wine
-        is told, for Corvix.exe, to load no OLEAUT32, which it imports. The program the driver starts is given
-        the DLL back through its own overrides, which take precedence."""
+        is told, for Corvix.exe, to load no OLEAUT32, which it imports. The Corvix that the driver starts is
+        given the DLL back through the overrides it is started with, which take precedence; the shell's copy
+        takes the explorer's."""
         wine("reg", "add", APP_DLLS, "/v", "oleaut32", "/d", "", "/f")
         try:
-            yield [f"WINEDLLOVERRIDES={overrides('oleaut32=b')}"]
+            yield {"WINEDLLOVERRIDES": overrides("oleaut32=b")}
         finally:
             wine("reg", "delete", APP_DLLS.rsplit("\\", 1)[0], "/f", check=False)
 
@@ -133,7 +134,7 @@ class DesktopShell(Case):
     def test_without_the_shells_automation_the_run_is_in_process(self):
         direct = self.corvix(SCENARIO, "/s")
         # The program cannot reach the shell's automation: its interfaces cannot be marshalled to it.
-        run = self.run_with_shell("/s", [f"WINEDLLOVERRIDES={overrides('actxprxy=d')}"])
+        run = self.run_with_shell("/s", {"WINEDLLOVERRIDES": overrides("actxprxy=d")})
         self.assertEqual([], copies(run), processes(run))
         lines = run.trace()
         self.assertTrue([line for line in lines

@@ -55,7 +55,7 @@ def resource_section(path):
 
 # Every function the exes may import, by DLL: each one exported by Windows 7 RTM (no update installed), as
 # Microsoft's documentation of the function gives its minimum supported client (Windows 2000 or XP for all of
-# these but SetDllDirectoryW, XP SP1, and the process-thread attribute list functions, Vista); msvcrt's are those
+# these but SetDllDirectoryW, XP SP1); msvcrt's are those
 # of the C runtime that Windows has shipped since XP. ADVAPI32, like the others, is one of the system's known
 # DLLs. CreateProcessAsUserW is looked up in ADVAPI32 at run time: MinGW's import library takes it from KERNEL32,
 # which exports it only from Windows 8 on.
@@ -71,10 +71,11 @@ WINDOWS7_IMPORTS = {
         "SetDllDirectoryW", "SetErrorMode", "SetLastError", "SetUnhandledExceptionFilter", "Sleep", "TerminateProcess",
         "TlsAlloc", "TlsFree", "TlsGetValue", "TlsSetValue", "VirtualProtect", "VirtualQuery",
         "WaitForSingleObject", "WideCharToMultiByte",
-        # Where the run happens: the desktop user's context, children of this program.
-        "CreateProcessW", "DeleteProcThreadAttributeList", "GetCurrentProcessId", "GetEnvironmentVariableW",
-        "GetModuleFileNameW", "InitializeProcThreadAttributeList", "LocalFree", "OpenProcess", "ResumeThread",
-        "SetEnvironmentVariableW", "UpdateProcThreadAttribute",
+        # Where the run happens: the copies in the desktop user's context, the hand-over to the shell's copy,
+        # and System32 as the current directory.
+        "CreateEventW", "CreateFileMappingW", "CreateMutexW", "GetCurrentProcessId", "GetModuleFileNameW",
+        "LocalFree", "MapViewOfFile", "OpenEventW", "OpenMutexW", "OpenProcess", "ReleaseMutex", "ResumeThread",
+        "SetCurrentDirectoryW", "SetEvent", "UnmapViewOfFile", "WaitForMultipleObjects",
         # The debugger channel (whether anyone listens, and its writer), and the system's text for a failed
         # attach or start.
         "FormatMessageW", "IsDebuggerPresent", "OpenFileMappingW", "OutputDebugStringW",
@@ -92,7 +93,8 @@ WINDOWS7_IMPORTS = {
         "PostQuitMessage", "SendDlgItemMessageW", "SendMessageW", "ShowWindow", "TranslateMessage",
     },
     "advapi32.dll": {
-        "AdjustTokenPrivileges", "ConvertSidToStringSidW", "GetTokenInformation", "LookupPrivilegeValueW",
+        "AdjustTokenPrivileges", "ConvertSidToStringSidW", "ConvertStringSecurityDescriptorToSecurityDescriptorW",
+        "GetSecurityInfo", "GetTokenInformation", "LookupPrivilegeValueW",
         "OpenProcessToken", "RegCloseKey", "RegOpenKeyExW", "RegQueryValueExW",
     },
     "ole32.dll": {
@@ -159,6 +161,12 @@ class Windows7Imports(unittest.TestCase):
 
     def test_functions_kernel32_gained_in_windows_8_are_not_taken_from_it(self):
         self.assertEqual(set(), set(self.imports.get("kernel32.dll", [])) & KERNEL32_FROM_WINDOWS8)
+
+    def test_no_process_is_given_a_parent_by_attribute(self):
+        # Setting a new process's parent (PROC_THREAD_ATTRIBUTE_PARENT_PROCESS) is what security products flag
+        # as parent-process spoofing: the function that sets it is neither imported nor looked up by name.
+        self.assertNotIn(b"UpdateProcThreadAttribute", Path(CORVIX).read_bytes())
+        self.assertNotIn("UpdateProcThreadAttribute", self.imports.get("kernel32.dll", []))
 
     def test_the_list_itself_holds_nothing_newer(self):
         for dll, names in WINDOWS7_IMPORTS.items():

@@ -1,0 +1,147 @@
+// The hand-over of a run to the desktop shell's copy, both sides in one process (the copy's on a thread of
+// its own, as a mutex belongs to the thread that holds it): who may take an offer, and what the parent
+// learns. Run under Wine by CTest.
+//
+// Prints each failed check and exits with the number of failures (tests/win32/check.h).
+#include <windows.h>
+// after windows.h, which it needs
+#include <sddl.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/win32/handover.h"
+#include "tests/win32/check.h"
+
+namespace {
+
+using corvix::CopyOutcome;
+using corvix::win32::HandoverClaim;
+using corvix::win32::HandoverOffer;
+using corvix::win32::testing::Check;
+
+// Runs `body` on a thread of its own (MinGW's threads are Windows threads, without std::thread); Join waits
+// for its end.
+HANDLE Start(std::function<void()>& body) {
+  return CreateThread(
+      nullptr, 0,
+      [](void* parameter) -> DWORD {
+        (*static_cast<std::function<void()>*>(parameter))();
+        return 0;
+      },
+      &body, 0, nullptr);
+}
+
+void Join(HANDLE thread) {
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+}
+
+// This process's user, as a SID in text.
+std::wstring OwnUser() {
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  std::vector<unsigned char> buffer(512);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size);
+  CloseHandle(token);
+  wchar_t* text = nullptr;
+  ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text);
+  std::wstring user = text == nullptr ? L"" : text;
+  LocalFree(text);
+  return user;
+}
+
+// What a Corvix with `arguments`, run as `user`, makes of the open offer, on a thread of its own; a run it
+// took ends at once.
+HandoverClaim::Result TakeOnThread(const std::wstring& arguments, const std::wstring& user) {
+  HandoverClaim::Result result = HandoverClaim::Result::kNone;
+  std::function<void()> copy = [&] {
+    HandoverClaim claim;
+    result = claim.Take(arguments, user);
+  };
+  Join(Start(copy));
+  return result;
+}
+
+void OnlyACorvixWithTheSameArgumentTextTakesTheOffer() {
+  const std::wstring user = OwnUser();
+  std::optional<HandoverOffer> offer = HandoverOffer::Make(L"/s", user, user);
+  Check(offer.has_value(), "an offer is made");
+  if (!offer) return;
+  // A user's own Corvix, started meanwhile with other argument text, is not taken for the copy: it does its
+  // own run, with its own message.
+  for (const wchar_t* other : {L"", L"/S", L"/s ", L" /s", L"/silent"}) {
+    Check(TakeOnThread(other, user) == HandoverClaim::Result::kNone, "other argument text takes no offer");
+  }
+  Check(TakeOnThread(L"/s", L"S-1-5-21-9-9-9-1001") == HandoverClaim::Result::kTaken,
+        "the administrators' offer is trusted by the desktop user");
+  // Taken once only.
+  Check(TakeOnThread(L"/s", user) == HandoverClaim::Result::kNone, "a taken offer is not taken again");
+  std::uint32_t reported = 0;
+  std::uint32_t ended = 0;
+  Check(offer->Await(reported, ended) == CopyOutcome::kEnded, "the copy's run ended, and said so");
+}
+
+void TheParentHearsOfTheRunsEndNotOfTheCopys() {
+  const std::wstring user = OwnUser();
+  std::optional<HandoverOffer> offer = HandoverOffer::Make(L"", user, user);
+  Check(offer.has_value(), "an offer for the empty argument text is made");
+  if (!offer) return;
+  const HANDLE heard = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::function<void()> copy = [&] {
+    HandoverClaim claim;
+    Check(claim.Take(L"", user) == HandoverClaim::Result::kTaken, "the copy takes the offer");
+    claim.End();
+    // The copy lives on (its process ends after its run): the parent has heard all the same.
+    Check(WaitForSingleObject(heard, 30000) == WAIT_OBJECT_0, "the parent hears of the end while the copy lives");
+  };
+  const HANDLE thread = Start(copy);
+  std::uint32_t reported = 0;
+  std::uint32_t ended = 0;
+  Check(offer->Await(reported, ended) == CopyOutcome::kEnded, "the parent hears that the run ended");
+  SetEvent(heard);
+  Join(thread);
+  CloseHandle(heard);
+}
+
+void ACopyThatDiesHoldingTheRunEndsUnsaid() {
+  const std::wstring user = OwnUser();
+  std::optional<HandoverOffer> offer = HandoverOffer::Make(L"/s", user, user);
+  if (!offer) return Check(false, "an offer is made");
+  // A thread that ends while it holds the mutex abandons it, as a copy's process does when it dies.
+  HandoverClaim* claim = nullptr;
+  std::function<void()> copy = [&] {
+    claim = new HandoverClaim;
+    Check(claim->Take(L"/s", user) == HandoverClaim::Result::kTaken, "the copy takes the offer");
+    // Neither ended nor gone when its thread ends: the run is left as a crash leaves it.
+  };
+  Join(Start(copy));
+  std::uint32_t reported = 0;
+  std::uint32_t ended = 0;
+  Check(offer->Await(reported, ended) == CopyOutcome::kEndedUnsaid, "a copy that died holding the run");
+  // Its handles go, as a dead process's do.
+  delete claim;
+}
+
+void OneOfferAtATimeInASession() {
+  const std::wstring user = OwnUser();
+  std::optional<HandoverOffer> first = HandoverOffer::Make(L"/s", user, user);
+  Check(first.has_value(), "the first offer is made");
+  Check(!HandoverOffer::Make(L"/s", user, user).has_value(), "a second offer while the first is open is not");
+  first.reset();
+  Check(HandoverOffer::Make(L"/s", user, user).has_value(), "an offer once the first has gone");
+  Check(TakeOnThread(L"/s", user) == HandoverClaim::Result::kNone, "no offer is left once its maker has gone");
+}
+
+}  // namespace
+
+int main() {
+  OnlyACorvixWithTheSameArgumentTextTakesTheOffer();
+  TheParentHearsOfTheRunsEndNotOfTheCopys();
+  ACopyThatDiesHoldingTheRunEndsUnsaid();
+  OneOfferAtATimeInASession();
+  return corvix::win32::testing::Finish();
+}
