@@ -100,8 +100,8 @@ struct Watched {
   std::wstring cwd = L"?";
 };
 
-// A process's current directory, read from its process parameters; "?" when it cannot be read (a 64-bit
-// process seen from a 32-bit driver, or one that is not yet or no longer there).
+// A process's current directory, read from its process parameters; "?" when it cannot be read (a process
+// of another bitness than this one's, or one that is not yet or no longer there).
 std::wstring CurrentDirectory(DWORD pid) {
   struct BasicInformation {
     LONG exitStatus;
@@ -120,31 +120,23 @@ std::wstring CurrentDirectory(DWORD pid) {
   BOOL theirWow64 = FALSE;
   IsWow64Process(GetCurrentProcess(), &ownWow64);
   IsWow64Process(process, &theirWow64);
-  // A 32-bit process seen from this 64-bit one: its own 32-bit PEB (ProcessWow64Information) and layout.
-  const bool narrow = sizeof(void*) == 4 || (theirWow64 && !ownWow64);
-  ULONG_PTR peb = 0;
-  if (narrow && sizeof(void*) == 8) {
-    query(process, 26, &peb, sizeof peb, nullptr);
-  } else if (ownWow64 == theirWow64) {
-    BasicInformation basic{};
-    if (query(process, 0, &basic, sizeof basic, nullptr) >= 0) peb = reinterpret_cast<ULONG_PTR>(basic.peb);
-  }
-  const SIZE_T pointer = narrow ? 4 : 8;
-  const SIZE_T parametersAt = narrow ? 0x10 : 0x20;  // PEB.ProcessParameters
-  const SIZE_T directoryAt = narrow ? 0x24 : 0x38;   // RTL_USER_PROCESS_PARAMETERS.CurrentDirectory.DosPath
-  const SIZE_T bufferAt = narrow ? 4 : 8;            // UNICODE_STRING.Buffer
   std::wstring directory = L"?";
-  ULONG_PTR parameters = 0;
+  BasicInformation basic{};
+  constexpr bool wide = sizeof(void*) == 8;
+  const SIZE_T parametersAt = wide ? 0x20 : 0x10;  // PEB.ProcessParameters
+  const SIZE_T directoryAt = wide ? 0x38 : 0x24;   // RTL_USER_PROCESS_PARAMETERS.CurrentDirectory.DosPath
+  const SIZE_T bufferAt = wide ? 8 : 4;            // UNICODE_STRING.Buffer
+  char* parameters = nullptr;
   USHORT length = 0;
-  ULONG_PTR buffer = 0;
-  if (peb != 0 &&
-      ReadProcessMemory(process, reinterpret_cast<void*>(peb + parametersAt), &parameters, pointer, nullptr) &&
-      ReadProcessMemory(process, reinterpret_cast<void*>(parameters + directoryAt), &length, sizeof length, nullptr) &&
-      ReadProcessMemory(process, reinterpret_cast<void*>(parameters + directoryAt + bufferAt), &buffer, pointer,
+  wchar_t* buffer = nullptr;
+  if (ownWow64 == theirWow64 && query(process, 0, &basic, sizeof basic, nullptr) >= 0 &&
+      ReadProcessMemory(process, static_cast<char*>(basic.peb) + parametersAt, &parameters, sizeof parameters,
                         nullptr) &&
+      ReadProcessMemory(process, parameters + directoryAt, &length, sizeof length, nullptr) &&
+      ReadProcessMemory(process, parameters + directoryAt + bufferAt, &buffer, sizeof buffer, nullptr) &&
       length < 2048) {
     std::wstring text(length / 2, L'\0');
-    if (ReadProcessMemory(process, reinterpret_cast<void*>(buffer), text.data(), length, nullptr)) directory = text;
+    if (ReadProcessMemory(process, buffer, text.data(), length, nullptr)) directory = text;
   }
   CloseHandle(process);
   return directory;

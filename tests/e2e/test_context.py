@@ -15,7 +15,8 @@ import unittest
 from contextlib import contextmanager
 from pathlib import Path
 
-from harness import Case, wine, windows_path
+from harness import CORVIX, Case, wine, windows_path
+from test_pe import MACHINES, pe_header
 from test_outlook import OUTLOOK
 from test_word import DONE, WORD
 
@@ -109,18 +110,22 @@ class DesktopShell(Case):
                               "elevated: the desktop shell is asked to start a copy, which does the run", lines)
                 self.assertEqual(1, sum(line.startswith(COPY_CAME) and " and ended after " in line
                                         for line in lines), lines)
-                # Neither holds the folder it was started from.
-                self.assertEqual(SYSTEM32, folder(run["program_cwd"]))
-                self.assertEqual([SYSTEM32], [folder(value.split(":", 1)[1]) for value in run.values("process_cwd")
-                                              if value.lower().startswith("corvix.exe:")])
+
+    def test_neither_corvix_nor_its_copy_holds_the_folder_it_came_from(self):
+        if pe_header(Path(CORVIX).read_bytes()) != MACHINES["x86-64"]:
+            self.skipTest("the driver, a 64-bit program, does not read a 32-bit process's current directory")
+        run = self.run_with_shell("/s")
+        self.assertEqual(1, len(copies(run)), processes(run))
+        self.assertEqual([SYSTEM32, SYSTEM32], [folder(run["program_cwd"])] + [
+            folder(value.split(":", 1)[1]) for value in run.values("process_cwd") if value.lower().startswith("corvix.exe:")])
 
     def test_a_copy_that_never_reports_in_leaves_the_run_to_this_process(self):
         direct = self.corvix(SCENARIO, "")
         with self.copies_blocked() as program_env:
             run = self.run_with_shell("", program_env)
-        # The shell did start it; it never ran.
-        self.assertEqual(1, len(copies(run)), processes(run))
-        self.assertNotEqual(0, copies(run)[0][1], processes(run))
+        # The shell did start it (a 32-bit one may fail too early to be seen at all); it never ran.
+        self.assertLessEqual(len(copies(run)), 1, processes(run))
+        self.assertTrue(all(code != 0 for _, code, _, _ in copies(run)), processes(run))
         lines = run.trace()
         self.assertIn("Corvix: context: no copy reported in within 30.00 s of the shell's start of it: it was "
                       "blocked, refused or never started", lines)
@@ -150,7 +155,6 @@ class DesktopShell(Case):
         self.assertEqual([], copies(run), processes(run))
         self.assertEqual([DONE], run.messages())
         self.assertIn("bar 'Merrowin Software' deleted", run.state)
-        self.assertEqual(SYSTEM32, folder(run["program_cwd"]))
 
 
 if __name__ == "__main__":
