@@ -33,11 +33,6 @@ struct Block {
   wchar_t arguments[kMaxArguments];
 };
 
-struct LocalFreeDeleter {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
-using LocalMemory = std::unique_ptr<void, LocalFreeDeleter>;
-
 // Full access for LocalSystem, the administrators, this process's user and the desktop user; medium
 // integrity, so that the desktop user's unelevated copy may write to what an elevated parent made. Owned by
 // the administrators, which only an elevated administrator can make an owner: the mark a copy trusts.
@@ -69,11 +64,8 @@ bool MadeByTrusted(HANDLE object, std::wstring_view user) {
     return false;
   }
   const LocalMemory held(descriptor);
-  wchar_t* text = nullptr;
-  if (owner == nullptr || !ConvertSidToStringSidW(owner, &text)) return false;
-  const LocalMemory heldText(text);
-  const std::wstring_view sid(text);
-  return sid == user || sid == L"S-1-5-32-544" || sid == kLocalSystemSid;
+  const std::wstring sid = SidText(owner);
+  return !sid.empty() && (sid == user || sid == L"S-1-5-32-544" || sid == kLocalSystemSid);
 }
 
 }  // namespace
@@ -123,8 +115,7 @@ CopyOutcome HandoverOffer::Await(std::uint32_t& reportedMs, std::uint32_t& ended
     if (WaitForSingleObject(reported_.get(), kLateReportMs) != WAIT_OBJECT_0) return CopyOutcome::kEndedUnsaid;
   }
   reportedMs = GetTickCount() - madeMs_;
-  const std::uint32_t spent = GetTickCount() - madeMs_;
-  const DWORD left = spent >= relaunch::kChildWaitMs ? 0 : relaunch::kChildWaitMs - spent;
+  const DWORD left = reportedMs >= relaunch::kChildWaitMs ? 0 : relaunch::kChildWaitMs - reportedMs;
   const DWORD ended = WaitForSingleObject(running_.get(), left);
   endedMs = GetTickCount() - madeMs_;
   if (ended == WAIT_OBJECT_0 || ended == WAIT_ABANDONED) ReleaseMutex(running_.get());

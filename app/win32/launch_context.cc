@@ -12,8 +12,7 @@
 #include "app/win32/launch_context.h"
 
 #include <windows.h>
-// after windows.h, which they need
-#include <sddl.h>
+// after windows.h, which it needs
 #include <wtsapi32.h>
 
 #include <optional>
@@ -37,11 +36,9 @@ std::optional<TokenFacts> ReadToken(HANDLE token) {
   if (size == 0) return std::nullopt;
   std::vector<unsigned char> buffer(size);
   if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return std::nullopt;
-  wchar_t* sid = nullptr;
-  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) return std::nullopt;
   TokenFacts facts;
-  facts.user = sid;
-  LocalFree(sid);
+  facts.user = SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+  if (facts.user.empty()) return std::nullopt;
   TOKEN_ELEVATION elevation{};
   if (!GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)) return std::nullopt;
   facts.elevated = elevation.TokenIsElevated != 0;
@@ -98,12 +95,6 @@ std::wstring ModulePath() {
     if (path.size() >= 32768) return L"";
     path.resize(path.size() * 2);
   }
-}
-
-std::wstring SystemDirectory() {
-  wchar_t system[MAX_PATH] = {};
-  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-  return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(system, length);
 }
 
 // The copy that the desktop shell starts, and what became of it.

@@ -15,15 +15,21 @@ Function Lookup(HMODULE library, const char* name) {
                             : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
 }
 
+// The system directory (System32), without a trailing backslash; empty when it cannot be read.
+inline std::wstring SystemDirectory() {
+  wchar_t system[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(system, length);
+}
+
 // A DLL from System32 only, never from the folder Corvix runs from: through the restricted search, or,
 // where LOAD_LIBRARY_SEARCH_SYSTEM32 is not understood (Windows 7 without KB2533623), by its full path, with
 // its own imports looked for beside it. Null when it cannot be loaded.
 inline HMODULE LoadSystemLibrary(const wchar_t* name) {
   if (const HMODULE library = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) return library;
-  wchar_t system[MAX_PATH] = {};
-  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH - 16) return nullptr;
-  const std::wstring path = std::wstring(system, length) + L"\\" + name;
+  const std::wstring system = SystemDirectory();
+  if (system.empty()) return nullptr;
+  const std::wstring path = system + L"\\" + name;
   return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 

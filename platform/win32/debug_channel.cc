@@ -9,6 +9,7 @@
 #include <string>
 
 #include "office/channel_policy.h"
+#include "platform/win32/unique_handle.h"
 
 namespace corvix::win32 {
 
@@ -70,10 +71,7 @@ DWORD WINAPI WriteLines(void* parameter) {
 bool SomeoneListens() {
   if (IsDebuggerPresent()) return true;
   // The access OutputDebugStringW asks for: a buffer this process cannot write to takes none of its lines.
-  const HANDLE buffer = OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"DBWIN_BUFFER");
-  if (buffer == nullptr) return false;
-  CloseHandle(buffer);
-  return true;
+  return static_cast<bool>(UniqueHandle(OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"DBWIN_BUFFER")));
 }
 
 void DebugChannel::Write(std::wstring_view line) {

@@ -7,6 +7,7 @@
 
 #include "office/registered_version.h"
 #include "platform/win32/com_automation.h"
+#include "platform/win32/unique_handle.h"
 
 namespace corvix::win32 {
 
@@ -19,17 +20,17 @@ bool ComAutomation::HasProcessInSession(std::wstring_view imageName) {
   // https://learn.microsoft.com/windows/win32/api/processthreadsapi/nf-processthreadsapi-processidtosessionid
   DWORD ownSession = 0;
   if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession)) return false;
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return false;
   bool found = false;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !found;
+       more = Process32NextW(snapshot.get(), &entry)) {
     DWORD session = 0;
     found = SameNameIgnoringCase(imageName, entry.szExeFile) && ProcessIdToSessionId(entry.th32ProcessID, &session) &&
             session == ownSession;
   }
-  CloseHandle(snapshot);
   return found;
 }
 

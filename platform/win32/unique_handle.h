@@ -1,7 +1,13 @@
-// Owns a kernel handle (a process, a token, an event, a mutex, a file mapping).
+// Owners of the Win32 resources that Corvix holds: kernel handles (a process, a token, an event, a mutex, a
+// file mapping, a snapshot) and memory the system hands out to be freed with LocalFree.
 #pragma once
 
 #include <windows.h>
+// after windows.h, which it needs
+#include <sddl.h>
+
+#include <memory>
+#include <string>
 
 namespace corvix::win32 {
 
@@ -37,5 +43,19 @@ class UniqueHandle {
  private:
   HANDLE handle_ = nullptr;
 };
+
+// Memory that a Windows function allocated for the caller (a security descriptor, a SID's text).
+struct LocalFreeDeleter {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+using LocalMemory = std::unique_ptr<void, LocalFreeDeleter>;
+
+// A SID as text ("S-1-5-21-..."); empty when it cannot be converted.
+inline std::wstring SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (sid == nullptr || !ConvertSidToStringSidW(sid, &text)) return {};
+  const LocalMemory held(text);
+  return text;
+}
 
 }  // namespace corvix::win32
