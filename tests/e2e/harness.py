@@ -25,6 +25,9 @@ CORVIX = os.environ.get("CORVIX_EXE", "")
 STANDIN = os.environ.get("STANDIN_EXE", "")
 DRIVER = os.environ.get("DRIVER_EXE", "")
 WAIT = 60  # seconds; every wait has a limit
+# A folder that keeps what every run left behind (its journal, final state and saved files), under
+# the test's name and the run's number: two test runs, on two commits, compare folder by folder.
+KEEP = os.environ.get("CORVIX_E2E_KEEP", "")
 
 
 def host_runs_32bit():
@@ -201,6 +204,8 @@ class Case(unittest.TestCase):
         lines = [line for line in _read(self.folder / "report.txt").splitlines() if "=" in line]
         report = dict(line.split("=", 1) for line in lines)
         run = Run(self.folder, report, lines)
+        if KEEP:
+            self.keep(run)
         self.assertEqual("1", run["started"], "Corvix.exe did not start")
         self.assertEqual("0", run["timed_out"], "Corvix.exe did not finish")
         if trace or channel:
@@ -208,6 +213,16 @@ class Case(unittest.TestCase):
         if channel == "held":
             self.assertEqual("1", run["dbwin_mutex_held"], "DBWinMutex was not taken")
         return run
+
+    def keep(self, run):
+        """Copies the run's record under CORVIX_E2E_KEEP/<test id>/run<N> (a second run of the same test, in
+        another lane or for the 32-bit Corvix, gets a folder of its own)."""
+        base = Path(KEEP) / f"{os.environ.get('CORVIX_E2E_GROUP', 'e2e')}.{self.id()}"
+        target = base / self.folder.name
+        target.mkdir(parents=True, exist_ok=True)
+        for name in ("journal.txt", "state.txt", "saved_word.txt", "saved_outlook.txt"):
+            if (self.folder / name).exists():
+                shutil.copy(self.folder / name, target / name)
 
     def start_running_server(self):
         """The stand-in as the already running Office, up once it says it is ready. Like the registration, a
