@@ -3,8 +3,7 @@
 Run through bench/run.sh, which builds what this needs and sets up Wine. Environment:
   CORVIX_EXE          Corvix.exe as shipped (member names resolved once per interface and name)
   CORVIX_EXE_NOCACHE  Corvix.exe built with -DCORVIX_NAME_CACHE=OFF (names resolved on every call)
-  CORVIX_EXE_PREVIOUS an earlier build of Corvix.exe, timed in the same run for comparison (optional; without
-                      it the per-control times are printed beside the README's figures of 2026-12-08)
+  CORVIX_EXE_PREVIOUS an earlier build of Corvix.exe, timed in the same run for comparison (optional)
   STANDIN_EXE         office_standin.exe
   DRIVER_EXE          e2e_driver.exe (reports Corvix.exe's elapsed time)
   BENCH_RUNS          timed runs per scenario (default 5)
@@ -211,12 +210,6 @@ def timed(corvix, scenario, root, runs=RUNS, driver_options=()):
     return times, folder
 
 
-# The previous build's figures (type tests by QueryInterface; the README of 2026-12-08, same machine kind):
-# ms per control, by scenario title.
-PREVIOUS_MS_PER_CONTROL = {"standard": 12.7, "standard, no name cache": 15.1, "Word Tools 1000 controls": 10.6,
-                           "Word Tools 10000 controls": 10.7}
-
-
 def controls_in(scenario):
     return sum(1 for line in scenario.splitlines() if line.lstrip().startswith(("button ", "popup ")))
 
@@ -268,13 +261,12 @@ def main():
                 if scenario is not None:
                     f = figures(folder)
                     n = controls_in(scenario)
+                    was = None
                     if CORVIX_PREVIOUS and exe == CORVIX:
                         previous_times, _ = timed(CORVIX_PREVIOUS, scenario, root)
-                        was, source = statistics.median(previous_times) / n, "this run"
-                    else:
-                        was, source = PREVIOUS_MS_PER_CONTROL.get(title), "README"
+                        was = statistics.median(previous_times) / n
                     line += (f"   controls {n:>6}   {median / n:6.2f} ms/control"
-                             + (f" (previous build {was:.2f}, {source})" if was else "")
+                             + (f" (previous build {was:.2f})" if was else "")
                              + f"   operations {f['operations']:>6}"
                              f"   {1000 * median / f['operations']:6.0f} us/operation   round trips/op {f['per_op']:.3f}")
                     if exe == CORVIX:

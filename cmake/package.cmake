@@ -2,8 +2,9 @@
 #
 #   cmake --build --preset mingw-x64 --target package     ->  build/mingw-x64/Corvix-<version>-windows.zip
 #
-# It holds x64/Corvix.exe (this build's), x86/Corvix.exe (the mingw-x86 build's), README.md and SHA256SUMS
-# (sha256sum's format: "hash  path" for each of the other three). The same commit gives the same zip, byte
+# It holds x64/Corvix.exe (this build's), x86/Corvix.exe (the mingw-x86 build's), what an installer author
+# needs (docs/installers.md, docs/diagnostics.md) and SHA256SUMS (sha256sum's format: "hash  path" for each
+# of the others). The same commit gives the same zip, byte
 # for byte, wherever it is built (cmake/reproducible_zip.cmake). The 32-bit build lives in
 # CORVIX_X86_BUILD_DIR; packaging configures it (with the mingw-x86 preset) when it is not configured yet
 # and brings it up to date, so the target works on a fresh clone, or stops saying why it could not.
@@ -15,11 +16,11 @@ install(CODE "
   set(CORVIX_X86_BUILD_DIR \"${CORVIX_X86_BUILD_DIR}\")
   include(\"${PROJECT_SOURCE_DIR}/cmake/build_x86.cmake\")")
 install(FILES "${CORVIX_X86_BUILD_DIR}/app/win32/Corvix.exe" DESTINATION x86)
-install(FILES README.md DESTINATION .)
+install(FILES docs/installers.md docs/diagnostics.md DESTINATION .)
 install(CODE [[
   set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
   set(sums "")
-  foreach(file x64/Corvix.exe x86/Corvix.exe README.md)
+  foreach(file x64/Corvix.exe x86/Corvix.exe installers.md diagnostics.md)
     file(SHA256 "${root}/${file}" hash)
     string(APPEND sums "${hash}  ${file}\n")
   endforeach()

@@ -1,7 +1,7 @@
 """The example installers (examples/installers) under Wine: each is installed silently, then removed silently
 while the stand-in Office runs with the add-in's toolbars, and the removal's Corvix run must do exactly what
 a direct run of Corvix.exe does, end with exit code 0, show no window, and end before the files go. The
-README's installer snippets are lines of these examples, and the MSI's tables say what Windows Installer
+installer snippets of docs/installers.md are lines of these examples, and the MSI's tables say what Windows Installer
 needs for the custom action.
 
 INSTALLER_EXE is the NSIS installer, INSTALLER_MSI the Windows Installer package, MSIINFO msitools' msiinfo;
@@ -201,18 +201,17 @@ class MsiTables(unittest.TestCase):
         self.assertEqual('REMOVE="ALL"', sequence["RemoveToolbars"]["Condition"])
 
 
-class ReadmeSnippets(unittest.TestCase):
-    """The README's NSIS and WiX snippets are the example files' own lines, in the same order."""
+class DocumentedSnippets(unittest.TestCase):
+    """The NSIS and WiX snippets of docs/installers.md are the example files' own lines, in the same order."""
 
     def snippet(self, heading):
-        text = (ROOT / "README.md").read_text(encoding="utf-8")
-        section = text.split("## Calling it from an installer", 1)[1].split("\n## ", 1)[0]
-        after = section.split("\n" + heading, 1)[1]
+        text = (ROOT / "docs" / "installers.md").read_text(encoding="utf-8")
+        after = text.split("\n" + heading, 1)[1]
         block = re.match(r"[^\n]*\n\n((?:    [^\n]*\n|\n)+)", after).group(1)
         return [line[4:] for line in block.rstrip("\n").splitlines() if line.strip()]
 
     def assertLinesInOrder(self, lines, path):
-        """Each line is one of the file's, after the previous one's (indentation aside: the README's
+        """Each line is one of the file's, after the previous one's (indentation aside: the documented
         snippet stands alone, the file's lines sit inside their element)."""
         remaining = iter(path.read_text(encoding="utf-8").splitlines())
         for line in lines:

@@ -1,5 +1,5 @@
 """The release zip (cmake --build --preset mingw-x64 --target package): both builds of Corvix.exe, each the
-machine its folder says, the README, and SHA-256 sums that match. CORVIX_PACKAGE names the zip."""
+machine its folder says, the installer author's documents, and SHA-256 sums that match. CORVIX_PACKAGE names the zip."""
 import hashlib
 import os
 import struct
@@ -8,7 +8,9 @@ import zipfile
 from pathlib import Path
 
 PACKAGE = os.environ.get("CORVIX_PACKAGE", "")
-README = Path(__file__).resolve().parents[2] / "README.md"
+DOCS = Path(__file__).resolve().parents[2] / "docs"
+# What an installer author needs, beside the programs.
+SHIPPED_DOCS = ("installers.md", "diagnostics.md")
 
 
 def coff_header(image):
@@ -52,8 +54,8 @@ class Package(unittest.TestCase):
     def test_one_top_folder_named_like_the_zip(self):
         self.assertEqual(Path(PACKAGE).stem, self.top)
 
-    def test_holds_both_programs_the_readme_and_the_sums(self):
-        self.assertEqual({"x64/Corvix.exe", "x86/Corvix.exe", "README.md", "SHA256SUMS"}, set(self.files))
+    def test_holds_both_programs_the_installer_authors_docs_and_the_sums(self):
+        self.assertEqual({"x64/Corvix.exe", "x86/Corvix.exe", *SHIPPED_DOCS, "SHA256SUMS"}, set(self.files))
 
     def test_each_program_is_built_for_its_folder(self):
         self.assertEqual(0x8664, machine(self.files["x64/Corvix.exe"]))
@@ -75,8 +77,10 @@ class Package(unittest.TestCase):
         self.assertEqual(1, len({info.date_time for info in infos}))
         self.assertEqual([b""] * len(infos), [info.extra for info in infos])
 
-    def test_readme_is_the_projects(self):
-        self.assertEqual(README.read_bytes(), self.files["README.md"])
+    def test_docs_are_the_projects(self):
+        for name in SHIPPED_DOCS:
+            with self.subTest(name=name):
+                self.assertEqual((DOCS / name).read_bytes(), self.files[name])
 
     def test_sums_cover_every_other_file_and_match(self):
         sums = {}

@@ -79,12 +79,13 @@ class SignedRelease(Case):
 
     def test_sums_list_the_signed_files_and_the_rest_is_unchanged(self):
         sums = dict(reversed(line.split("  ", 1)) for line in self.signed["SHA256SUMS"].decode("ascii").splitlines())
-        self.assertEqual({"x64/Corvix.exe", "x86/Corvix.exe", "README.md"}, set(sums))
+        self.assertEqual({"x64/Corvix.exe", "x86/Corvix.exe", "installers.md", "diagnostics.md"}, set(sums))
         for name, digest in sums.items():
             self.assertEqual(hashlib.sha256(self.signed[name]).hexdigest(), digest, name)
         for name in ("x64/Corvix.exe", "x86/Corvix.exe"):
             self.assertNotEqual(self.unsigned[name], self.signed[name], f"{name} was not signed")
-        self.assertEqual(self.unsigned["README.md"], self.signed["README.md"])
+        for name in ("installers.md", "diagnostics.md"):
+            self.assertEqual(self.unsigned[name], self.signed[name])
         self.assertEqual(set(self.unsigned), set(self.signed))
 
     def test_the_password_is_not_kept(self):
