@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <future>
 #include <mutex>
 #include <string>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "app/frm_main.h"
+#include "app/run_context.h"
 #include "cleanup/outlook/outlook_cleanup.h"
 #include "cleanup/word/word_cleanup.h"
 #include "office/trace.h"
@@ -137,6 +139,65 @@ TEST_F(TraceTest, AStartThatReachesTheUsersOutlookIsToldAsSuch) {
       L"not quit)",
       sink_.lines.front());
   EXPECT_EQ(L"Outlook attached through a start (the user's), 0 deleted, 0 failed", outlook.Summary());
+}
+
+// The sample run in docs/diagnostics.md is what the program writes for this Office.
+TEST(DiagnosticsDoc, TheSampleRunIsWhatTheProgramWrites) {
+  std::ifstream doc(CORVIX_SOURCE_DIR "/docs/diagnostics.md");
+  ASSERT_TRUE(doc) << "docs/diagnostics.md not found";
+  std::vector<std::wstring> sample;
+  for (std::string line; std::getline(doc, line);) {
+    if (line.rfind("    Corvix: ", 0) == 0) sample.emplace_back(line.begin() + 4, line.end());  // ASCII
+  }
+  ASSERT_GE(sample.size(), 4u);
+
+  const auto office = testing::LoadScenario(R"(word running
+  bar "Merrowin Software"
+    button "Find"
+    popup "More"
+    button "Send"
+  bar "Merrowin Software Toolbar"
+    button "Open"
+    button "Save to Merrowin"
+  bar "Menu Bar" active
+    popup "&Tools"
+      button "Merrowin Options" parameter "Inspector Menu"
+      button "Spelling"
+      button "Merrowin Search" parameter "Inspector Menu"
+outlook running window
+  explorer
+    bar "Merrowin Software"
+      button "Find"
+      button "Send"
+    bar "Menu Bar" active
+      popup "&Tools"
+        button "Rules"
+        button "Merrowin Options" parameter "Explorer Menu"
+  inbox
+    mail "Hello"
+      bar "Merrowin Software"
+        button "Reply with Merrowin"
+      bar "Menu Bar" active
+        popup "&Actions"
+          button "Forward"
+          button "Merrowin Reply" parameter "Inspector Menu"
+)");
+  RecordingSink sink;
+  sink.Write(std::wstring(kTracePrefix) + StartLine(L"/s", true));
+  // An ordinary process of the desktop user, as the Windows program finds it (app/win32/launch_context.cc).
+  RunFacts facts;
+  facts.self = TokenFacts{L"S-1-5-21-1", false};
+  facts.shell = facts.self;
+  sink.Write(std::wstring(kTracePrefix) + DescribeDecision(facts, DecidePlacement(facts)));
+  CleanupTrace word(L"Word", &sink);
+  CleanupTrace outlook(L"Outlook", &sink);
+  {
+    standin::MemoryAutomation automation(*office);
+    RemoveWordToolbars(automation, word);
+    RemoveOutlookToolbars(automation, outlook);
+  }
+  sink.Write(std::wstring(kTracePrefix) + RunSummary({&word, &outlook}, 560));
+  EXPECT_EQ(sink.lines, sample);
 }
 
 // A runner that gives every clean-up up before it makes a call, as the Windows program gives up a clean-up
