@@ -25,7 +25,7 @@ bool RunToEnd(CleanupRunner::Cleanup cleanup, Automation& automation, CleanupTra
     // The references the clean-up held were released on the way out, as on any other path.
   }
   try {
-    trace.Note(L"ended by an exception: the rest of this clean-up is skipped");
+    trace.Report(event::EndedByException{});
   } catch (...) {
   }
   return false;

@@ -39,7 +39,7 @@ class Shell {
 // on with its next step.
 class CleanupRunner {
  public:
-  using Cleanup = void (*)(Automation&, CleanupTrace&);
+  using Cleanup = void (*)(Automation&, CleanupEvents&);
   virtual ~CleanupRunner() = default;
   // `trace` is the clean-up's account; a runner that gives the clean-up up tells it there.
   virtual void Run(Cleanup cleanup, CleanupTrace& trace) = 0;
@@ -65,9 +65,7 @@ class InlineRunner final : public CleanupRunner {
 // each clean-up's account says so.
 class SkippingRunner final : public CleanupRunner {
  public:
-  void Run(Cleanup, CleanupTrace& trace) override {
-    trace.Note(L"not cleaned: no Office is started or cleaned from this process");
-  }
+  void Run(Cleanup, CleanupTrace& trace) override { trace.Report(event::NotCleanedHere{}); }
 };
 
 class frmMain {

@@ -5,13 +5,12 @@ namespace corvix {
 
 CallResult CallResult::Failed(std::int32_t status, std::wstring description) {
   CallResult result;
-  result.status_ = status;
-  result.description_ = std::move(description);
+  result.outcome_ = Outcome{status, std::move(description)};
   return result;
 }
 
 Object CallResult::TakeObject(const Interface& type) {
-  if (!ok()) return Object::None(status_, description_);
+  if (!ok()) return {};
   auto* held = std::get_if<std::unique_ptr<Object>>(&value_);
   if (held == nullptr || *held == nullptr) return {};
   Object object = std::move(**held);
@@ -19,6 +18,8 @@ Object CallResult::TakeObject(const Interface& type) {
   if (!object) return {};
   return Object(std::move(object.impl_), type);
 }
+
+Found<Object> CallResult::TakeFound(const Interface& type) { return {TakeObject(type), outcome_}; }
 
 std::optional<std::wstring> CallResult::String() const {
   if (const auto* text = std::get_if<std::wstring>(&value_)) return *text;
@@ -34,13 +35,6 @@ std::optional<std::int32_t> CallResult::Int32() const {
 std::optional<bool> CallResult::Bool() const {
   if (const auto* flag = std::get_if<bool>(&value_)) return *flag;
   return std::nullopt;
-}
-
-Object Object::None(std::int32_t status, std::wstring description) {
-  Object none;
-  none.status_ = status;
-  none.description_ = std::move(description);
-  return none;
 }
 
 CallResult Object::Get(std::wstring_view member, std::vector<Arg> args) const {

@@ -33,6 +33,23 @@ using Arg = std::variant<Omitted, bool, std::int16_t, std::int32_t, std::wstring
 inline constexpr std::int32_t kNoObject = static_cast<std::int32_t>(0x80004003);   // call on "none"
 inline constexpr std::int32_t kWrongType = static_cast<std::int32_t>(0x80020005);  // result of another type
 
+// How a call ended: its code (negative for a failure, the backend's HRESULT on Windows; otherwise a success)
+// and, for a failure, the backend's description.
+struct Outcome {
+  std::int32_t status = 0;
+  std::wstring description;
+  bool ok() const { return status >= 0; }
+};
+
+// What a lookup gave: the reference (or a typed wrapper of one); or none, with how the lookup ended. None
+// after a success means that the application answered that it has none.
+template <typename T>
+struct Found {
+  T value;
+  Outcome outcome;
+  explicit operator bool() const { return static_cast<bool>(value); }
+};
+
 // The outcome of one call: a value, or a failure code with the backend's description.
 // A failed call, and a call that returned nothing, both carry std::monostate.
 class CallResult {
@@ -43,13 +60,14 @@ class CallResult {
   explicit CallResult(Value value) : value_(std::move(value)) {}
   static CallResult Failed(std::int32_t status, std::wstring description = {});
 
-  bool ok() const { return status_ >= 0; }
-  std::int32_t status() const { return status_; }
-  const std::wstring& description() const { return description_; }
+  bool ok() const { return outcome_.ok(); }
+  const Outcome& outcome() const { return outcome_; }
   const Value& value() const { return value_; }
 
   // The result as an object reference typed as `type`; none when the call failed or gave no object.
   Object TakeObject(const Interface& type);
+  // The same, with how the call ended.
+  Found<Object> TakeFound(const Interface& type);
   // The result as a string or integer; empty when the call failed or gave another type.
   std::optional<std::wstring> String() const;
   std::optional<std::int32_t> Int32() const;
@@ -57,8 +75,7 @@ class CallResult {
 
  private:
   Value value_;
-  std::int32_t status_ = 0;
-  std::wstring description_;
+  Outcome outcome_;
 };
 
 // What a backend implements for one automation reference. Destroying it releases the reference.
@@ -90,12 +107,6 @@ class Object {
   explicit operator bool() const { return impl_ != nullptr; }
   const Interface* type() const { return type_; }
 
-  // "None" that remembers why: the failure of the call that gave it (0 when the call succeeded without an
-  // object), with the backend's description. Only the diagnostics read it; to the clean-ups none is none.
-  static Object None(std::int32_t status, std::wstring description = {});
-  std::int32_t status() const { return status_; }
-  const std::wstring& description() const { return description_; }
-
   CallResult Get(std::wstring_view member, std::vector<Arg> args = {}) const;
   CallResult Call(std::wstring_view member, std::vector<Arg> args = {}) const;
   CallResult CallDefault(std::vector<Arg> args) const;
@@ -108,9 +119,7 @@ class Object {
   }
   // The same reference, from now on used as `type` (after a test has shown that the object is one).
   // Nothing is called: the reference moves, and this owner is left empty.
-  Object UsedAs(const Interface& type) && {
-    return impl_ ? Object(std::move(impl_), type) : None(status_, std::move(description_));
-  }
+  Object UsedAs(const Interface& type) && { return impl_ ? Object(std::move(impl_), type) : Object(); }
 
   // Releases the reference now.
   void Reset() { impl_.reset(); }
@@ -124,8 +133,6 @@ class Object {
 
   std::unique_ptr<Dispatch> impl_;
   const Interface* type_ = nullptr;
-  std::int32_t status_ = 0;
-  std::wstring description_;
 };
 
 // Reaching an application by its programmatic identifier.
@@ -133,9 +140,9 @@ class Automation {
  public:
   virtual ~Automation() = default;
   // The running instance's application object; none when it is not running (or not installed).
-  virtual Object Attach(std::wstring_view progId, const Interface& type) = 0;
+  virtual Found<Object> Attach(std::wstring_view progId, const Interface& type) = 0;
   // A new instance's application object; none when it cannot be started.
-  virtual Object Start(std::wstring_view progId, const Interface& type) = 0;
+  virtual Found<Object> Start(std::wstring_view progId, const Interface& type) = 0;
   // Whether a top-level window of this class exists on the caller's desktop: a running instance shows itself
   // by its main window even when attaching to it fails (it is not in the running object table yet, or it
   // runs at another integrity level). Nothing is called on any application.

@@ -1,11 +1,50 @@
 // The command-bar wrappers and the shared bar removal and menu purge.
 #include "office/command_bars.h"
 
-#include "office/control_type.h"
-
 namespace corvix {
 
 using namespace office_types;
+
+namespace {
+
+// Office's MsoControlType values that the clean-ups tell apart. A control says what it is through its own
+// IDispatch (its `Type`), so the test needs nothing from Office but the object: no interface is asked for, and
+// no type library has to be registered for the caller's bitness.
+namespace mso_control {
+constexpr std::int32_t kButton = 1;                // msoControlButton
+constexpr std::int32_t kPopup = 10;                // msoControlPopup: a menu
+constexpr std::int32_t kGraphicPopup = 11;         // msoControlGraphicPopup
+constexpr std::int32_t kButtonPopup = 12;          // msoControlButtonPopup
+constexpr std::int32_t kSplitButtonPopup = 13;     // msoControlSplitButtonPopup
+constexpr std::int32_t kSplitButtonMRUPopup = 14;  // msoControlSplitButtonMRUPopup
+}  // namespace mso_control
+
+// A control is a menu (it opens a bar of its own) when its Type is one of the pop-up kinds; a Type that could not
+// be read (empty) makes it none.
+bool IsPopupType(std::optional<std::int32_t> type) {
+  if (!type) return false;
+  switch (*type) {
+    case mso_control::kPopup:
+    case mso_control::kGraphicPopup:
+    case mso_control::kButtonPopup:
+    case mso_control::kSplitButtonPopup:
+    case mso_control::kSplitButtonMRUPopup:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A found control as a menu: none stays none, with the outcome that gave it; a control of another kind is none as
+// "wrong type".
+Found<CommandBarPopup> AsMenu(Found<CommandBarControl> control) {
+  if (!control) return {{}, std::move(control.outcome)};
+  CommandBarPopup menu = std::move(control.value).AsPopup();
+  if (!menu) return {{}, Outcome{kWrongType, {}}};
+  return {std::move(menu), {}};
+}
+
+}  // namespace
 
 std::optional<std::wstring> CommandBarControl::Parameter() const { return object_.Get(L"Parameter").String(); }
 
@@ -13,14 +52,14 @@ CallResult CommandBarControl::Delete() const { return object_.Call(L"Delete"); }
 
 std::optional<std::int32_t> CommandBarControl::Type() const { return object_.Get(L"Type").Int32(); }
 
-// None stays none, with the failure that gave it; a control of another kind is none as "wrong type".
+// A control is a button only when it says it is one; a Type that could not be read keeps it where it is.
 CommandBarButton CommandBarControl::AsButton() && {
-  if (object_ && !IsButtonType(Type())) return CommandBarButton(Object::None(kWrongType));
+  if (!object_ || Type() != mso_control::kButton) return {};
   return CommandBarButton(std::move(object_).UsedAs(kCommandBarButton));
 }
 
 CommandBarPopup CommandBarControl::AsPopup() && {
-  if (object_ && !IsPopupType(Type())) return CommandBarPopup(Object::None(kWrongType));
+  if (!object_ || !IsPopupType(Type())) return {};
   return CommandBarPopup(std::move(object_).UsedAs(kCommandBarPopup));
 }
 
@@ -30,8 +69,9 @@ CommandBarControl CommandBarControls::Item(std::int32_t position) const {
   return CommandBarControl(object_.GetObject(L"Item", kCommandBarControl, {position}));
 }
 
-CommandBarControl CommandBarControls::Item(std::wstring_view caption) const {
-  return CommandBarControl(object_.GetObject(L"Item", kCommandBarControl, {std::wstring(caption)}));
+Found<CommandBarControl> CommandBarControls::Item(std::wstring_view caption) const {
+  Found<Object> control = object_.Get(L"Item", {std::wstring(caption)}).TakeFound(kCommandBarControl);
+  return {CommandBarControl(std::move(control.value)), std::move(control.outcome)};
 }
 
 CommandBarControls CommandBar::Controls() const {
@@ -40,11 +80,12 @@ CommandBarControls CommandBar::Controls() const {
 
 CallResult CommandBar::Delete() const { return object_.Call(L"Delete"); }
 
-CommandBarControl CommandBar::FindControl(std::int32_t id) const {
+Found<CommandBarControl> CommandBar::FindControl(std::int32_t id) const {
   // CommandBar.FindControl(Type, Id, Tag, Visible, Recursive): any type, this ID, the rest left out
   // (Recursive false: the bar's own controls only); Nothing when no control fits.
   // https://learn.microsoft.com/en-us/previous-versions/office/developer/office-xp/aa142037(v=office.10)
-  return CommandBarControl(object_.Call(L"FindControl", {Omitted{}, id}).TakeObject(kCommandBarControl));
+  Found<Object> control = object_.Call(L"FindControl", {Omitted{}, id}).TakeFound(kCommandBarControl);
+  return {CommandBarControl(std::move(control.value)), std::move(control.outcome)};
 }
 
 CommandBarControls CommandBarPopup::Controls() const {
@@ -55,20 +96,26 @@ corvix::CommandBar CommandBarPopup::CommandBar() const {
   return corvix::CommandBar(object_.GetObject(L"CommandBar", kCommandBar));
 }
 
-CommandBar CommandBars::Item(std::wstring_view name) const {
-  return CommandBar(object_.GetObject(L"Item", kCommandBar, {std::wstring(name)}));
+Found<CommandBar> CommandBars::Item(std::wstring_view name) const {
+  Found<Object> bar = object_.Get(L"Item", {std::wstring(name)}).TakeFound(kCommandBar);
+  return {CommandBar(std::move(bar.value)), std::move(bar.outcome)};
 }
 
-CommandBar CommandBars::ActiveMenuBar() const { return CommandBar(object_.GetObject(L"ActiveMenuBar", kCommandBar)); }
+Found<CommandBar> CommandBars::ActiveMenuBar() const {
+  Found<Object> bar = object_.Get(L"ActiveMenuBar").TakeFound(kCommandBar);
+  return {CommandBar(std::move(bar.value)), std::move(bar.outcome)};
+}
 
-void RemoveCommandBar(const CommandBar& bar, const TraceTo& to) {
+void RemoveCommandBar(const CommandBar& bar, const Subject& subject, CleanupEvents& events) {
   const CommandBarControls controls = bar.Controls();
   const std::int32_t n = controls.Count().value_or(0);
   for (std::int32_t i = n; i >= 1; --i) {
     // A control that is not a button (or whose Type cannot be read) stays; it goes with the bar.
-    if (const CommandBarButton button = controls.Item(i).AsButton()) to.trace.Deleted(to.what, i, button.Delete());
+    if (const CommandBarButton button = controls.Item(i).AsButton()) {
+      events.Report(event::Deleted{subject, i, button.Delete().outcome()});
+    }
   }  // the button is released here, before the next position
-  to.trace.Deleted(to.what, 0, bar.Delete());
+  events.Report(event::Deleted{subject, 0, bar.Delete().outcome()});
 }
 
 namespace {
@@ -88,20 +135,20 @@ bool IsMarked(const CommandBarButton& button, std::initializer_list<std::wstring
 }  // namespace
 
 void RemoveMarkedButtons(const CommandBarPopup& menu, std::initializer_list<std::wstring_view> markers,
-                         const TraceTo& to) {
+                         const Subject& subject, CleanupEvents& events) {
   // The count comes from the menu's controls, the controls themselves from the bar the menu opens.
   const std::int32_t n = menu.Controls().Count().value_or(0);
   const CommandBarControls items = menu.CommandBar().Controls();
   for (std::int32_t i = n; i >= 1; --i) {
     if (const CommandBarButton button = items.Item(i).AsButton()) {
-      if (IsMarked(button, markers)) to.trace.Deleted(to.what, i, button.Delete());
+      if (IsMarked(button, markers)) events.Report(event::Deleted{subject, i, button.Delete().outcome()});
     }
   }
 }
 
-CommandBarPopup FindMenu(const CommandBar& menuBar, std::wstring_view caption) {
-  if (!menuBar) return CommandBarPopup(Object::None(menuBar.object().status(), menuBar.object().description()));
-  return menuBar.Controls().Item(caption).AsPopup();
+Found<CommandBarPopup> FindMenu(const Found<CommandBar>& menuBar, std::wstring_view caption) {
+  if (!menuBar) return {{}, menuBar.outcome};
+  return AsMenu(menuBar.value.Controls().Item(caption));
 }
 
 std::optional<std::int32_t> BuiltInMenuId(std::wstring_view caption) {
@@ -109,14 +156,14 @@ std::optional<std::int32_t> BuiltInMenuId(std::wstring_view caption) {
   return std::nullopt;
 }
 
-CommandBarPopup FindMenuInAnyLanguage(const CommandBar& menuBar, std::wstring_view caption, const TraceTo& to) {
-  CommandBarPopup menu = FindMenu(menuBar, caption);
-  if (menu || !menuBar) return menu;
-  const std::optional<std::int32_t> id = BuiltInMenuId(caption);
-  if (!id) return menu;
-  CommandBarPopup builtIn = menuBar.FindControl(*id).AsPopup();
-  if (builtIn)
-    to.trace.Note(std::wstring(to.what) + L": no menu of that caption; found by its built-in ID " + Decimal(*id));
+Found<CommandBarPopup> FindMenuInAnyLanguage(const Found<CommandBar>& menuBar, const Subject& menu,
+                                             CleanupEvents& events) {
+  Found<CommandBarPopup> byCaption = FindMenu(menuBar, menu.name);
+  if (byCaption || !menuBar) return byCaption;
+  const std::optional<std::int32_t> id = BuiltInMenuId(menu.name);
+  if (!id) return byCaption;
+  Found<CommandBarPopup> builtIn = AsMenu(menuBar.value.FindControl(*id));
+  if (builtIn) events.Report(event::FoundByBuiltInId{menu, *id});
   return builtIn;
 }
 

@@ -1,7 +1,8 @@
 // The Office command-bar objects as the clean-ups use them, and RemoveCommandBar.
 //
 // Thin typed wrappers over Object: each holds one reference, is empty for "none", and offers exactly the
-// operations the clean-ups make. A failed operation yields none (or nothing) and is otherwise silent.
+// operations the clean-ups make. A failed operation yields none (or nothing); a lookup whose outcome the
+// clean-ups report keeps it beside the empty value (Found).
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 #include <string_view>
 
 #include "office/automation.h"
-#include "office/trace.h"
+#include "office/cleanup_events.h"
 
 namespace corvix {
 
@@ -46,13 +47,15 @@ class CommandBarControl : public Wrapped {
   std::optional<std::wstring> Parameter() const;
   // Removes the control for good (`Temporary` omitted); the call's outcome.
   CallResult Delete() const;
-  // The control's MsoControlType; empty when it cannot be read or is not an integer.
-  std::optional<std::int32_t> Type() const;
   // Test and conversion, one `Type` read: this reference, moved, as a button; or none when the control
   // is not a button (or its Type cannot be read), and the control goes with its owner as usual.
   CommandBarButton AsButton() &&;
   // The same for a menu (one of the pop-up kinds).
   CommandBarPopup AsPopup() &&;
+
+ private:
+  // The control's MsoControlType; empty when it cannot be read or is not an integer.
+  std::optional<std::int32_t> Type() const;
 };
 
 class CommandBarButton : public CommandBarControl {
@@ -68,7 +71,7 @@ class CommandBarControls : public Wrapped {
   // The control at a 1-based position; none when out of range.
   CommandBarControl Item(std::int32_t position) const;
   // The control with this caption, "&" accelerator mark included; none when there is none.
-  CommandBarControl Item(std::wstring_view caption) const;
+  Found<CommandBarControl> Item(std::wstring_view caption) const;
 };
 
 class CommandBar : public Wrapped {
@@ -77,7 +80,7 @@ class CommandBar : public Wrapped {
   CommandBarControls Controls() const;
   // The first control on this bar itself (its menus are not searched) whose built-in ID is `id`, of any
   // type; none when there is none.
-  CommandBarControl FindControl(std::int32_t id) const;
+  Found<CommandBarControl> FindControl(std::int32_t id) const;
   // Removes the bar for good; the call's outcome.
   CallResult Delete() const;
 };
@@ -95,41 +98,26 @@ class CommandBars : public Wrapped {
  public:
   using Wrapped::Wrapped;
   // The bar with this name; none when no bar has it.
-  CommandBar Item(std::wstring_view name) const;
+  Found<CommandBar> Item(std::wstring_view name) const;
   // The menu bar the window is using; none when there is none.
-  CommandBar ActiveMenuBar() const;
+  Found<CommandBar> ActiveMenuBar() const;
 };
-
-// Where a shared routine tells its steps: the clean-up's trace, and what the routine works on
-// ("bar \"Merrowin Software\""). Nowhere by default.
-struct TraceTo {
-  CleanupTrace& trace = CleanupTrace::Discard();
-  std::wstring_view what;
-};
-
-// A bar as the trace names it: bar "<name>".
-inline std::wstring BarTraceName(std::wstring_view name) { return L"bar \"" + std::wstring(name) + L"\""; }
-
-// `found`, after telling `to` what its lookup came to.
-template <typename Found>
-Found Traced(const TraceTo& to, Found found) {
-  to.trace.Looked(to.what, found.object());
-  return found;
-}
 
 // Clears a found bar of its buttons, last position first, and deletes it. Controls that are not buttons
-// go with the bar. Every step is best-effort: a failure skips only that step. Each deletion is told to `to`.
-void RemoveCommandBar(const CommandBar& bar, const TraceTo& to = {});
+// go with the bar. Every step is best-effort: a failure skips only that step. Each deletion is reported as one
+// in `bar`.
+void RemoveCommandBar(const CommandBar& bar, const Subject& subject, CleanupEvents& events = NoEvents());
 
 // The menu purge both clean-ups make: for each control of `menu` from the last position to the first,
 // a button is deleted when one of its Parameter readings equals its marker. `Parameter` is read once per
-// marker, in order, and a reading that fails leaves the button in place.
+// marker, in order, and a reading that fails leaves the button in place. Each deletion is reported as one in
+// `subject`.
 void RemoveMarkedButtons(const CommandBarPopup& menu, std::initializer_list<std::wstring_view> markers,
-                         const TraceTo& to = {});
+                         const Subject& subject, CleanupEvents& events = NoEvents());
 
 // Looks up `caption` among a menu bar's controls as a menu; none when there is no such control or it is
-// not a menu.
-CommandBarPopup FindMenu(const CommandBar& menuBar, std::wstring_view caption);
+// not a menu (kWrongType), or when there is no menu bar (with the outcome of its lookup).
+Found<CommandBarPopup> FindMenu(const Found<CommandBar>& menuBar, std::wstring_view caption);
 
 // The built-in control ID of the Tools menu, the same in every language (its caption is translated:
 // "E&xtras" in German); Word and Outlook share it. Microsoft lists Word's built-in control IDs in the table
@@ -146,9 +134,10 @@ inline constexpr std::int32_t kToolsMenuId = 30007;
 // "&Tools". The item window's "&Actions" menu has none here: no published table gives its ID.
 std::optional<std::int32_t> BuiltInMenuId(std::wstring_view caption);
 
-// As FindMenu; only when the caption finds no menu (an Office in another language) and the menu has a
-// built-in ID, the menu bar's own control with that ID (CommandBar.FindControl), when it is a menu.
-// A menu found by its ID is told to `to`.
-CommandBarPopup FindMenuInAnyLanguage(const CommandBar& menuBar, std::wstring_view caption, const TraceTo& to = {});
+// As FindMenu for the menu `menu` names; only when its caption finds no menu (an Office in another language)
+// and the menu has a built-in ID, the menu bar's own control with that ID (CommandBar.FindControl), when it is
+// a menu. A menu found by its ID is reported.
+Found<CommandBarPopup> FindMenuInAnyLanguage(const Found<CommandBar>& menuBar, const Subject& menu,
+                                             CleanupEvents& events = NoEvents());
 
 }  // namespace corvix

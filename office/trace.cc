@@ -37,6 +37,126 @@ const wchar_t* ReachText(Reach reach) {
   return L"not reached";
 }
 
+// The subject as the lines name it: bar "Merrowin Software", main window: menu "&Tools".
+std::wstring Label(const Subject& subject) {
+  std::wstring text;
+  if (subject.window == Subject::Window::kMain) text = L"main window: ";
+  if (subject.window == Subject::Window::kItem) text = L"item window: ";
+  text += subject.kind == Subject::Kind::kBar ? L"bar \"" : L"menu \"";
+  return text + std::wstring(subject.name) + L"\"";
+}
+
+std::wstring Failure(const Outcome& outcome) { return DescribeFailure(outcome.status, outcome.description); }
+
+std::wstring Version(std::uint32_t version, const std::wstring& source) {
+  return L"version " + Decimal(version) + L" (" + source + L") is registered";
+}
+
+// The text of each event, one overload per kind.
+std::wstring Text(const event::Attached&) { return L"attached to the running instance"; }
+
+std::wstring Text(const event::Started&) { return L"not running; started"; }
+
+std::wstring Text(const event::StartReachedUsers&) {
+  return L"the start reached the user's running instance: treated as attached (no new window, not quit)";
+}
+
+std::wstring Text(const event::LeftRunning& e) {
+  const std::wstring sign =
+      e.mainWindow ? std::wstring(L"its main window is there") : std::wstring(e.imageName) + L" runs in this session";
+  return L"runs, but could not be attached to (" + sign + L"): not started, not cleaned";
+}
+
+std::wstring Text(const event::NotStarted& e) {
+  return L"not running; not started: " + Version(e.version, e.source) +
+         L": Outlook 2010 and later keep no add-in's bars, so a start would find none";
+}
+
+std::wstring Text(const event::StartedForVersion& e) {
+  if (!e.version) return L"not running; no registered version can be read: started, as ever";
+  return L"not running; " + Version(*e.version, e.source) + L", one that kept the bars: started";
+}
+
+std::wstring Text(const event::NotReached& e) {
+  return L"not reached: attach " + Failure(e.attach) + L", start " + Failure(e.start);
+}
+
+std::wstring Text(const event::Looked& e) {
+  std::wstring text = Label(e.subject);
+  if (e.found) return text + L": found";
+  const std::int32_t status = e.outcome.status;
+  if (status == 0 || status == kInvalidArgument) return text + L": not there";
+  if (status == kWrongType) return text + L": there, but not a menu";
+  return text + L": lookup failed " + Failure(e.outcome);
+}
+
+std::wstring Text(const event::FoundByBuiltInId& e) {
+  return Label(e.subject) + L": no menu of that caption; found by its built-in ID " +
+         Decimal(static_cast<std::uint32_t>(e.id));
+}
+
+std::wstring Text(const event::Deleted& e) {
+  std::wstring text = Label(e.subject);
+  if (e.position > 0) text += L": control " + Decimal(static_cast<std::uint32_t>(e.position));
+  return text + (e.outcome.ok() ? L" deleted" : L" not deleted: " + Failure(e.outcome));
+}
+
+std::wstring Text(const event::NormalTemplate& e) {
+  using Step = event::NormalTemplate::Step;
+  switch (e.step) {
+    case Step::kSaved:
+      return L"Normal template saved, so that the deletions are stored now";
+    case Step::kSaveFailed:
+      return L"Normal template not saved: " + Failure(e.outcome);
+    case Step::kUnreadable:
+      return L"Normal template not saved: whether it had unsaved changes could not be read";
+    case Step::kUsersChanges:
+      return L"Normal template not saved: it had unsaved changes of the user's";
+    case Step::kNothingUnsaved:
+      break;
+  }
+  return L"Normal template not saved: the clean-up left nothing unsaved in it";
+}
+
+std::wstring Text(const event::InboxOpened& e) {
+  if (e.outcome.ok()) return L"no main window: the Inbox opened in a new one";
+  return L"no main window, and none could be opened: " + Failure(e.outcome);
+}
+
+std::wstring Text(const event::NoMainWindow&) { return L"no main window: nothing to clean"; }
+
+std::wstring Text(const event::NoItemWindow& e) {
+  return e.itemNotMail ? L"the Inbox's first item is not a mail item: no item window"
+                       : L"no first Inbox item: no item window";
+}
+
+std::wstring Text(const event::Quit& e) { return e.outcome.ok() ? L"quit" : L"quit failed: " + Failure(e.outcome); }
+
+std::wstring Text(const event::LeftToTheUser&) {
+  return L"left running: it holds a document that the user opened in it; nothing saved";
+}
+
+std::wstring Text(const event::NotCleanedHere&) {
+  return L"not cleaned: no Office is started or cleaned from this process";
+}
+
+std::wstring Text(const event::EndedByException&) {
+  return L"ended by an exception: the rest of this clean-up is skipped";
+}
+
+std::wstring Text(const event::Refused& e) {
+  return L"busy: Office turned calls away " + Decimal(e.refusals) + L" times, " + Seconds(e.ms) +
+         L" in all, and they were tried again";
+}
+
+std::wstring Text(const event::GivenUp& e) {
+  const std::wstring why = e.why == event::GivenUp::Why::kRefusedOut
+                               ? L"Office turned its calls away for the whole budget of " + Seconds(e.ms)
+                               : L"no answer for " + Seconds(e.ms);
+  return L"given up at " + (e.call.empty() ? std::wstring(L"a call") : e.call) + L": " + why +
+         L"; the rest of this clean-up is skipped and the application is left as it is";
+}
+
 }  // namespace
 
 void TraceLine(TraceSink* sink, std::wstring_view text) {
@@ -58,111 +178,40 @@ std::wstring DescribeFailure(std::int32_t status, std::wstring_view description)
   return text + L" (" + oneLine + L")";
 }
 
-Lookup ClassifyLookup(const Object& result) {
-  if (result) return Lookup::kFound;
-  if (result.status() == 0 || result.status() == kInvalidArgument) return Lookup::kNotThere;
-  if (result.status() == kWrongType) return Lookup::kWrongKind;
-  return Lookup::kFailed;
+std::wstring Describe(const CleanupEvent& event) {
+  return std::visit([](const auto& e) { return Text(e); }, event);
 }
 
-CleanupTrace& CleanupTrace::Discard() {
-  static CleanupTrace discard(L"", nullptr);
-  return discard;
+void CleanupTrace::Count(const CleanupEvent& event) {
+  if (const auto* deleted = std::get_if<event::Deleted>(&event)) {
+    ++(deleted->outcome.ok() ? deleted_ : failed_);
+  } else if (const auto* quit = std::get_if<event::Quit>(&event)) {
+    if (quit->outcome.ok()) {
+      quit_ = true;
+    } else {
+      ++failed_;
+    }
+  } else if (std::holds_alternative<event::GivenUp>(event)) {
+    givenUp_ = true;
+  } else if (std::holds_alternative<event::Attached>(event)) {
+    reach_ = Reach::kAttached;
+  } else if (std::holds_alternative<event::Started>(event)) {
+    reach_ = Reach::kStarted;
+  } else if (std::holds_alternative<event::StartReachedUsers>(event)) {
+    reach_ = Reach::kUsers;
+  } else if (std::holds_alternative<event::LeftRunning>(event)) {
+    reach_ = Reach::kLeftRunning;
+  } else if (std::holds_alternative<event::NotStarted>(event)) {
+    reach_ = Reach::kNotStarted;
+  } else if (std::holds_alternative<event::NotReached>(event)) {
+    reach_ = Reach::kNone;
+  }
 }
 
-void CleanupTrace::Write(std::wstring text) {
+void CleanupTrace::Report(const CleanupEvent& event) {
+  Count(event);
   if (sink_ == nullptr) return;
-  TraceLine(sink_, application_ + L": " + text);
-}
-
-void CleanupTrace::Note(std::wstring_view text) { Write(std::wstring(text)); }
-
-void CleanupTrace::Attached() {
-  reach_ = Reach::kAttached;
-  Write(L"attached to the running instance");
-}
-
-void CleanupTrace::Started() {
-  reach_ = Reach::kStarted;
-  Write(L"not running; started");
-}
-
-void CleanupTrace::StartReachedUsers() {
-  reach_ = Reach::kUsers;
-  Write(L"the start reached the user's running instance: treated as attached (no new window, not quit)");
-}
-
-void CleanupTrace::LeftRunning(std::wstring_view sign) {
-  reach_ = Reach::kLeftRunning;
-  Write(L"runs, but could not be attached to (" + std::wstring(sign) + L"): not started, not cleaned");
-}
-
-void CleanupTrace::NotStarted(std::wstring_view why) {
-  reach_ = Reach::kNotStarted;
-  Write(L"not running; not started: " + std::wstring(why));
-}
-
-void CleanupTrace::NotReached(const Object& attach, const Object& start) {
-  reach_ = Reach::kNone;
-  Write(L"not reached: attach " + DescribeFailure(attach.status(), attach.description()) + L", start " +
-        DescribeFailure(start.status(), start.description()));
-}
-
-Lookup CleanupTrace::Looked(std::wstring_view what, const Object& result) {
-  const Lookup lookup = ClassifyLookup(result);
-  std::wstring text(what);
-  switch (lookup) {
-    case Lookup::kFound:
-      text += L": found";
-      break;
-    case Lookup::kNotThere:
-      text += L": not there";
-      break;
-    case Lookup::kWrongKind:
-      text += L": there, but not a menu";
-      break;
-    case Lookup::kFailed:
-      text += L": lookup failed " + DescribeFailure(result.status(), result.description());
-      break;
-  }
-  Write(std::move(text));
-  return lookup;
-}
-
-void CleanupTrace::Deleted(std::wstring_view what, std::int32_t position, const CallResult& result) {
-  std::wstring text(what);
-  if (position > 0) text += L": control " + Decimal(static_cast<std::uint32_t>(position));
-  if (result.ok()) {
-    ++deleted_;
-    text += L" deleted";
-  } else {
-    ++failed_;
-    text += L" not deleted: " + DescribeFailure(result.status(), result.description());
-  }
-  Write(std::move(text));
-}
-
-void CleanupTrace::Quit(const CallResult& result) {
-  if (result.ok()) {
-    quit_ = true;
-    Write(L"quit");
-  } else {
-    ++failed_;
-    Write(L"quit failed: " + DescribeFailure(result.status(), result.description()));
-  }
-}
-
-void CleanupTrace::NotQuit(std::wstring_view why) { Write(L"left running: " + std::wstring(why)); }
-
-void CleanupTrace::Refused(std::uint32_t refusals, std::uint32_t ms) {
-  Write(L"busy: Office turned calls away " + Decimal(refusals) + L" times, " + Seconds(ms) +
-        L" in all, and they were tried again");
-}
-
-void CleanupTrace::GivenUp(std::wstring_view call, std::wstring_view why) {
-  givenUp_ = true;
-  Write(L"given up at " + std::wstring(call.empty() ? L"a call" : call) + L": " + std::wstring(why) +
-        L"; the rest of this clean-up is skipped and the application is left as it is");
+  TraceLine(sink_, application_ + L": " + Describe(event));
 }
 
 std::wstring CleanupTrace::Summary() const {

@@ -2,8 +2,9 @@
 // per step whose outcome matters, each starting with "Corvix: ". Nothing is shown, kept or returned, and a run
 // makes the same calls to Office whether anyone listens or not.
 //
-// Portable: the lines are made here, and a TraceSink takes them (on Windows, the debugger channel's queue,
-// platform/win32/debug_channel.h; a list in the tests).
+// Portable: the lines are made here, from the clean-ups' events (office/cleanup_events.h) and the run's own
+// steps, and a TraceSink takes them (on Windows, the debugger channel's queue,
+// platform/win32/debug_channel.h; a list in the tests). What each line means: docs/diagnostics.md.
 #pragma once
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "office/automation.h"
+#include "office/cleanup_events.h"
 
 namespace corvix {
 
@@ -34,16 +36,6 @@ void TraceLine(TraceSink* sink, std::wstring_view text);
 // "0x80070057 (no bar named X)". Descriptions are cut to keep a line short.
 std::wstring DescribeFailure(std::int32_t status, std::wstring_view description = {});
 
-// What the lookup of a bar, menu or control came to.
-enum class Lookup {
-  kFound,
-  kNotThere,   // Office answered that it has none (a "none" result, or the invalid-argument failure that
-               // Office gives for a name or caption it does not know)
-  kWrongKind,  // something is there, but not a menu (or not a button)
-  kFailed,     // the lookup itself failed: the failure says why
-};
-Lookup ClassifyLookup(const Object& result);
-
 // How a clean-up reached its application.
 enum class Reach {
   kNone,         // not yet (or neither attached nor started)
@@ -54,55 +46,32 @@ enum class Reach {
   kNotStarted,   // not running, and a start would clean nothing: not started
 };
 
-// One clean-up's account: its lines, each naming the application, and the figures of the run's summary.
-// Safe to use from the clean-up's thread and from the thread that watches it: no lock is held while a line
-// is written, so a sink that is slow for one of them never holds the other up.
-class CleanupTrace {
+// The line that tells `event`, without the prefix and the application's name. Every line of a clean-up is
+// written here.
+std::wstring Describe(const CleanupEvent& event);
+
+// One clean-up's account: its events as lines, each naming the application, and the figures of the run's
+// summary. Safe to use from the clean-up's thread and from the thread that watches it: no lock is held while a
+// line is written, so a sink that is slow for one of them never holds the other up.
+class CleanupTrace final : public CleanupEvents {
  public:
   // Lines go to `sink`, or nowhere when it is null.
   CleanupTrace(std::wstring application, TraceSink* sink) : application_(std::move(application)), sink_(sink) {}
   CleanupTrace(const CleanupTrace&) = delete;
   CleanupTrace& operator=(const CleanupTrace&) = delete;
 
-  // A trace that writes nowhere, for callers that have none.
-  static CleanupTrace& Discard();
-
-  // "Corvix: <application>: <text>".
-  void Note(std::wstring_view text);
-
-  // The application was reached (or not): `attach` and `start` are what the attempts gave.
-  void Attached();
-  void Started();
-  void StartReachedUsers();
-  // Running, but out of reach; `sign` is what showed it ("its main window is there").
-  void LeftRunning(std::wstring_view sign);
-  // Not running, and not started, for the reason `why`.
-  void NotStarted(std::wstring_view why);
-  void NotReached(const Object& attach, const Object& start);
-
-  // `what` ("bar \"Merrowin Software\"", "menu \"&Tools\"") was looked up; returns what it came to.
-  Lookup Looked(std::wstring_view what, const Object& result);
-  // A deletion in `what`: of the control at `position`, or of `what` itself when position is 0.
-  void Deleted(std::wstring_view what, std::int32_t position, const CallResult& result);
-  // The application was quit (or the quit failed), or left running and why.
-  void Quit(const CallResult& result);
-  void NotQuit(std::wstring_view why);
-  // A busy Office turned the clean-up's calls away `refusals` times, `ms` in all, before it answered them
-  // (or the clean-up was given up).
-  void Refused(std::uint32_t refusals, std::uint32_t ms);
-  // The clean-up was given up at `call`, for the reason `why` ("no answer for 60.00 s").
-  void GivenUp(std::wstring_view call, std::wstring_view why);
+  // Counts the event and writes "Corvix: <application>: <line>".
+  void Report(const CleanupEvent& event) override;
 
   // The summary's part for this clean-up: "Word attached, 7 deleted, 0 failed".
   std::wstring Summary() const;
 
-  const std::wstring& application() const { return application_; }
   std::uint32_t deleted() const { return deleted_.load(); }
   std::uint32_t failed() const { return failed_.load(); }
   bool givenUp() const { return givenUp_.load(); }
 
  private:
-  void Write(std::wstring text);
+  void Count(const CleanupEvent& event);
 
   std::wstring application_;
   TraceSink* sink_;

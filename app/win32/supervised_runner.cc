@@ -21,12 +21,12 @@ namespace {
 class ThrowingOnWord final : public Automation {
  public:
   explicit ThrowingOnWord(Automation& inner) : inner_(inner) {}
-  Object Attach(std::wstring_view progId, const Interface& type) override {
-    Object application = inner_.Attach(progId, type);
+  Found<Object> Attach(std::wstring_view progId, const Interface& type) override {
+    Found<Object> application = inner_.Attach(progId, type);
     if (progId == L"Word.Application") throw std::bad_alloc();
     return application;
   }
-  Object Start(std::wstring_view progId, const Interface& type) override { return inner_.Start(progId, type); }
+  Found<Object> Start(std::wstring_view progId, const Interface& type) override { return inner_.Start(progId, type); }
   bool HasTopLevelWindow(std::wstring_view windowClass) override { return inner_.HasTopLevelWindow(windowClass); }
   bool HasProcessInSession(std::wstring_view imageName) override { return inner_.HasProcessInSession(imageName); }
   std::wstring CurrentVersionOf(std::wstring_view progId) override { return inner_.CurrentVersionOf(progId); }
@@ -96,12 +96,12 @@ void PumpMessages(bool* quit, int* quitCode) {
 
 // Tells the clean-up's account what its watch saw: a busy Office's refusals, and a give-up with its reason.
 void TellWatch(const CallWatch& watch, CleanupTrace& trace) {
-  if (watch.refusals() > 0) trace.Refused(watch.refusals(), watch.refusedMs());
+  if (watch.refusals() > 0) trace.Report(event::Refused{watch.refusals(), watch.refusedMs()});
   if (!watch.givenUp()) return;
   if (watch.refusedOut()) {
-    trace.GivenUp(watch.name(), L"Office turned its calls away for the whole budget of " + Seconds(refusal::kBudgetMs));
+    trace.Report(event::GivenUp{watch.name(), event::GivenUp::Why::kRefusedOut, refusal::kBudgetMs});
   } else {
-    trace.GivenUp(watch.name(), L"no answer for " + Seconds(stall::kBoundMs));
+    trace.Report(event::GivenUp{watch.name(), event::GivenUp::Why::kNoAnswer, stall::kBoundMs});
   }
 }
 

@@ -15,12 +15,14 @@ constexpr std::int32_t kDisplayNormal = 0;  // olFolderDisplayNormal
 // The add-in marks the menu items it adds with one of these Parameters; the first is read first.
 constexpr std::wstring_view kExplorerMenu = L"Explorer Menu";
 constexpr std::wstring_view kInspectorMenu = L"Inspector Menu";
+// The add-in's toolbar in both windows, and the menus that hold its items.
 constexpr std::wstring_view kBarName = L"Merrowin Software";
-// What the trace calls the bars and menus of the two windows.
-constexpr std::wstring_view kMainWindowBar = L"main window: bar \"Merrowin Software\"";
-constexpr std::wstring_view kToolsMenu = L"main window: menu \"&Tools\"";
-constexpr std::wstring_view kItemWindowBar = L"item window: bar \"Merrowin Software\"";
-constexpr std::wstring_view kActionsMenu = L"item window: menu \"&Actions\"";
+constexpr Subject kMainWindowBar{Subject::Window::kMain, Subject::Kind::kBar, kBarName};
+constexpr Subject kToolsMenu{Subject::Window::kMain, Subject::Kind::kMenu, L"&Tools"};
+constexpr Subject kItemWindowBar{Subject::Window::kItem, Subject::Kind::kBar, kBarName};
+constexpr Subject kActionsMenu{Subject::Window::kItem, Subject::Kind::kMenu, L"&Actions"};
+// Outlook's OlObjectClass for a mail item.
+constexpr std::int32_t kClassMail = 43;  // olMail
 // The class of Outlook's main window. Microsoft's object model does not name it; it is the class that
 // programs looking for a running Outlook pass to FindWindow, as read off with Spy++ (Outlook itself decides
 // with FindWindow whether it is already running:
@@ -55,50 +57,54 @@ Object MapiNameSpace(const Object& olApp) {
 // Test and conversion, one `Class` read: the item, moved, as a mail item; or none when it is another kind
 // of item (or its Class cannot be read), and the item is released here.
 Object AsMailItem(Object item) {
-  if (!IsMailItemClass(item.Get(L"Class").Int32())) return {};
+  if (item.Get(L"Class").Int32() != kClassMail) return {};
   return std::move(item).UsedAs(kMailItem);
 }
 
+// Whether the Outlook that a start reached was running already, from the numbers of its main windows
+// (`Explorers.Count`) and item windows (`Inspectors.Count`): an Outlook that automation has just started
+// has neither, one the user has open has at least one. A count that could not be read (empty) proves nothing.
+// (`Application.Inspectors`: "the Inspector objects representing all open inspectors",
+// https://learn.microsoft.com/en-us/office/vba/api/outlook.application.inspectors; `Explorers` likewise.)
+bool WasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<std::int32_t> inspectors) {
+  return explorers.value_or(0) > 0 || inspectors.value_or(0) > 0;
+}
+
 // Purges the item window of the Inbox's first item, when that item is a mail item.
-void CleanFirstInboxItemWindow(const Object& olApp, CleanupTrace& trace) {
+void CleanFirstInboxItemWindow(const Object& olApp, CleanupEvents& events) {
   const Object items = Inbox(MapiNameSpace(olApp)).GetObject(L"Items", kItems);
   // Item 1 through the collection's default member, with a 16-bit index; empty when the Inbox is.
   Object first = items.CallDefault({std::int16_t{1}}).TakeObject(kItem);
   const bool hasItem = static_cast<bool>(first);
   const Object mail = AsMailItem(std::move(first));
   if (!mail) {  // empty Inbox, or a meeting request or report first
-    trace.Note(hasItem ? L"the Inbox's first item is not a mail item: no item window"
-                       : L"no first Inbox item: no item window");
+    events.Report(event::NoItemWindow{hasItem});
     return;
   }
 
   // The item's window object, created without being displayed; it is released, not closed.
   const Object inspector = mail.GetObject(L"GetInspector", kInspector);
   const CommandBars bars(inspector.GetObject(L"CommandBars", office_types::kCommandBars));
-  const TraceTo toBar{trace, kItemWindowBar};
-  if (const CommandBar bar = Traced(toBar, bars.Item(kBarName))) RemoveCommandBar(bar, toBar);
-  if (const CommandBar menuBar = bars.ActiveMenuBar()) {
-    const TraceTo toActions{trace, kActionsMenu};
-    RemoveOutlookMenus(Traced(toActions, FindMenu(menuBar, L"&Actions")), toActions);
+  if (const Found<CommandBar> bar = Reported(events, kItemWindowBar, bars.Item(kItemWindowBar.name))) {
+    RemoveCommandBar(bar.value, kItemWindowBar, events);
+  }
+  if (const Found<CommandBar> menuBar = bars.ActiveMenuBar()) {
+    const Found<CommandBarPopup> menu = Reported(events, kActionsMenu, FindMenu(menuBar, kActionsMenu.name));
+    RemoveOutlookMenus(menu.value, kActionsMenu, events);
   }
 }
 
 }  // namespace
 
-bool IsMailItemClass(std::optional<std::int32_t> itemClass) { return itemClass == kClassMail; }
-
-bool OutlookWasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<std::int32_t> inspectors) {
-  return explorers.value_or(0) > 0 || inspectors.value_or(0) > 0;
-}
-
 bool StartsOutlookOfVersion(std::optional<std::uint32_t> version) {
   return !version || *version < kFirstOutlookWithoutStoredBars;
 }
 
-void RemoveOutlookToolbars(Automation& automation, CleanupTrace& trace) {
+void RemoveOutlookToolbars(Automation& automation, CleanupEvents& events) {
   bool bCreated = false;
-  Object olApp = automation.Attach(kProgId, kApplication);
-  if (olApp) trace.Attached();
+  Found<Object> attach = automation.Attach(kProgId, kApplication);
+  Object olApp = std::move(attach.value);
+  if (olApp) events.Report(event::Attached{});
   // The Inbox main window opened here, with what it was opened on; held until the end.
   Object nameSpace;
   Object inbox;
@@ -120,29 +126,26 @@ void RemoveOutlookToolbars(Automation& automation, CleanupTrace& trace) {
       // the first-run wizard) for nothing.
       const RegisteredVersion version = FindRegisteredVersion(automation, kProgId);
       if (!StartsOutlookOfVersion(version.major)) {
-        trace.NotStarted(L"version " + Decimal(*version.major) + L" (" + version.source +
-                         L") is registered: Outlook 2010 and later keep no add-in's bars, so a start would find none");
+        events.Report(event::NotStarted{*version.major, version.source});
         return;
       }
-      trace.Note(version.major ? L"not running; version " + Decimal(*version.major) + L" (" + version.source +
-                                     L") is registered, one that kept the bars: started"
-                               : std::wstring(L"not running; no registered version can be read: started, as ever"));
+      events.Report(event::StartedForVersion{version.major, version.source});
     }
-    const Object attach = std::move(olApp);
-    olApp = automation.Start(kProgId, kApplication);
+    Found<Object> start = automation.Start(kProgId, kApplication);
+    olApp = std::move(start.value);
     bCreated = !mainWindowOpen && !processRuns;
     if (bCreated) {
       // Main windows first, then item windows: two statements, so that the calls come in this order.
       const std::optional<std::int32_t> explorers = WindowCount(olApp, L"Explorers", kExplorers);
       const std::optional<std::int32_t> inspectors = WindowCount(olApp, L"Inspectors", kInspectors);
-      bCreated = !OutlookWasAlreadyOpen(explorers, inspectors);
+      bCreated = !WasAlreadyOpen(explorers, inspectors);
     }
     if (!olApp) {
-      trace.NotReached(attach, olApp);
+      events.Report(event::NotReached{attach.outcome, start.outcome});
     } else if (bCreated) {
-      trace.Started();
+      events.Report(event::Started{});
     } else {
-      trace.StartReachedUsers();
+      events.Report(event::StartReachedUsers{});
     }
   }
   if (bCreated) {
@@ -153,44 +156,41 @@ void RemoveOutlookToolbars(Automation& automation, CleanupTrace& trace) {
       explorer = olApp.GetObject(L"Explorers", kExplorers)
                      .Call(L"Add", {static_cast<const Object*>(&inbox), kDisplayNormal})
                      .TakeObject(kExplorer);
-      const CallResult shown = explorer.Call(L"Display");
-      trace.Note(shown.ok() ? L"no main window: the Inbox opened in a new one"
-                            : L"no main window, and none could be opened: " +
-                                  DescribeFailure(shown.status(), shown.description()));
+      events.Report(event::InboxOpened{explorer.Call(L"Display").outcome()});
     }
   }
 
   if (!HasNoMainWindow(olApp)) {
     const CommandBars bars(
         olApp.Call(L"ActiveExplorer").TakeObject(kExplorer).GetObject(L"CommandBars", office_types::kCommandBars));
-    const TraceTo toBar{trace, kMainWindowBar};
-    if (const CommandBar bar = Traced(toBar, bars.Item(kBarName))) RemoveCommandBar(bar, toBar);
-
-    const TraceTo toTools{trace, kToolsMenu};
-    if (const CommandBarPopup menu = Traced(toTools, FindOutlookMenubar(olApp, L"&Tools", toTools))) {
-      RemoveOutlookMenus(menu, toTools);
+    if (const Found<CommandBar> bar = Reported(events, kMainWindowBar, bars.Item(kMainWindowBar.name))) {
+      RemoveCommandBar(bar.value, kMainWindowBar, events);
+    }
+    if (const Found<CommandBarPopup> menu =
+            Reported(events, kToolsMenu, FindOutlookMenubar(olApp, kToolsMenu, events))) {
+      RemoveOutlookMenus(menu.value, kToolsMenu, events);
     }
 
-    CleanFirstInboxItemWindow(olApp, trace);
+    CleanFirstInboxItemWindow(olApp, events);
   } else if (olApp) {
-    trace.Note(L"no main window: nothing to clean");
+    events.Report(event::NoMainWindow{});
   }
 
   if (bCreated) {
     // Attempted whenever a start was (on none it fails at once, without a call).
     const CallResult quit = olApp.Call(L"Quit");
-    if (olApp) trace.Quit(quit);
+    if (olApp) events.Report(event::Quit{quit.outcome()});
   }
 }
 
-CommandBarPopup FindOutlookMenubar(const Object& olApp, std::wstring_view caption, const TraceTo& to) {
+Found<CommandBarPopup> FindOutlookMenubar(const Object& olApp, const Subject& menu, CleanupEvents& events) {
   const CommandBars bars(
       olApp.Call(L"ActiveExplorer").TakeObject(kExplorer).GetObject(L"CommandBars", office_types::kCommandBars));
-  return FindMenuInAnyLanguage(bars.ActiveMenuBar(), caption, to);
+  return FindMenuInAnyLanguage(bars.ActiveMenuBar(), menu, events);
 }
 
-void RemoveOutlookMenus(const CommandBarPopup& menu, const TraceTo& to) {
-  RemoveMarkedButtons(menu, {kExplorerMenu, kInspectorMenu}, to);
+void RemoveOutlookMenus(const CommandBarPopup& menu, const Subject& subject, CleanupEvents& events) {
+  RemoveMarkedButtons(menu, {kExplorerMenu, kInspectorMenu}, subject, events);
 }
 
 }  // namespace corvix

@@ -24,20 +24,6 @@ inline constexpr Interface kMailItem{L"_MailItem"};
 inline constexpr Interface kItem{L"Item"};
 }  // namespace outlook_types
 
-// Outlook's OlObjectClass for a mail item.
-inline constexpr std::int32_t kClassMail = 43;  // olMail
-
-// An Inbox item is a mail item only when its `Class` says so. `itemClass` is empty when the Class could not
-// be read or was not an integer: that counts as not a mail item.
-bool IsMailItemClass(std::optional<std::int32_t> itemClass);
-
-// Whether the Outlook that a start reached was running already, from the numbers of its main windows
-// (`Explorers.Count`) and item windows (`Inspectors.Count`): an Outlook that automation has just started
-// has neither, one the user has open has at least one. An empty count could not be read and proves nothing.
-// (`Application.Inspectors`: "the Inspector objects representing all open inspectors",
-// https://learn.microsoft.com/en-us/office/vba/api/outlook.application.inspectors; `Explorers` likewise.)
-bool OutlookWasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<std::int32_t> inspectors);
-
 // Outlook 2010 (version 14) and later keep no add-in's command bars between sessions: they no longer store
 // them (Outlook 2003 and 2007 did, in outcmd.dat), and they show such bars only on the Add-ins tab of the
 // session whose add-in created them. A start of one of them finds nothing to remove.
@@ -53,13 +39,14 @@ bool StartsOutlookOfVersion(std::optional<std::uint32_t> version);
 // running is started only when it is of a version that kept the bars (StartsOutlookOfVersion). A start that
 // reaches an Outlook that was running (its main window is there, its process runs in this session, or it has
 // windows open) counts as attaching.
-// Best-effort throughout; tells each step to `trace`.
-void RemoveOutlookToolbars(Automation& automation, CleanupTrace& trace = CleanupTrace::Discard());
+// Best-effort throughout; reports each step to `events`.
+void RemoveOutlookToolbars(Automation& automation, CleanupEvents& events = NoEvents());
 
-// The menu with `caption` on the active main window's menu bar; none when there is no such menu.
-CommandBarPopup FindOutlookMenubar(const Object& olApp, std::wstring_view caption, const TraceTo& to = {});
+// The menu `menu` names (its caption) on the active main window's menu bar; none when there is no such menu.
+Found<CommandBarPopup> FindOutlookMenubar(const Object& olApp, const Subject& menu, CleanupEvents& events = NoEvents());
 
-// Deletes the menu's buttons that the add-in marked as its own, by either of its two markers.
-void RemoveOutlookMenus(const CommandBarPopup& menu, const TraceTo& to = {});
+// Deletes the menu's buttons that the add-in marked as its own, by either of its two markers; each deletion is
+// reported as one in `subject`.
+void RemoveOutlookMenus(const CommandBarPopup& menu, const Subject& subject, CleanupEvents& events = NoEvents());
 
 }  // namespace corvix

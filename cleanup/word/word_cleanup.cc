@@ -15,8 +15,9 @@ constexpr std::wstring_view kMainWindowClass = L"OpusApp";
 constexpr std::wstring_view kImageName = L"WINWORD.EXE";
 // The add-in's marker in the Parameter of a menu item it added.
 constexpr std::wstring_view kInspectorMenu = L"Inspector Menu";
-// The Tools menu as the trace names it.
-constexpr std::wstring_view kToolsMenu = L"menu \"&Tools\"";
+// The add-in's two toolbars, and the menu that holds its items.
+constexpr std::wstring_view kBarNames[] = {L"Merrowin Software", L"Merrowin Software Toolbar"};
+constexpr Subject kToolsMenu{Subject::Window::kOnly, Subject::Kind::kMenu, L"&Tools"};
 
 // The number of documents Word holds; empty when it cannot be read.
 std::optional<std::int32_t> DocumentCount(const Object& wdApp) {
@@ -26,34 +27,34 @@ std::optional<std::int32_t> DocumentCount(const Object& wdApp) {
 // Whether Normal holds no unsaved changes; empty when that cannot be read.
 std::optional<bool> NormalSaved(const Object& normal) { return normal.Get(L"Saved").Bool(); }
 
-// Saves Normal once the clean-up alone has changed it, and tells why it did or did not.
-void SaveNormalIfCleanedOnly(const Object& normal, std::optional<bool> savedBefore, CleanupTrace& trace) {
+// Saves Normal once the clean-up alone has changed it, and reports why it did or did not.
+void SaveNormalIfCleanedOnly(const Object& normal, std::optional<bool> savedBefore, CleanupEvents& events) {
+  using Step = event::NormalTemplate::Step;
   const std::optional<bool> savedAfter = NormalSaved(normal);
   if (MaySaveNormalTemplate(savedBefore, savedAfter)) {
-    const CallResult saved = normal.Call(L"Save");
-    trace.Note(saved.ok() ? L"Normal template saved, so that the deletions are stored now"
-                          : L"Normal template not saved: " + DescribeFailure(saved.status(), saved.description()));
+    Outcome saved = normal.Call(L"Save").outcome();
+    const Step step = saved.ok() ? Step::kSaved : Step::kSaveFailed;
+    events.Report(event::NormalTemplate{step, std::move(saved)});
   } else if (!savedBefore) {
-    trace.Note(L"Normal template not saved: whether it had unsaved changes could not be read");
+    events.Report(event::NormalTemplate{Step::kUnreadable, {}});
   } else if (!*savedBefore) {
-    trace.Note(L"Normal template not saved: it had unsaved changes of the user's");
+    events.Report(event::NormalTemplate{Step::kUsersChanges, {}});
   } else {
-    trace.Note(L"Normal template not saved: the clean-up left nothing unsaved in it");
+    events.Report(event::NormalTemplate{Step::kNothingUnsaved, {}});
   }
 }
 
 }  // namespace
 
-bool MayQuitStartedWord(std::optional<std::int32_t> documents) { return !documents || *documents <= 0; }
-
 bool MaySaveNormalTemplate(std::optional<bool> savedBefore, std::optional<bool> savedAfter) {
   return savedBefore == true && savedAfter == false;
 }
 
-void RemoveWordToolbars(Automation& automation, CleanupTrace& trace) {
+void RemoveWordToolbars(Automation& automation, CleanupEvents& events) {
   bool bCreated = false;
-  Object wdApp = automation.Attach(kProgId, word_types::kApplication);
-  if (wdApp) trace.Attached();
+  Found<Object> attach = automation.Attach(kProgId, word_types::kApplication);
+  Object wdApp = std::move(attach.value);
+  if (wdApp) events.Report(event::Attached{});
   if (!wdApp) {
     // Word runs but could not be attached to: it enters the running object table only a while after it
     // starts, and one in another session or at another integrity level is never seen there. Word's class
@@ -62,20 +63,20 @@ void RemoveWordToolbars(Automation& automation, CleanupTrace& trace) {
     // that opens or when another program runs it without one, by its process in this session.
     // ("Single-Use vs. Multi-Use Applications": https://learn.microsoft.com/en-us/previous-versions/aa690619(v=vs.71))
     if (automation.HasTopLevelWindow(kMainWindowClass)) {
-      trace.LeftRunning(L"its main window is there");
+      events.Report(event::LeftRunning{true, kImageName});
       return;
     }
     if (automation.HasProcessInSession(kImageName)) {
-      trace.LeftRunning(L"WINWORD.EXE runs in this session");
+      events.Report(event::LeftRunning{false, kImageName});
       return;
     }
-    const Object attach = std::move(wdApp);
-    wdApp = automation.Start(kProgId, word_types::kApplication);
+    Found<Object> start = automation.Start(kProgId, word_types::kApplication);
+    wdApp = std::move(start.value);
     bCreated = true;
     if (wdApp) {
-      trace.Started();
+      events.Report(event::Started{});
     } else {
-      trace.NotReached(attach, wdApp);
+      events.Report(event::NotReached{attach.outcome, start.outcome});
     }
   }
   if (!wdApp) return;
@@ -89,40 +90,40 @@ void RemoveWordToolbars(Automation& automation, CleanupTrace& trace) {
   }
 
   const CommandBars bars(wdApp.GetObject(L"CommandBars", office_types::kCommandBars));
-  for (const std::wstring_view name : {L"Merrowin Software", L"Merrowin Software Toolbar"}) {
-    const std::wstring what = BarTraceName(name);
-    const TraceTo to{trace, what};
-    if (const CommandBar bar = Traced(to, bars.Item(name))) RemoveCommandBar(bar, to);
+  for (const std::wstring_view name : kBarNames) {
+    const Subject bar{Subject::Window::kOnly, Subject::Kind::kBar, name};
+    if (const Found<CommandBar> found = Reported(events, bar, bars.Item(bar.name))) {
+      RemoveCommandBar(found.value, bar, events);
+    }
   }
 
-  const TraceTo toTools{trace, kToolsMenu};
-  const CommandBarPopup menu = Traced(toTools, FindWordMenubar(wdApp, L"&Tools", toTools));
-  if (menu) RemoveWordMenus(menu, toTools);
+  const Found<CommandBarPopup> menu = Reported(events, kToolsMenu, FindWordMenubar(wdApp, kToolsMenu, events));
+  if (menu) RemoveWordMenus(menu.value, kToolsMenu, events);
 
   // Word keeps the deletions in its Normal template, in memory until the template is saved. A Word that was
   // running saves it here, once, after the last deletion (when nothing of the user's was unsaved in it).
   if (!bCreated) {
-    SaveNormalIfCleanedOnly(normal, normalSavedBefore, trace);
+    SaveNormalIfCleanedOnly(normal, normalSavedBefore, events);
     return;
   }
   // Saving on the way out is what makes the deletions stick in a Word that was started here. The other two
   // arguments (OriginalFormat, RouteDocument) are left out. A hidden Word that was started here can be
   // handed a document the user opens meanwhile; holding one, it is the user's now: quitting would save and
-  // close the user's documents, so it is left running.
-  if (MayQuitStartedWord(DocumentCount(wdApp))) {
-    trace.Quit(wdApp.Call(L"Quit", {true}));
+  // close the user's documents, so it is left running. A count that cannot be read proves nothing: Word is quit.
+  if (const std::optional<std::int32_t> documents = DocumentCount(wdApp); !documents || *documents <= 0) {
+    events.Report(event::Quit{wdApp.Call(L"Quit", {true}).outcome()});
   } else {
-    trace.NotQuit(L"it holds a document that the user opened in it; nothing saved");
+    events.Report(event::LeftToTheUser{});
   }
 }
 
-CommandBarPopup FindWordMenubar(const Object& wdApp, std::wstring_view caption, const TraceTo& to) {
+Found<CommandBarPopup> FindWordMenubar(const Object& wdApp, const Subject& menu, CleanupEvents& events) {
   const CommandBars bars(wdApp.GetObject(L"CommandBars", office_types::kCommandBars));
-  return FindMenuInAnyLanguage(bars.ActiveMenuBar(), caption, to);
+  return FindMenuInAnyLanguage(bars.ActiveMenuBar(), menu, events);
 }
 
-void RemoveWordMenus(const CommandBarPopup& menu, const TraceTo& to) {
-  RemoveMarkedButtons(menu, {kInspectorMenu}, to);
+void RemoveWordMenus(const CommandBarPopup& menu, const Subject& subject, CleanupEvents& events) {
+  RemoveMarkedButtons(menu, {kInspectorMenu}, subject, events);
 }
 
 }  // namespace corvix

@@ -16,11 +16,6 @@ inline constexpr Interface kDocuments{L"Word.Documents"};
 inline constexpr Interface kTemplate{L"Word.Template"};
 }  // namespace word_types
 
-// Whether a Word that this run started may be quit, from the number of documents it holds: only when it
-// holds none. A Word holding a document has become the user's (a document opened while it ran went to
-// it). `documents` is empty when the count could not be read: that proves nothing, and Word is quit.
-bool MayQuitStartedWord(std::optional<std::int32_t> documents);
-
 // Whether a Word that was running is told to save its Normal template after the clean-up, from
 // `NormalTemplate.Saved` read before the clean-up and after it: only when Normal had nothing unsaved before
 // and the deletions left it unsaved. Until Normal is saved, the deletions live in that Word's memory only, and
@@ -32,14 +27,14 @@ bool MaySaveNormalTemplate(std::optional<bool> savedBefore, std::optional<bool> 
 // add-in's items from the Tools menu, and quits a Word it started, saving the changes, unless it holds a
 // document by then. A Word that was running has its Normal template saved when the clean-up alone changed it
 // (MaySaveNormalTemplate). A Word that runs but cannot be attached to (its main window is there, or its
-// process runs in this session) is neither started a second time nor cleaned. Best-effort throughout; tells
-// each step to `trace`.
-void RemoveWordToolbars(Automation& automation, CleanupTrace& trace = CleanupTrace::Discard());
+// process runs in this session) is neither started a second time nor cleaned. Best-effort throughout; reports
+// each step to `events`.
+void RemoveWordToolbars(Automation& automation, CleanupEvents& events = NoEvents());
 
-// The menu with `caption` on Word's active menu bar; none when there is no such menu.
-CommandBarPopup FindWordMenubar(const Object& wdApp, std::wstring_view caption, const TraceTo& to = {});
+// The menu `menu` names (its caption) on Word's active menu bar; none when there is no such menu.
+Found<CommandBarPopup> FindWordMenubar(const Object& wdApp, const Subject& menu, CleanupEvents& events = NoEvents());
 
-// Deletes the menu's buttons that the add-in marked as its own.
-void RemoveWordMenus(const CommandBarPopup& menu, const TraceTo& to = {});
+// Deletes the menu's buttons that the add-in marked as its own; each deletion is reported as one in `subject`.
+void RemoveWordMenus(const CommandBarPopup& menu, const Subject& subject, CleanupEvents& events = NoEvents());
 
 }  // namespace corvix

@@ -163,7 +163,6 @@ HRESULT NameCache::Resolve(IDispatch* object, const Interface& type, std::wstrin
   }
   std::wstring name(member);
   LPOLESTR names[] = {name.data()};
-  ++lookups_;
   const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, kLocale, id);
   if (FAILED(hr)) return hr;
   if (enabled_) ids_.emplace(std::move(key), *id);
@@ -213,11 +212,13 @@ HRESULT ClassFromProgId(std::wstring_view progId, CLSID* clsid) {
 }
 
 // "None" for a failed attach or start, with the system's text for the failure where it has one.
-Object Failed(HRESULT hr) { return Object::None(static_cast<std::int32_t>(hr), SystemMessage(static_cast<DWORD>(hr))); }
+Found<Object> Failed(HRESULT hr) {
+  return {{}, {static_cast<std::int32_t>(hr), SystemMessage(static_cast<DWORD>(hr))}};
+}
 
 }  // namespace
 
-Object ComAutomation::Attach(std::wstring_view progId, const Interface& type) {
+Found<Object> ComAutomation::Attach(std::wstring_view progId, const Interface& type) {
   CLSID clsid{};
   if (const HRESULT known = ClassFromProgId(progId, &clsid); FAILED(known)) return Failed(known);
   // One call for the watch: the look-up in the running object table, the first contact with the instance
@@ -237,10 +238,10 @@ Object ComAutomation::Attach(std::wstring_view progId, const Interface& type) {
     return Failed(kGivenUp);
   }
   if (FAILED(converted)) return Failed(converted);
-  return WrapDispatch(std::move(application), context_, type);
+  return {WrapDispatch(std::move(application), context_, type), {}};
 }
 
-Object ComAutomation::Start(std::wstring_view progId, const Interface& type) {
+Found<Object> ComAutomation::Start(std::wstring_view progId, const Interface& type) {
   CLSID clsid{};
   if (const HRESULT known = ClassFromProgId(progId, &clsid); FAILED(known)) return Failed(known);
   ComPtr<IDispatch> application;
@@ -251,7 +252,7 @@ Object ComAutomation::Start(std::wstring_view progId, const Interface& type) {
         CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(application.GetAddressOf()));
     if (FAILED(created)) return Failed(created);
   }
-  return WrapDispatch(std::move(application), context_, type);
+  return {WrapDispatch(std::move(application), context_, type), {}};
 }
 
 }  // namespace corvix::win32

@@ -34,13 +34,8 @@ class NameCache {
   // The DISPID of `member` on `type`, asking `object` when it is not known yet; the failure otherwise.
   HRESULT Resolve(IDispatch* object, const Interface& type, std::wstring_view member, DISPID* id);
 
-  bool enabled() const { return enabled_; }
-  // How many names were asked of an object (a figure for benchmarks).
-  std::size_t lookups() const { return lookups_; }
-
  private:
   bool enabled_;
-  std::size_t lookups_ = 0;
   std::unordered_map<std::wstring, DISPID> ids_;
 };
 
@@ -81,17 +76,15 @@ class ComDispatch final : public Dispatch {
 // on the calling thread (ScopedComInit) for as long as any reference it gives out lives.
 class ComAutomation final : public Automation {
  public:
-  explicit ComAutomation(bool cacheNames = CORVIX_NAME_CACHE != 0)
-      : context_(std::make_shared<ComContext>(NameCache(cacheNames))) {}
   // Starting from the names that `names` already knows; every call (attaching and starting included, and
   // each reference's release) reports to `watch`, and once it is given up no further call is made.
   ComAutomation(NameCache names, std::shared_ptr<CallWatch> watch)
       : context_(std::make_shared<ComContext>(std::move(names), std::move(watch))) {}
 
   // GetActiveObject for the ProgID's class; none when the class is unknown or no instance is registered.
-  Object Attach(std::wstring_view progId, const Interface& type) override;
+  Found<Object> Attach(std::wstring_view progId, const Interface& type) override;
   // A new instance from its local server; none when the class is unknown or the server cannot start.
-  Object Start(std::wstring_view progId, const Interface& type) override;
+  Found<Object> Start(std::wstring_view progId, const Interface& type) override;
   // FindWindow by class on the calling thread's desktop (top_level_window.cc).
   bool HasTopLevelWindow(std::wstring_view windowClass) override;
   // A process snapshot, each process of that name asked for its session (session_process.cc).

@@ -80,16 +80,16 @@ constexpr std::int32_t kNotRunning = static_cast<std::int32_t>(0x800401E3);
 constexpr std::int32_t kCannotStart = static_cast<std::int32_t>(0x80040154);
 }  // namespace
 
-corvix::Object MemoryAutomation::Attach(std::wstring_view progId, const corvix::Interface& type) {
+corvix::Found<corvix::Object> MemoryAutomation::Attach(std::wstring_view progId, const corvix::Interface& type) {
   NodeRef app = office_.Attach(progId);
-  if (!app) return corvix::Object::None(kNotRunning);
-  return corvix::Object(std::make_unique<MemoryDispatch>(office_, app), type);
+  if (!app) return {{}, {kNotRunning, {}}};
+  return {corvix::Object(std::make_unique<MemoryDispatch>(office_, app), type), {}};
 }
 
-corvix::Object MemoryAutomation::Start(std::wstring_view progId, const corvix::Interface& type) {
+corvix::Found<corvix::Object> MemoryAutomation::Start(std::wstring_view progId, const corvix::Interface& type) {
   NodeRef app = office_.Start(progId);
-  if (!app) return corvix::Object::None(kCannotStart);
-  return corvix::Object(std::make_unique<MemoryDispatch>(office_, app), type);
+  if (!app) return {{}, {kCannotStart, {}}};
+  return {corvix::Object(std::make_unique<MemoryDispatch>(office_, app), type), {}};
 }
 
 }  // namespace standin

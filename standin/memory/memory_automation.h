@@ -10,8 +10,8 @@ class MemoryAutomation : public corvix::Automation {
  public:
   explicit MemoryAutomation(Office& office) : office_(office) {}
 
-  corvix::Object Attach(std::wstring_view progId, const corvix::Interface& type) override;
-  corvix::Object Start(std::wstring_view progId, const corvix::Interface& type) override;
+  corvix::Found<corvix::Object> Attach(std::wstring_view progId, const corvix::Interface& type) override;
+  corvix::Found<corvix::Object> Start(std::wstring_view progId, const corvix::Interface& type) override;
   bool HasTopLevelWindow(std::wstring_view windowClass) override { return office_.HasTopLevelWindow(windowClass); }
   bool HasProcessInSession(std::wstring_view imageName) override { return office_.HasProcessInSession(imageName); }
   std::wstring CurrentVersionOf(std::wstring_view progId) override { return office_.CurrentVersionOf(progId); }

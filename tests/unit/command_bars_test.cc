@@ -19,7 +19,7 @@ class CommandBarTest : public ::testing::Test {
     automation_ = std::make_unique<standin::MemoryAutomation>(*office_);
   }
   CommandBars Bars() {
-    app_ = automation_->Attach(L"Word.Application", kApp);
+    app_ = automation_->Attach(L"Word.Application", kApp).value;
     return CommandBars(app_.GetObject(L"CommandBars", office_types::kCommandBars));
   }
   void TearDown() override {
@@ -30,6 +30,9 @@ class CommandBarTest : public ::testing::Test {
   }
 
   static constexpr Interface kApp{L"Word._Application"};
+  static constexpr Subject kBar{Subject::Window::kOnly, Subject::Kind::kBar, L"Merrowin Software"};
+  static constexpr Subject kTools{Subject::Window::kOnly, Subject::Kind::kMenu, L"&Tools"};
+  static constexpr Subject kActions{Subject::Window::kOnly, Subject::Kind::kMenu, L"&Actions"};
   std::unique_ptr<standin::Office> office_;
   std::unique_ptr<standin::MemoryAutomation> automation_;
   Object app_;
@@ -37,7 +40,7 @@ class CommandBarTest : public ::testing::Test {
 
 TEST_F(CommandBarTest, EmptyBarIsOnlyDeleted) {
   Load("word running\n  bar \"Merrowin Software\"\n");
-  RemoveCommandBar(Bars().Item(L"Merrowin Software"));
+  RemoveCommandBar(Bars().Item(L"Merrowin Software").value, kBar);
   EXPECT_EQ(std::vector<std::wstring>{L"bar 'Merrowin Software'.Delete()"}, Calls(*office_, L"Delete"));
   EXPECT_TRUE(Calls(*office_, L"Item").size() == 1);  // the bar lookup, no control visited
 }
@@ -50,7 +53,7 @@ TEST_F(CommandBarTest, ButtonsGoLastFirstAndAPopupGoesWithTheBar) {
       button "Inner"
     button "Three"
 )");
-  RemoveCommandBar(Bars().Item(L"Merrowin Software"));
+  RemoveCommandBar(Bars().Item(L"Merrowin Software").value, kBar);
   const auto items = Calls(*office_, L"Item");
   EXPECT_EQ((std::vector<std::wstring>{
                 L"Word bars.Item(BSTR \"Merrowin Software\")", L"controls of 'Merrowin Software'.Item(I4 3)",
@@ -66,7 +69,7 @@ TEST_F(CommandBarTest, ButtonsGoLastFirstAndAPopupGoesWithTheBar) {
 
 TEST_F(CommandBarTest, ButtonsGoEvenWhenTheBarCannotBeDeleted) {
   Load("word running\n  bar \"Merrowin Software\" builtin\n    button \"One\"\n    button \"Two\"\n");
-  RemoveCommandBar(Bars().Item(L"Merrowin Software"));
+  RemoveCommandBar(Bars().Item(L"Merrowin Software").value, kBar);
   EXPECT_EQ(3u, Calls(*office_, L"Delete").size());
   EXPECT_TRUE(StateHas(*office_, L"  bar 'Merrowin Software'\n")) << office_->StateText();
   EXPECT_FALSE(StateHas(*office_, L"button 'One'"));
@@ -90,7 +93,7 @@ TEST_F(CommandBarTest, FailedStepsSkipOnlyThemselves) {
     SCOPED_TRACE(c.fault);
     Load(std::string("word running\n  bar \"Merrowin Software\"\n    button \"One\"\n    button \"Two\"\n") + c.fault +
          "\n");
-    RemoveCommandBar(Bars().Item(L"Merrowin Software"));
+    RemoveCommandBar(Bars().Item(L"Merrowin Software").value, kBar);
     EXPECT_EQ(c.deletes, Calls(*office_, L"Delete"));
     TearDown();
   }
@@ -110,8 +113,7 @@ TEST_F(CommandBarTest, PurgeDeletesOnlyExactMarkersVisitingEveryPosition) {
       button "Spaced" parameter "Inspector Menu "
       button "Ours too" parameter "Inspector Menu"
 )");
-  const CommandBar menuBar = Bars().ActiveMenuBar();
-  RemoveMarkedButtons(FindMenu(menuBar, L"&Tools"), {L"Inspector Menu"});
+  RemoveMarkedButtons(FindMenu(Bars().ActiveMenuBar(), L"&Tools").value, {L"Inspector Menu"}, kTools);
   std::vector<std::wstring> visited;
   for (const auto& call : Calls(*office_, L"Item")) {
     if (call.rfind(L"controls of '&Tools'", 0) == 0) visited.push_back(call.substr(call.find(L'(')));
@@ -134,24 +136,32 @@ TEST_F(CommandBarTest, PurgeReadsParameterOncePerMarkerAndKeepsAButtonWhoseReadF
       button "B" parameter "Explorer Menu"
 fail Parameter on "button 'B'"
 )");
-  RemoveMarkedButtons(FindMenu(Bars().ActiveMenuBar(), L"&Tools"), {L"Explorer Menu", L"Inspector Menu"});
+  RemoveMarkedButtons(FindMenu(Bars().ActiveMenuBar(), L"&Tools").value, {L"Explorer Menu", L"Inspector Menu"}, kTools);
   EXPECT_EQ(
       (std::vector<std::wstring>{L"button 'B'.Parameter()", L"button 'A'.Parameter()", L"button 'A'.Parameter()"}),
       Calls(*office_, L"Parameter"));
   EXPECT_EQ(std::vector<std::wstring>{L"button 'A'.Delete()"}, Calls(*office_, L"Delete"));
 }
 
+// None tells why: another kind of control, no such control, or the menu bar's own lookup that failed.
 TEST_F(CommandBarTest, FindMenuYieldsNoneForAMissingOrNonMenuControl) {
   Load(R"(word running
   bar "Menu Bar" active
     button "&Tools"
     popup "&Help"
 )");
-  const CommandBar menuBar = Bars().ActiveMenuBar();
-  EXPECT_FALSE(FindMenu(menuBar, L"&Tools"));
-  EXPECT_FALSE(FindMenu(menuBar, L"&Actions"));
+  const Found<CommandBar> menuBar = Bars().ActiveMenuBar();
+  const Found<CommandBarPopup> button = FindMenu(menuBar, L"&Tools");
+  EXPECT_FALSE(button);
+  EXPECT_EQ(kWrongType, button.outcome.status);
+  const Found<CommandBarPopup> missing = FindMenu(menuBar, L"&Actions");
+  EXPECT_FALSE(missing);
+  EXPECT_NE(kWrongType, missing.outcome.status);
   EXPECT_TRUE(FindMenu(menuBar, L"&Help"));
-  EXPECT_FALSE(FindMenu(CommandBar(), L"&Help"));
+  const Found<CommandBarPopup> noBar = FindMenu({{}, {static_cast<std::int32_t>(0x800706BA), L"gone"}}, L"&Help");
+  EXPECT_FALSE(noBar);
+  EXPECT_EQ(static_cast<std::int32_t>(0x800706BA), noBar.outcome.status);
+  EXPECT_EQ(L"gone", noBar.outcome.description);
 }
 
 TEST_F(CommandBarTest, TheBuiltInIdIsTriedOnlyForToolsAndOnlyWhenTheCaptionFindsNoMenu) {
@@ -161,20 +171,22 @@ TEST_F(CommandBarTest, TheBuiltInIdIsTriedOnlyForToolsAndOnlyWhenTheCaptionFinds
     popup "&Aktionen" id 30131
     popup "E&xtras" id 30007
 )");
-  const CommandBar menuBar = Bars().ActiveMenuBar();
+  const Found<CommandBar> menuBar = Bars().ActiveMenuBar();
   // The first control with the ID is a button: FindControl finds it, and it is no menu.
-  EXPECT_FALSE(FindMenuInAnyLanguage(menuBar, L"&Tools"));
+  EXPECT_FALSE(FindMenuInAnyLanguage(menuBar, kTools));
   EXPECT_EQ(std::vector<std::wstring>{L"bar 'Menu Bar'.FindControl(missing, I4 30007)"},
             Calls(*office_, L"FindControl"));
   // No ID is known for Actions; a failed caption look-up ends there.
-  EXPECT_FALSE(FindMenuInAnyLanguage(menuBar, L"&Actions"));
+  EXPECT_FALSE(FindMenuInAnyLanguage(menuBar, kActions));
   EXPECT_EQ(1u, Calls(*office_, L"FindControl").size());
-  EXPECT_FALSE(FindMenuInAnyLanguage(CommandBar(), L"&Tools"));
+  EXPECT_FALSE(FindMenuInAnyLanguage(Found<CommandBar>{}, kTools));
 }
 
 TEST_F(CommandBarTest, AFailingFindControlYieldsNone) {
   Load("word running\n  bar \"Menu Bar\" active\n    popup \"E&xtras\" id 30007\nfail FindControl\n");
-  EXPECT_FALSE(FindMenuInAnyLanguage(Bars().ActiveMenuBar(), L"&Tools"));
+  const Found<CommandBarPopup> menu = FindMenuInAnyLanguage(Bars().ActiveMenuBar(), kTools);
+  EXPECT_FALSE(menu);
+  EXPECT_EQ(static_cast<std::int32_t>(0x80010105), menu.outcome.status);
 }
 
 }  // namespace

@@ -130,16 +130,6 @@ TEST_F(OutlookCleanupTest, NotInstalledEndsAfterTheStartAttempt) {
             Calls(*office_));
 }
 
-TEST(OutlookWasAlreadyOpen, AnyOpenWindowMakesItTheUsers) {
-  EXPECT_FALSE(OutlookWasAlreadyOpen(0, 0));
-  EXPECT_TRUE(OutlookWasAlreadyOpen(1, 0));
-  EXPECT_TRUE(OutlookWasAlreadyOpen(0, 2));
-  // A count that could not be read proves nothing; the other one still counts.
-  EXPECT_FALSE(OutlookWasAlreadyOpen(std::nullopt, std::nullopt));
-  EXPECT_FALSE(OutlookWasAlreadyOpen(std::nullopt, 0));
-  EXPECT_TRUE(OutlookWasAlreadyOpen(std::nullopt, 1));
-}
-
 TEST(StartsOutlookOfVersion, OnlyVersionsThatKeptTheBarsOrAnUnknownOne) {
   for (const std::uint32_t kept : {9u, 10u, 11u, 12u}) EXPECT_TRUE(StartsOutlookOfVersion(kept)) << kept;
   for (const std::uint32_t later : {14u, 15u, 16u, 17u}) EXPECT_FALSE(StartsOutlookOfVersion(later)) << later;

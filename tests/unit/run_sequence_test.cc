@@ -90,7 +90,7 @@ class GivingUpRunner : public CleanupRunner {
   void Run(Cleanup cleanup, CleanupTrace& trace) override {
     const size_t index = runs++;
     if (index < giveUp_.size() && giveUp_[index]) {
-      trace.GivenUp(L"GetActiveObject Word.Application", L"no answer for 60.00 s");
+      trace.Report(event::GivenUp{L"GetActiveObject Word.Application", event::GivenUp::Why::kNoAnswer, 60000});
       return;
     }
     cleanup(automation_, trace);
@@ -144,12 +144,12 @@ TEST(RunSequence, WhereNoOneCanPressOkTheRunEndsAsASilentOne) {
 class ThrowingAutomation : public Automation {
  public:
   ThrowingAutomation(standin::Office& office, std::wstring thrower) : inner_(office), thrower_(std::move(thrower)) {}
-  Object Attach(std::wstring_view progId, const Interface& type) override {
-    Object application = inner_.Attach(progId, type);
+  Found<Object> Attach(std::wstring_view progId, const Interface& type) override {
+    Found<Object> application = inner_.Attach(progId, type);
     if (progId == thrower_) throw std::bad_alloc();
     return application;
   }
-  Object Start(std::wstring_view progId, const Interface& type) override { return inner_.Start(progId, type); }
+  Found<Object> Start(std::wstring_view progId, const Interface& type) override { return inner_.Start(progId, type); }
   bool HasTopLevelWindow(std::wstring_view windowClass) override { return inner_.HasTopLevelWindow(windowClass); }
   bool HasProcessInSession(std::wstring_view imageName) override { return inner_.HasProcessInSession(imageName); }
   std::wstring CurrentVersionOf(std::wstring_view progId) override { return inner_.CurrentVersionOf(progId); }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <future>
 #include <mutex>
 #include <string>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "app/frm_main.h"
+#include "app/run_context.h"
 #include "cleanup/outlook/outlook_cleanup.h"
 #include "cleanup/word/word_cleanup.h"
 #include "office/trace.h"
@@ -139,13 +141,72 @@ TEST_F(TraceTest, AStartThatReachesTheUsersOutlookIsToldAsSuch) {
   EXPECT_EQ(L"Outlook attached through a start (the user's), 0 deleted, 0 failed", outlook.Summary());
 }
 
+// The sample run in docs/diagnostics.md is what the program writes for this Office.
+TEST(DiagnosticsDoc, TheSampleRunIsWhatTheProgramWrites) {
+  std::ifstream doc(CORVIX_SOURCE_DIR "/docs/diagnostics.md");
+  ASSERT_TRUE(doc) << "docs/diagnostics.md not found";
+  std::vector<std::wstring> sample;
+  for (std::string line; std::getline(doc, line);) {
+    if (line.rfind("    Corvix: ", 0) == 0) sample.emplace_back(line.begin() + 4, line.end());  // ASCII
+  }
+  ASSERT_GE(sample.size(), 4u);
+
+  const auto office = testing::LoadScenario(R"(word running
+  bar "Merrowin Software"
+    button "Find"
+    popup "More"
+    button "Send"
+  bar "Merrowin Software Toolbar"
+    button "Open"
+    button "Save to Merrowin"
+  bar "Menu Bar" active
+    popup "&Tools"
+      button "Merrowin Options" parameter "Inspector Menu"
+      button "Spelling"
+      button "Merrowin Search" parameter "Inspector Menu"
+outlook running window
+  explorer
+    bar "Merrowin Software"
+      button "Find"
+      button "Send"
+    bar "Menu Bar" active
+      popup "&Tools"
+        button "Rules"
+        button "Merrowin Options" parameter "Explorer Menu"
+  inbox
+    mail "Hello"
+      bar "Merrowin Software"
+        button "Reply with Merrowin"
+      bar "Menu Bar" active
+        popup "&Actions"
+          button "Forward"
+          button "Merrowin Reply" parameter "Inspector Menu"
+)");
+  RecordingSink sink;
+  sink.Write(std::wstring(kTracePrefix) + StartLine(L"/s", true));
+  // An ordinary process of the desktop user, as the Windows program finds it (app/win32/launch_context.cc).
+  RunFacts facts;
+  facts.self = TokenFacts{L"S-1-5-21-1", false};
+  facts.shell = facts.self;
+  sink.Write(std::wstring(kTracePrefix) + DescribeDecision(facts, DecidePlacement(facts)));
+  CleanupTrace word(L"Word", &sink);
+  CleanupTrace outlook(L"Outlook", &sink);
+  {
+    standin::MemoryAutomation automation(*office);
+    RemoveWordToolbars(automation, word);
+    RemoveOutlookToolbars(automation, outlook);
+  }
+  sink.Write(std::wstring(kTracePrefix) + RunSummary({&word, &outlook}, 560));
+  EXPECT_EQ(sink.lines, sample);
+}
+
 // A runner that gives every clean-up up before it makes a call, as the Windows program gives up a clean-up
 // whose Office stopped answering.
 class GivingUpRunner : public CleanupRunner {
  public:
   void Run(Cleanup, CleanupTrace& trace) override {
-    trace.Refused(3, 450);
-    trace.GivenUp(L"_CommandBars.Item", L"no answer for 60.00 s");
+    trace.Report(event::Refused{3, 450});
+    trace.Report(event::GivenUp{L"_CommandBars.Item", event::GivenUp::Why::kNoAnswer, 60000});
   }
 };
 
@@ -210,20 +271,30 @@ TEST(RunTrace, NumbersAndSecondsAreWrittenOut) {
   EXPECT_EQ(L"4294967.29 s", Seconds(4294967295u));
 }
 
-TEST(RunTrace, LookupsAreClassifiedByWhatOfficeAnswered) {
-  EXPECT_EQ(Lookup::kNotThere, ClassifyLookup(Object()));
-  EXPECT_EQ(Lookup::kNotThere, ClassifyLookup(Object::None(static_cast<std::int32_t>(0x80070057))));
-  EXPECT_EQ(Lookup::kWrongKind, ClassifyLookup(Object::None(kWrongType)));
-  EXPECT_EQ(Lookup::kFailed, ClassifyLookup(Object::None(static_cast<std::int32_t>(0x800706BA))));
-  EXPECT_EQ(Lookup::kFailed, ClassifyLookup(Object::None(kNoObject)));
+constexpr Subject kBar{Subject::Window::kOnly, Subject::Kind::kBar, L"Merrowin Software"};
+
+TEST(RunTrace, LookupsAreToldByWhatOfficeAnswered) {
+  const Subject menu{Subject::Window::kItem, Subject::Kind::kMenu, L"&Actions"};
+  EXPECT_EQ(L"item window: menu \"&Actions\": found", Describe(event::Looked{menu, true, {}}));
+  EXPECT_EQ(L"item window: menu \"&Actions\": not there", Describe(event::Looked{menu, false, {}}));
+  EXPECT_EQ(L"item window: menu \"&Actions\": not there",
+            Describe(event::Looked{menu, false, {static_cast<std::int32_t>(0x80070057), L"ignored"}}));
+  EXPECT_EQ(L"item window: menu \"&Actions\": there, but not a menu",
+            Describe(event::Looked{menu, false, {kWrongType, {}}}));
+  EXPECT_EQ(L"item window: menu \"&Actions\": lookup failed 0x800706BA (RPC server unavailable)",
+            Describe(event::Looked{menu, false, {static_cast<std::int32_t>(0x800706BA), L"RPC server unavailable."}}));
+  EXPECT_EQ(L"item window: menu \"&Actions\": lookup failed 0x80004003 (an earlier step gave none)",
+            Describe(event::Looked{menu, false, {kNoObject, {}}}));
 }
 
 TEST(RunTrace, NoSinkWritesNothingButStillCounts) {
   CleanupTrace trace(L"Word", nullptr);
-  trace.Deleted(L"bar", 2, CallResult());
-  trace.Deleted(L"bar", 1, CallResult::Failed(kNoObject));
+  trace.Report(event::Deleted{kBar, 2, {}});
+  trace.Report(event::Deleted{kBar, 1, {kNoObject, {}}});
+  trace.Report(event::Quit{{kNoObject, {}}});
   EXPECT_EQ(1u, trace.deleted());
-  EXPECT_EQ(1u, trace.failed());
+  EXPECT_EQ(2u, trace.failed());
+  EXPECT_EQ(L"Word not reached, 1 deleted, 2 failed", trace.Summary());
 }
 
 // A sink that a listener has stopped taking lines from, for the deletion lines only: their Write waits until
@@ -265,10 +336,12 @@ TEST(RunTrace, ALineStuckInTheSinkDoesNotHoldUpTheWatchersGiveUp) {
   StuckSink sink;
   CleanupTrace trace(L"Word", &sink);
   // The clean-up's thread writes a deletion, and the sink holds it there.
-  std::thread cleanup([&trace] { trace.Deleted(L"bar \"Merrowin Software\"", 3, CallResult()); });
+  std::thread cleanup([&trace] { trace.Report(event::Deleted{kBar, 3, {}}); });
   sink.WaitUntilStuck();
   // Meanwhile the watching thread gives the clean-up up, on the same account.
-  auto watcher = std::async(std::launch::async, [&trace] { trace.GivenUp(L"Delete", L"no answer for 60.00 s"); });
+  auto watcher = std::async(std::launch::async, [&trace] {
+    trace.Report(event::GivenUp{L"Delete", event::GivenUp::Why::kNoAnswer, 60000});
+  });
   const bool returned = watcher.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
   sink.Release();
   cleanup.join();

@@ -109,19 +109,14 @@ TEST_F(WordCleanupTest, NoUsableToolsMenuLeavesTheRestDone) {
 TEST_F(WordCleanupTest, FindWordMenubarFindsOnlyAMenu) {
   office_ = LoadScenario(std::string("word running\n") + kWordWithAddIn);
   standin::MemoryAutomation automation(*office_);
-  const Object wdApp = automation.Attach(L"Word.Application", word_types::kApplication);
-  EXPECT_TRUE(FindWordMenubar(wdApp, L"&Tools"));
-  EXPECT_FALSE(FindWordMenubar(wdApp, L"&tools"));
-  EXPECT_FALSE(FindWordMenubar(wdApp, L"Tools"));
-  EXPECT_FALSE(FindWordMenubar(Object(), L"&Tools"));
-}
-
-TEST(MayQuitStartedWord, OnlyAWordHoldingNoDocument) {
-  EXPECT_TRUE(MayQuitStartedWord(0));
-  EXPECT_FALSE(MayQuitStartedWord(1));
-  EXPECT_FALSE(MayQuitStartedWord(4));
-  // A count that could not be read proves nothing: the Word started here is quit, as ever.
-  EXPECT_TRUE(MayQuitStartedWord(std::nullopt));
+  const Found<Object> wdApp = automation.Attach(L"Word.Application", word_types::kApplication);
+  const auto menu = [](std::wstring_view caption) {
+    return Subject{Subject::Window::kOnly, Subject::Kind::kMenu, caption};
+  };
+  EXPECT_TRUE(FindWordMenubar(wdApp.value, menu(L"&Tools")));
+  EXPECT_FALSE(FindWordMenubar(wdApp.value, menu(L"&tools")));
+  EXPECT_FALSE(FindWordMenubar(wdApp.value, menu(L"Tools")));
+  EXPECT_FALSE(FindWordMenubar(Object(), menu(L"&Tools")));
 }
 
 TEST(MaySaveNormalTemplate, OnlyWhenTheCleanUpAloneChangedIt) {

@@ -1,0 +1,143 @@
+// What a clean-up reports as it goes: one typed event per decision and per step whose outcome matters.
+//
+// Portable. The clean-ups report events and never write text; the debugger channel's lines are made from them in
+// one place (office/trace.h), and docs/diagnostics.md says what each line means.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "office/automation.h"
+
+namespace corvix {
+
+// A bar or menu that a clean-up works on, named by the same name or caption its lookup uses.
+struct Subject {
+  enum class Window { kOnly, kMain, kItem };  // Word's one window kind; Outlook's main window and item window
+  enum class Kind { kBar, kMenu };
+  Window window;
+  Kind kind;
+  std::wstring_view name;
+};
+
+namespace event {
+
+// How the application was reached, or why not.
+struct Attached {};
+struct Started {};
+// A start that reached the user's running instance: treated as attached.
+struct StartReachedUsers {};
+// Running, but out of reach: shown by its main window, or else by `imageName`'s process in this session.
+struct LeftRunning {
+  bool mainWindow;
+  std::wstring_view imageName;
+};
+// Not running, and the registered version (where it was read: `source`) keeps no add-in's bars: not started.
+struct NotStarted {
+  std::uint32_t version;
+  std::wstring source;
+};
+// Not running, and started for the registered version: one that kept the bars, or none could be read.
+struct StartedForVersion {
+  std::optional<std::uint32_t> version;
+  std::wstring source;
+};
+struct NotReached {
+  Outcome attach;
+  Outcome start;
+};
+
+// What the lookup of a bar or menu came to.
+struct Looked {
+  Subject subject;
+  bool found;
+  Outcome outcome;  // how the lookup ended when nothing was found
+};
+// A menu whose caption found nothing, found by its built-in control ID.
+struct FoundByBuiltInId {
+  Subject subject;
+  std::int32_t id;
+};
+// A deletion: of the control at `position` in the subject, or of the subject itself when position is 0.
+struct Deleted {
+  Subject subject;
+  std::int32_t position;
+  Outcome outcome;
+};
+
+// Word's Normal template after the clean-up of a Word that was running.
+struct NormalTemplate {
+  enum class Step { kSaved, kSaveFailed, kUnreadable, kUsersChanges, kNothingUnsaved };
+  Step step;
+  Outcome outcome;  // of the Save, for kSaveFailed
+};
+
+// Outlook's windows: a new main window opened on the Inbox (or not), none there to clean, and the Inbox's
+// first item that gives no item window.
+struct InboxOpened {
+  Outcome outcome;  // of the Display
+};
+struct NoMainWindow {};
+struct NoItemWindow {
+  bool itemNotMail;  // false: the Inbox has no first item
+};
+
+// The end of the clean-up: the application quit (or the Quit failed), or a started one left running because
+// the user opened a document in it.
+struct Quit {
+  Outcome outcome;
+};
+struct LeftToTheUser {};
+
+// How the runner ended the clean-up: not run in this process, ended by an exception, Office turning calls away
+// (`refusals` times, `ms` in all), or given up at `call` (empty: not known).
+struct NotCleanedHere {};
+struct EndedByException {};
+struct Refused {
+  std::uint32_t refusals;
+  std::uint32_t ms;
+};
+struct GivenUp {
+  enum class Why { kNoAnswer, kRefusedOut };
+  std::wstring call;
+  Why why;
+  std::uint32_t ms;  // the bound that was reached
+};
+
+}  // namespace event
+
+using CleanupEvent =
+    std::variant<event::Attached, event::Started, event::StartReachedUsers, event::LeftRunning, event::NotStarted,
+                 event::StartedForVersion, event::NotReached, event::Looked, event::FoundByBuiltInId, event::Deleted,
+                 event::NormalTemplate, event::InboxOpened, event::NoMainWindow, event::NoItemWindow, event::Quit,
+                 event::LeftToTheUser, event::NotCleanedHere, event::EndedByException, event::Refused, event::GivenUp>;
+
+// Where a clean-up's events go. Report may be called from the clean-up's thread and from the thread that
+// watches it, at once.
+class CleanupEvents {
+ public:
+  virtual ~CleanupEvents() = default;
+  virtual void Report(const CleanupEvent& event) = 0;
+};
+
+// Events that go nowhere, for callers that have no use for them.
+class IgnoredEvents final : public CleanupEvents {
+ public:
+  void Report(const CleanupEvent&) override {}
+};
+inline CleanupEvents& NoEvents() {
+  static IgnoredEvents none;
+  return none;
+}
+
+// `found`, after reporting what its lookup of `subject` came to.
+template <typename T>
+Found<T> Reported(CleanupEvents& events, const Subject& subject, Found<T> found) {
+  events.Report(event::Looked{subject, static_cast<bool>(found), found.outcome});
+  return found;
+}
+
+}  // namespace corvix
