@@ -4,20 +4,11 @@
 #include <cstdio>
 #include <cwctype>
 
+#include "office/hex.h"
 #include "standin/model/outlook_model.h"
 #include "standin/model/word_model.h"
 
 namespace standin {
-
-namespace {
-
-std::wstring Hex(std::int32_t code) {
-  wchar_t buffer[16];
-  std::swprintf(buffer, 16, L"0x%08X", static_cast<unsigned>(code));
-  return buffer;
-}
-
-}  // namespace
 
 std::wstring Describe(const Value& value) {
   struct Visitor {
@@ -36,7 +27,7 @@ std::wstring JournalEntry::ToString() const {
   std::wstring out = target + L"." + member + L"(";
   for (size_t i = 0; i < args.size(); ++i) out += (i ? L", " : L"") + args[i];
   out += L") -> ";
-  out += status >= 0 ? result : status == status::kHung ? L"hung" : L"failed " + Hex(status) + L" " + result;
+  out += status >= 0 ? result : status == status::kHung ? L"hung" : L"failed " + corvix::Hex(status) + L" " + result;
   return out;
 }
 

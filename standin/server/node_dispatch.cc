@@ -3,6 +3,7 @@
 
 #include <oleauto.h>
 
+#include "office/hex.h"
 #include "standin/model/command_bar_model.h"
 #include "standin/model/outlook_model.h"
 #include "standin/server/dispatch_names.h"
@@ -25,12 +26,6 @@ bool IsOfficeIid(std::wstring_view iid) {
     if (office == iid) return true;
   }
   return false;
-}
-
-std::wstring Hex(unsigned value) {
-  wchar_t buffer[16];
-  swprintf(buffer, 16, L"0x%X", value);
-  return buffer;
 }
 
 std::wstring Quoted(const wchar_t* text) { return L"\"" + std::wstring(text ? text : L"") + L"\""; }
@@ -129,7 +124,7 @@ HRESULT NodeDispatch::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LC
   ids[0] = id != 0 ? id : DISPID_UNKNOWN;
   for (UINT i = 1; i < count; ++i) ids[i] = DISPID_UNKNOWN;
   const bool known = id != 0 && count == 1;
-  line += known ? L"DISPID " + std::to_wstring(id) : L"failed " + Hex(static_cast<unsigned>(DISP_E_UNKNOWNNAME));
+  line += known ? L"DISPID " + std::to_wstring(id) : L"failed " + corvix::Hex(DISP_E_UNKNOWNNAME, 0);
   session_.NoteNames(line);
   return known ? S_OK : DISP_E_UNKNOWNNAME;
 }
@@ -242,7 +237,7 @@ HRESULT NodeDispatch::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAM
     if (ToValue(arg, &args[i])) {
       described.push_back(Describe(args[i]));
     } else {
-      described.push_back(L"unsupported VT " + Hex(arg.vt));
+      described.push_back(L"unsupported VT " + corvix::Hex(arg.vt, 0));
       if (unconverted < 0) unconverted = static_cast<int>(count - 1 - i);
     }
   }

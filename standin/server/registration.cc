@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include "office/hex.h"
 #include "platform/win32/system_message.h"
 
 namespace standin::server {
@@ -98,12 +99,6 @@ std::wstring DefaultOf(const std::wstring& key, REGSAM view) {
   return status == ERROR_SUCCESS && type == REG_SZ ? value : L"";
 }
 
-std::wstring Hex(HRESULT hr) {
-  wchar_t code[16];
-  swprintf(code, 16, L"0x%08X", static_cast<unsigned>(hr));
-  return code;
-}
-
 constexpr bool kNative64 = sizeof(void*) == 8;
 // The registry views of 32- and 64-bit processes, whichever this one is.
 constexpr REGSAM kViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
@@ -142,7 +137,7 @@ bool RegisterOtherBitness(const std::wstring& exe, std::wstring* error) {
   ITypeLib* library = nullptr;
   const HRESULT hr = LoadTypeLibEx(exe.c_str(), REGKIND_NONE, &library);
   if (FAILED(hr)) {
-    *error = L"cannot load the type library in " + exe + L": " + Hex(hr);
+    *error = L"cannot load the type library in " + exe + L": " + corvix::Hex(hr);
     return false;
   }
   const REGSAM view = kNative64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
@@ -218,7 +213,7 @@ bool Register(const std::vector<Registered>& apps, const std::wstring& exe, cons
     ITypeLib* library = nullptr;
     const HRESULT hr = LoadTypeLibEx(exe.c_str(), REGKIND_REGISTER, &library);
     if (FAILED(hr)) {
-      *error = L"cannot register the type library in " + exe + L": " + Hex(hr);
+      *error = L"cannot register the type library in " + exe + L": " + corvix::Hex(hr);
       return false;
     }
     library->Release();

@@ -54,6 +54,7 @@
 #include <utility>
 #include <vector>
 
+#include "office/hex.h"
 #include "standin/model/office_model.h"
 #include "standin/server/node_dispatch.h"
 #include "standin/server/registration.h"
@@ -198,12 +199,6 @@ HANDLE OpenParent() {
   return parent == 0 ? nullptr : OpenProcess(SYNCHRONIZE, FALSE, parent);
 }
 
-std::wstring Hex(HRESULT hr) {
-  wchar_t text[16];
-  swprintf(text, 16, L"0x%08X", static_cast<unsigned>(hr));
-  return text;
-}
-
 // A class object: CreateInstance starts the application in the model (journaled as CoCreateInstance).
 class AppFactory final : public IClassFactory {
  public:
@@ -330,7 +325,8 @@ class Server {
       DWORD cookie = 0;
       const HRESULT hr =
           CoRegisterClassObject(app->clsid, factories_.back().get(), CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
-      if (FAILED(hr)) return Shutdown(Fail(&session_.dir(), kComFailure, L"CoRegisterClassObject failed " + Hex(hr)));
+      if (FAILED(hr))
+        return Shutdown(Fail(&session_.dir(), kComFailure, L"CoRegisterClassObject failed " + corvix::Hex(hr)));
       classCookies_.push_back(cookie);
     }
     if (options_.running && !PublishRunning()) return Shutdown(kComFailure);
@@ -418,7 +414,7 @@ class Server {
       // The table keeps its own reference.
       object->Release();
       if (FAILED(hr)) {
-        Fail(&session_.dir(), kComFailure, L"RegisterActiveObject failed " + Hex(hr));
+        Fail(&session_.dir(), kComFailure, L"RegisterActiveObject failed " + corvix::Hex(hr));
         return false;
       }
     }
