@@ -55,6 +55,8 @@
 #include <vector>
 
 #include "office/hex.h"
+#include "platform/win32/module_path.h"
+#include "platform/win32/utf8.h"
 #include "standin/model/office_model.h"
 #include "standin/server/node_dispatch.h"
 #include "standin/server/registration.h"
@@ -63,8 +65,6 @@
 
 namespace standin::server {
 namespace {
-
-std::wstring ExePath();
 
 enum ExitCode { kDone = 0, kUsage = 1, kBadScenario = 2, kComFailure = 3, kTimedOut = 4 };
 
@@ -167,11 +167,7 @@ std::unique_ptr<Office> LoadScenario(const StateDir& dir, std::wstring* error) {
   std::string parseError;
   auto office = Office::FromScenario(text, &parseError);
   if (!office) {
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, parseError.data(), static_cast<int>(parseError.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, parseError.data(), static_cast<int>(parseError.size()), wide.data(), size);
-    *error = L"scenario.txt: " + wide;
+    *error = L"scenario.txt: " + corvix::win32::FromUtf8(parseError);
   }
   return office;
 }
@@ -449,7 +445,7 @@ class Server {
   // program file name, which only runs (--image) until it is ended here.
   bool StartImage(Application& app) {
     const std::wstring image = session_.dir().File(app.imageName);
-    if (!CopyFileW(ExePath().c_str(), image.c_str(), FALSE)) {
+    if (!CopyFileW(corvix::win32::ModulePath().c_str(), image.c_str(), FALSE)) {
       Fail(&session_.dir(), kComFailure, L"cannot copy the stand-in to " + image);
       return false;
     }
@@ -589,25 +585,13 @@ int RunAsImage(const StateDir& dir, int timeoutSeconds) {
   return kDone;
 }
 
-std::wstring ExePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  while (true) {
-    const DWORD size = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (size < path.size()) {
-      path.resize(size);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
 int Main() {
   const Options options = Parse();
   if (!options.error.empty()) return Fail(nullptr, kUsage, options.error);
 
   if (options.unreg) {
     std::wstring error;
-    return Unregister(ExePath(), &error) ? kDone : Fail(nullptr, kComFailure, error);
+    return Unregister(corvix::win32::ModulePath(), &error) ? kDone : Fail(nullptr, kComFailure, error);
   }
 
   const StateDir dir(options.state);
@@ -620,8 +604,9 @@ int Main() {
     std::vector<Registered> registered;
     for (const KnownApp* known : Served(*office))
       registered.push_back({known, office->Find(known->progId)->currentVersion});
-    return Register(registered, ExePath(), dir.path(), options.typeLibrary, &error) ? kDone
-                                                                                    : Fail(&dir, kComFailure, error);
+    return Register(registered, corvix::win32::ModulePath(), dir.path(), options.typeLibrary, &error)
+               ? kDone
+               : Fail(&dir, kComFailure, error);
   }
 
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
