@@ -31,10 +31,6 @@ std::wstring JournalEntry::ToString() const {
   return out;
 }
 
-bool Node::Supports(std::wstring_view iid) const {
-  return iid == L"{00020400-0000-0000-C000-000000000046}" || iid == L"{00000000-0000-0000-C000-000000000046}";
-}
-
 Office::Office() = default;
 Office::~Office() = default;
 
@@ -196,18 +192,6 @@ Reply Office::Invoke(Node& target, std::wstring_view member, unsigned flags, con
   journal_.push_back(std::move(entry));
   ArriveDocuments(number, member);
   return reply;
-}
-
-bool Office::QueryInterface(Node& target, std::wstring_view iid) {
-  const int number = static_cast<int>(journal_.size()) + 1;
-  // A conversion cannot be left unanswered: a hang that matches it fails it as `fail` would.
-  const bool supported = MatchFault(target.Label(), L"QueryInterface", number) == nullptr && target.Supports(iid);
-  journal_.push_back({target.Label(),
-                      L"QueryInterface",
-                      {std::wstring(iid)},
-                      supported ? status::kOk : status::kNoInterface,
-                      supported ? L"ok" : L"no interface"});
-  return supported;
 }
 
 Admission Office::AdmitCall(const std::wstring& target, const std::wstring& member) {

@@ -38,8 +38,7 @@
 //   hang Quit on "Word"               (as fail, but the call gets no answer: the COM server journals it as
 //   hang call 12                       "hung" and leaves it waiting, while it goes on serving every other
 //                                      call, until it ends. "hang GetActiveObject" hangs a client's first
-//                                      contact with an application it found in the running object table.
-//                                      A conversion that a hang matches fails instead.)
+//                                      contact with an application it found in the running object table.)
 //   hang start word                   (a COM-started server never registers Word's class object, so
 //                                      starting Word never completes; the journal shows
 //                                      "COM.CoRegisterClassObject("Word.Application") -> hung")

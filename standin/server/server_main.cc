@@ -1,7 +1,6 @@
 // office_standin.exe: the stand-in Office as an out-of-process COM server.
 //
 //   office_standin.exe /register --state DIR     registers the applications DIR\scenario.txt declares
-//                      [--typelib both|win32|win64|none]   and the type library, for these clients (both)
 //   office_standin.exe /unregister               removes every registration of the stand-in
 //   office_standin.exe --state DIR --running     the applications marked running, in the running object table
 //                                                (but those marked unlisted), with their main windows
@@ -22,8 +21,8 @@
 //                      the first call a client makes on an application in the running object table is
 //                      journaled as "ROT.GetActiveObject(...)" in its place (once per process).
 //   getidsofnames.txt  every GetIDsOfNames call, numbered on its own ("N target.GetIDsOfNames("Name")
-//                      -> DISPID 257"): not in the journal, so `fail call N` counts Invoke and
-//                      QueryInterface only, as with the in-memory adapter.
+//                      -> DISPID 257"): not in the journal, so `fail call N` counts Invoke calls
+//                      only, as with the in-memory adapter.
 //   initial_state.txt  running mode: Office::StateText() before any client came
 //   ready              running mode: the applications are in the running object table
 //   stop               created by the harness: a running-mode server then ends
@@ -81,7 +80,6 @@ struct Options {
   bool image = false;
   std::wstring state;
   int timeoutSeconds = 120;
-  TypeLibraryFor typeLibrary = TypeLibraryFor::kBoth;
   std::wstring error;
 };
 
@@ -112,19 +110,6 @@ Options Parse() {
       wchar_t full[MAX_PATH * 2] = {};
       if (GetFullPathNameW(args[++i], MAX_PATH * 2, full, nullptr) == 0) options.error = L"bad --state path";
       options.state = full;
-    } else if (Is(arg, {L"--typelib"}) && i + 1 < count) {
-      const wchar_t* kind = args[++i];
-      if (Is(kind, {L"both"})) {
-        options.typeLibrary = TypeLibraryFor::kBoth;
-      } else if (Is(kind, {L"win32"})) {
-        options.typeLibrary = TypeLibraryFor::kWin32;
-      } else if (Is(kind, {L"win64"})) {
-        options.typeLibrary = TypeLibraryFor::kWin64;
-      } else if (Is(kind, {L"none"})) {
-        options.typeLibrary = TypeLibraryFor::kNone;
-      } else {
-        options.error = L"--typelib takes both, win32, win64 or none";
-      }
     } else if (Is(arg, {L"--timeout"}) && i + 1 < count) {
       options.timeoutSeconds = _wtoi(args[++i]);
       if (options.timeoutSeconds <= 0) options.error = L"--timeout needs a number of seconds";
@@ -591,7 +576,7 @@ int Main() {
 
   if (options.unreg) {
     std::wstring error;
-    return Unregister(corvix::win32::ModulePath(), &error) ? kDone : Fail(nullptr, kComFailure, error);
+    return Unregister(&error) ? kDone : Fail(nullptr, kComFailure, error);
   }
 
   const StateDir dir(options.state);
@@ -604,9 +589,8 @@ int Main() {
     std::vector<Registered> registered;
     for (const KnownApp* known : Served(*office))
       registered.push_back({known, office->Find(known->progId)->currentVersion});
-    return Register(registered, corvix::win32::ModulePath(), dir.path(), options.typeLibrary, &error)
-               ? kDone
-               : Fail(&dir, kComFailure, error);
+    return Register(registered, corvix::win32::ModulePath(), dir.path(), &error) ? kDone
+                                                                                 : Fail(&dir, kComFailure, error);
   }
 
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
