@@ -1,9 +1,5 @@
-// The stand-in Office: an in-memory model of Office applications, their command bars and controls.
-//
-// One model, two ways in: the unit tests reach it through the in-memory automation adapter, the
-// end-to-end tests through the stand-in COM server. Both hand every call to Office::Invoke, which
-// journals it, applies injected faults and answers it from the model. The model is strict: an unknown
-// member, a wrong argument count or type, or a property called as a method fails as IDispatch would.
+// The stand-in Office: an in-memory model of Office applications, their command bars and controls, which
+// both ways in (in-process and the COM server) call through Office::Invoke. See standin/README.md.
 #pragma once
 
 #include <cstdint>

@@ -1,46 +1,5 @@
-// office_standin.exe: the stand-in Office as an out-of-process COM server.
-//
-//   office_standin.exe /register --state DIR     registers the applications DIR\scenario.txt declares
-//   office_standin.exe /unregister               removes every registration of the stand-in
-//   office_standin.exe --state DIR --running     the applications marked running, in the running object table
-//                                                (but those marked unlisted), with their main windows
-//   office_standin.exe --state DIR -Embedding    started by COM for a client's CoCreateInstance
-//   <IMAGE> --state DIR --image                  a running application's process as a process snapshot
-//                                                shows it: a copy of this exe named DIR\WINWORD.EXE or
-//                                                DIR\OUTLOOK.EXE that only runs, without a window, until the
-//                                                running-mode server that started it ends it or ends
-//   --timeout SECONDS                            the hard limit on a serving process's life (120)
-//
-// Exit codes: 0 done, 1 bad command line, 2 bad or missing scenario, 3 registration or COM failure,
-// 4 hard timeout. Codes 2 to 4 also leave DIR\error.txt.
-//
-// The state directory DIR (a Windows path; under Wine Z:\ is the Unix root), all text in UTF-8:
-//   scenario.txt       read: the model's initial state and faults (standin/model/scenario.cc)
-//   journal.txt        every call the model received, appended as it happens, one line each:
-//                      "N target.member(args) -> result". GetActiveObject is not a call on the server:
-//                      the first call a client makes on an application in the running object table is
-//                      journaled as "ROT.GetActiveObject(...)" in its place (once per process).
-//   getidsofnames.txt  every GetIDsOfNames call, numbered on its own ("N target.GetIDsOfNames("Name")
-//                      -> DISPID 257"): not in the journal, so `fail call N` counts Invoke calls
-//                      only, as with the in-memory adapter.
-//   initial_state.txt  running mode: Office::StateText() before any client came
-//   ready              running mode: the applications are in the running object table
-//   stop               created by the harness: a running-mode server then ends
-//   saved_<app>.txt    the application's bars as Quit(SaveChanges:=True) left them
-//   state.txt          at exit: Office::StateText(), ending "references held: N" (what clients still held);
-//                      written whole (through a rename), so its appearance means the server is done
-//   error.txt          why the server failed (scenario error, registration, hard timeout)
-//
-// A scenario's "busy N retrylater|rejected" line makes the server's message filter refuse the first N
-// incoming calls on the model's objects (IMessageFilter::HandleInComingCall answers SERVERCALL_RETRYLATER or
-// SERVERCALL_REJECTED); each refusal is journaled as "N <object>.IDispatch::<method>() -> failed <code> busy: ...".
-// Wine 8 returns RPC_E_CALL_REJECTED to the client for a rejected call, but ignores SERVERCALL_RETRYLATER
-// and runs the call anyway; and it never asks the client's filter whether to retry.
-//
-// A server that COM started ends when its clients have released every object (or a few seconds after
-// every application quit, or when the client that launched it has ended), but not while that client runs
-// and another application it serves has yet to be started; a running-mode server ends when DIR\stop
-// appears or its application quits. Every serving process ends at the hard timeout.
+// office_standin.exe: the stand-in Office as an out-of-process COM server. Its command line, exit codes,
+// lifetime and the files it writes in the state directory are in standin/README.md.
 #include <windows.h>
 
 #include <objbase.h>
