@@ -7,7 +7,6 @@
 #include <objbase.h>
 #include <oleauto.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
