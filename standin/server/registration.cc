@@ -1,4 +1,4 @@
-// Registration under HKLM\Software\Classes: Wine 8 does not merge HKCU's classes into HKCR.
+// Registration under HKLM\Software\Classes, as standin/README.md describes it.
 #include "standin/server/registration.h"
 
 #include <objbase.h>
