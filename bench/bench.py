@@ -121,15 +121,6 @@ def run(corvix, scenario, root, driver_options=()):
 
 # ---- reading the journal
 
-IIDS = {"{000C0302-0000-0000-C000-000000000046}": "_CommandBars",
-        "{000C0304-0000-0000-C000-000000000046}": "CommandBar",
-        "{000C0306-0000-0000-C000-000000000046}": "CommandBarControls",
-        "{000C0308-0000-0000-C000-000000000046}": "CommandBarControl",
-        "{000C030A-0000-0000-C000-000000000046}": "CommandBarPopup",
-        "{000C030C-0000-0000-C000-000000000046}": "_CommandBarComboBox",
-        "{000C030E-0000-0000-C000-000000000046}": "_CommandBarButton",
-        "{00063034-0000-0000-C000-000000000046}": "_MailItem"}
-
 ENTRY = re.compile(r"^\d+ (?P<target>.*?)\.(?P<member>[A-Za-z_()]+)\((?P<args>.*)\) -> (?P<result>.*)$")
 
 
@@ -162,19 +153,14 @@ def figures(folder):
     journal = (folder / "journal.txt").read_text(encoding="utf-8").splitlines() if (folder / "journal.txt").exists() else []
     names = (folder / "getidsofnames.txt").read_text(encoding="utf-8").splitlines() \
         if (folder / "getidsofnames.txt").exists() else []
-    invokes = queries = 0
-    converted = {}  # label -> the interface Corvix uses it as after a conversion or a type test
+    invokes = 0
+    converted = {}  # label -> the interface Corvix uses it as after a type test
     pairs = set()
     for line in journal:
         m = ENTRY.match(line)
         if not m or m["target"] in ("ROT", "COM"):
             continue  # the attach or start, which is COM's and not a call on an object
         target, member = m["target"], m["member"]
-        if member == "QueryInterface":
-            queries += 1
-            if m["result"] == "ok":
-                converted[target] = IIDS.get(m["args"], m["args"])
-            continue
         invokes += 1
         if member != "(default)":  # the default member is called by DISPID, without a name
             pairs.add((converted.get(target, static_type(target)), member))
@@ -187,11 +173,10 @@ def figures(folder):
             converted[target] = "CommandBarPopup"
         elif member == "Class" and m["result"] == "I4 43":
             converted[target] = "_MailItem"
-    operations = invokes + queries
+    operations = invokes
     lookups = len(names)
-    return {"operations": operations, "getidsofnames": lookups, "invoke": invokes, "qi": queries,
-            "pairs": len(pairs),
-            "per_op": (lookups + invokes + queries) / operations if operations else 0.0}
+    return {"operations": operations, "getidsofnames": lookups, "invoke": invokes, "pairs": len(pairs),
+            "per_op": (lookups + invokes) / operations if operations else 0.0}
 
 
 # ---- printing
@@ -199,7 +184,7 @@ def figures(folder):
 def print_round_trips(title, f):
     print(f"  {title:<26} operations {f['operations']:>6}   GetIDsOfNames {f['getidsofnames']:>6} "
           f"(distinct interface.member pairs {f['pairs']:>3})   Invoke {f['invoke']:>6}   "
-          f"QueryInterface {f['qi']:>6}   round trips/operation {f['per_op']:.3f}")
+          f"round trips/operation {f['per_op']:.3f}")
 
 
 def timed(corvix, scenario, root, runs=RUNS, driver_options=()):

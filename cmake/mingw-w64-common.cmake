@@ -11,7 +11,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-find_program(CORVIX_WIDL ${MINGW_PREFIX}-widl)
-
 # Tests run the Windows programs under Wine (with Debian's wine32, 32-bit ones too).
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "office/hex.h"
+
 namespace corvix {
 
 namespace {
@@ -11,13 +13,6 @@ namespace {
 constexpr std::int32_t kInvalidArgument = static_cast<std::int32_t>(0x80070057);
 // A line stays well inside what a debugger's buffer takes (DebugView's is 4 KB).
 constexpr std::size_t kLongestDescription = 200;
-
-std::wstring Hex(std::int32_t status) {
-  std::wstring text = L"0x";
-  const auto bits = static_cast<std::uint32_t>(status);
-  for (int shift = 28; shift >= 0; shift -= 4) text += L"0123456789ABCDEF"[(bits >> shift) & 0xF];
-  return text;
-}
 
 const wchar_t* ReachText(Reach reach) {
   switch (reach) {

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev clang-format
-          mingw-w64 mingw-w64-tools wine wine64 libwine-dev xvfb xauth x11-utils python3
+          mingw-w64 wine wine64 xvfb xauth x11-utils python3
           nsis wixl msitools osslsigncode openssl git)
 # wine32 only where the kernel runs 32-bit programs: elsewhere it could not run (and its i386 maintainer
 # scripts fail), and 64-bit Wine runs every 64-bit program without it.

@@ -24,6 +24,7 @@
 #include "app/win32/handover.h"
 #include "app/win32/shell_start.h"
 #include "app/win32/system_library.h"
+#include "platform/win32/module_path.h"
 #include "platform/win32/unique_handle.h"
 
 namespace corvix::win32 {
@@ -84,17 +85,6 @@ std::vector<DWORD> ActiveSessions(HMODULE wtsapi) {
   }
   freeMemory(info);
   return sessions;
-}
-
-std::wstring ModulePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return L"";
-    if (length < path.size()) return path.substr(0, length);
-    if (path.size() >= 32768) return L"";
-    path.resize(path.size() * 2);
-  }
 }
 
 // The copy that the desktop shell starts, and what became of it.

@@ -9,13 +9,6 @@ std::wstring Quoted(const std::wstring& text) { return L"'" + text + L"'"; }
 
 Reply Deleted(const std::wstring& label) { return Reply::Fail(status::kFail, label + L" has been deleted"); }
 
-bool IsOneOf(std::wstring_view iid, std::initializer_list<std::wstring_view> iids) {
-  for (auto candidate : iids) {
-    if (iid == candidate) return true;
-  }
-  return iid == iids::kDispatch || iid == iids::kUnknown;
-}
-
 }  // namespace
 
 Reply NoMember(std::wstring_view member) {
@@ -72,18 +65,6 @@ std::wstring ControlNode::Label() const {
   return L"control " + Quoted(caption_);
 }
 
-bool ControlNode::Supports(std::wstring_view iid) const {
-  switch (kind_) {
-    case ControlKind::Button:
-      return IsOneOf(iid, {iids::kCommandBarControl, iids::kCommandBarButton});
-    case ControlKind::Popup:
-      return IsOneOf(iid, {iids::kCommandBarControl, iids::kCommandBarPopup});
-    case ControlKind::ComboBox:
-      return IsOneOf(iid, {iids::kCommandBarControl, iids::kCommandBarComboBox});
-  }
-  return false;
-}
-
 Reply ControlNode::Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) {
   if (deleted_) return Deleted(Label());
   if (member == L"Caption" || member == L"Parameter" || member == L"Type" || member == L"Id") {
@@ -118,8 +99,6 @@ BarNode::BarNode(Office& office, std::wstring name, std::wstring prefix)
     : Node(office), name_(std::move(name)), prefix_(std::move(prefix)) {}
 
 std::wstring BarNode::Label() const { return prefix_ + L"bar " + Quoted(name_); }
-
-bool BarNode::Supports(std::wstring_view iid) const { return IsOneOf(iid, {iids::kCommandBar}); }
 
 std::shared_ptr<ControlNode> BarNode::AddControl(ControlKind kind, std::wstring caption, std::wstring parameter) {
   auto control = std::make_shared<ControlNode>(office_, kind, std::move(caption), std::move(parameter));
@@ -206,8 +185,6 @@ std::wstring ControlsNode::Label() const {
   return L"controls of " + (bar ? Quoted(bar->name()) : std::wstring(L"a gone bar"));
 }
 
-bool ControlsNode::Supports(std::wstring_view iid) const { return IsOneOf(iid, {iids::kCommandBarControls}); }
-
 Reply ControlsNode::Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) {
   auto bar = bar_.lock();
   if (!bar || bar->deleted()) return Deleted(Label());
@@ -241,8 +218,6 @@ Reply ControlsNode::Answer(std::wstring_view member, unsigned flags, const std::
 }
 
 // ---- all bars of a window
-
-bool CommandBarsNode::Supports(std::wstring_view iid) const { return IsOneOf(iid, {iids::kCommandBars}); }
 
 std::shared_ptr<BarNode> CommandBarsNode::AddBar(std::wstring name) {
   auto bar = std::make_shared<BarNode>(office_, std::move(name), barPrefix_);

@@ -12,19 +12,6 @@
 
 namespace standin {
 
-// Office's interface IIDs, registry form.
-namespace iids {
-inline constexpr std::wstring_view kDispatch = L"{00020400-0000-0000-C000-000000000046}";
-inline constexpr std::wstring_view kUnknown = L"{00000000-0000-0000-C000-000000000046}";
-inline constexpr std::wstring_view kCommandBars = L"{000C0302-0000-0000-C000-000000000046}";
-inline constexpr std::wstring_view kCommandBar = L"{000C0304-0000-0000-C000-000000000046}";
-inline constexpr std::wstring_view kCommandBarControls = L"{000C0306-0000-0000-C000-000000000046}";
-inline constexpr std::wstring_view kCommandBarControl = L"{000C0308-0000-0000-C000-000000000046}";
-inline constexpr std::wstring_view kCommandBarPopup = L"{000C030A-0000-0000-C000-000000000046}";
-inline constexpr std::wstring_view kCommandBarComboBox = L"{000C030C-0000-0000-C000-000000000046}";
-inline constexpr std::wstring_view kCommandBarButton = L"{000C030E-0000-0000-C000-000000000046}";
-}  // namespace iids
-
 class BarNode;
 class ControlsNode;
 
@@ -36,7 +23,6 @@ class ControlNode : public Node {
 
   std::wstring TypeName() const override;
   std::wstring Label() const override;
-  bool Supports(std::wstring_view iid) const override;
   Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override;
 
   ControlKind kind() const { return kind_; }
@@ -72,7 +58,6 @@ class BarNode : public Node {
 
   std::wstring TypeName() const override { return L"CommandBar"; }
   std::wstring Label() const override;
-  bool Supports(std::wstring_view iid) const override;
   Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override;
 
   const std::wstring& name() const { return name_; }
@@ -104,7 +89,6 @@ class ControlsNode : public Node {
 
   std::wstring TypeName() const override { return L"CommandBarControls"; }
   std::wstring Label() const override;
-  bool Supports(std::wstring_view iid) const override;
   Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override;
 
  private:
@@ -119,7 +103,6 @@ class CommandBarsNode : public Node {
 
   std::wstring TypeName() const override { return L"CommandBars"; }
   std::wstring Label() const override { return owner_ + L" bars"; }
-  bool Supports(std::wstring_view iid) const override;
   Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override;
 
   std::shared_ptr<BarNode> AddBar(std::wstring name);

@@ -4,20 +4,11 @@
 #include <cstdio>
 #include <cwctype>
 
+#include "office/hex.h"
 #include "standin/model/outlook_model.h"
 #include "standin/model/word_model.h"
 
 namespace standin {
-
-namespace {
-
-std::wstring Hex(std::int32_t code) {
-  wchar_t buffer[16];
-  std::swprintf(buffer, 16, L"0x%08X", static_cast<unsigned>(code));
-  return buffer;
-}
-
-}  // namespace
 
 std::wstring Describe(const Value& value) {
   struct Visitor {
@@ -36,12 +27,8 @@ std::wstring JournalEntry::ToString() const {
   std::wstring out = target + L"." + member + L"(";
   for (size_t i = 0; i < args.size(); ++i) out += (i ? L", " : L"") + args[i];
   out += L") -> ";
-  out += status >= 0 ? result : status == status::kHung ? L"hung" : L"failed " + Hex(status) + L" " + result;
+  out += status >= 0 ? result : status == status::kHung ? L"hung" : L"failed " + corvix::Hex(status) + L" " + result;
   return out;
-}
-
-bool Node::Supports(std::wstring_view iid) const {
-  return iid == L"{00020400-0000-0000-C000-000000000046}" || iid == L"{00000000-0000-0000-C000-000000000046}";
 }
 
 Office::Office() = default;
@@ -205,18 +192,6 @@ Reply Office::Invoke(Node& target, std::wstring_view member, unsigned flags, con
   journal_.push_back(std::move(entry));
   ArriveDocuments(number, member);
   return reply;
-}
-
-bool Office::QueryInterface(Node& target, std::wstring_view iid) {
-  const int number = static_cast<int>(journal_.size()) + 1;
-  // A conversion cannot be left unanswered: a hang that matches it fails it as `fail` would.
-  const bool supported = MatchFault(target.Label(), L"QueryInterface", number) == nullptr && target.Supports(iid);
-  journal_.push_back({target.Label(),
-                      L"QueryInterface",
-                      {std::wstring(iid)},
-                      supported ? status::kOk : status::kNoInterface,
-                      supported ? L"ok" : L"no interface"});
-  return supported;
 }
 
 Admission Office::AdmitCall(const std::wstring& target, const std::wstring& member) {

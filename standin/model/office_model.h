@@ -1,9 +1,5 @@
-// The stand-in Office: an in-memory model of Office applications, their command bars and controls.
-//
-// One model, two ways in: the unit tests reach it through the in-memory automation adapter, the
-// end-to-end tests through the stand-in COM server. Both hand every call to Office::Invoke, which
-// journals it, applies injected faults and answers it from the model. The model is strict: an unknown
-// member, a wrong argument count or type, or a property called as a method fails as IDispatch would.
+// The stand-in Office: an in-memory model of Office applications, their command bars and controls, which
+// both ways in (in-process and the COM server) call through Office::Invoke. See standin/README.md.
 #pragma once
 
 #include <cstdint>
@@ -37,7 +33,6 @@ inline constexpr std::int32_t kUnknownName = static_cast<std::int32_t>(0x8002000
 inline constexpr std::int32_t kMemberNotFound = static_cast<std::int32_t>(0x80020003);
 inline constexpr std::int32_t kTypeMismatch = static_cast<std::int32_t>(0x80020005);
 inline constexpr std::int32_t kBadParamCount = static_cast<std::int32_t>(0x8002000E);
-inline constexpr std::int32_t kNoInterface = static_cast<std::int32_t>(0x80004002);
 // What an injected fault answers: the server threw an exception.
 inline constexpr std::int32_t kInjected = static_cast<std::int32_t>(0x80010105);
 // A call that gets no answer (journaled as "hung"); should the server ever end the wait, the call fails
@@ -64,7 +59,7 @@ std::wstring Describe(const Value& value);
 // One call the model received.
 struct JournalEntry {
   std::wstring target;             // label of the object called, e.g. "bar 'Merrowin Software'"
-  std::wstring member;             // member name, "(default)" for the default member, "QueryInterface"
+  std::wstring member;             // member name, "(default)" for the default member
   std::vector<std::wstring> args;  // Describe() of each argument
   std::int32_t status = 0;
   std::wstring result;  // Describe() of the result, or the failure's description
@@ -86,8 +81,6 @@ class Node : public std::enable_shared_from_this<Node> {
   // The object's type, e.g. "CommandBar", and a label that names this object in the journal.
   virtual std::wstring TypeName() const = 0;
   virtual std::wstring Label() const = 0;
-  // Whether QueryInterface for `iid` (registry form, upper case) succeeds. IDispatch always does.
-  virtual bool Supports(std::wstring_view iid) const;
   // Answers a call; `member` is empty for the default member. Called by Office::Invoke only.
   virtual Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) = 0;
   // The readable state of what the object holds (an application's bars), indented by `indent`.
@@ -100,7 +93,7 @@ class Node : public std::enable_shared_from_this<Node> {
 // A fault to inject: the matching call fails with status::kInjected and has no effect; or, a hang, gets no
 // answer at all (status::kHung): it is journaled, and the COM server then leaves it waiting.
 struct Fault {
-  std::wstring member;  // member name ("QueryInterface" for conversions); empty with callNumber
+  std::wstring member;  // member name; empty with callNumber
   std::wstring target;  // substring of the target's label; empty matches any object
   int nth = 0;          // fail only the nth matching call (1-based); 0 fails every matching call
   int callNumber = 0;   // fail the call with this number in the journal (1-based), whatever it is
@@ -166,8 +159,6 @@ class Office {
 
   // Every call goes through here: it is numbered, checked against the faults, answered and journaled.
   Reply Invoke(Node& target, std::wstring_view member, unsigned flags, const std::vector<Value>& args);
-  // A conversion: true when the object supports the interface; journaled as a call to "QueryInterface".
-  bool QueryInterface(Node& target, std::wstring_view iid);
   // Records a call that a way in rejected before the model could answer it (an argument it cannot
   // convert, for instance). It takes the next call number, as any call does, but no fault applies to it.
   void Note(JournalEntry entry) { journal_.push_back(std::move(entry)); }

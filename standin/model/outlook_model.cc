@@ -144,10 +144,6 @@ std::wstring ItemNode::Label() const {
   return std::wstring(kind) + L" '" + subject_ + L"'";
 }
 
-bool ItemNode::Supports(std::wstring_view iid) const {
-  return Node::Supports(iid) || (kind_ == ItemKind::Mail && iid == iids::kMailItem);
-}
-
 Reply ItemNode::Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) {
   if (member == L"Subject") {
     if (auto bad = CheckCall(flags, kGet, args, 0, 0)) return *bad;

@@ -10,10 +10,6 @@
 
 namespace standin {
 
-namespace iids {
-inline constexpr std::wstring_view kMailItem = L"{00063034-0000-0000-C000-000000000046}";
-}
-
 class OutlookApplicationNode;
 
 // A main window (explorer). All main windows share the explorer command bars, as Outlook's customisation is.
@@ -37,7 +33,6 @@ class ItemNode : public Node {
   ItemNode(Office& office, ItemKind kind, std::wstring subject);
   std::wstring TypeName() const override { return L"Item"; }
   std::wstring Label() const override;
-  bool Supports(std::wstring_view iid) const override;
   Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override;
   std::wstring StateText(const std::wstring& indent) const override;
 

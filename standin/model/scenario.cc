@@ -1,55 +1,5 @@
-// Reads a scenario: the stand-in Office's initial state and the faults to inject.
-//
-//   # Word runs with the add-in's bars
-//   word running                      (or "word installed": registered, not running. A running Word shows
-//                                      its main window, a top-level window of class "OpusApp". "word running
-//                                      unlisted": running, but not in the running object table, so attaching
-//                                      fails; its class object serves every start, which reaches it.
-//                                      "process": its process, WINWORD.EXE, is seen in the client's session;
-//                                      "nowindow": it has no main window at all; "normal unsaved": its
-//                                      Normal template holds changes not saved yet, as every deletion among
-//                                      its bars makes it hold, until NormalTemplate.Save)
-//     document "Letter"               (Word holds this document; "document "Letter" after call 12" or
-//                                      "... after Delete": the user opens it once call 12, or the first call
-//                                      to Delete, has been answered. Documents.Count counts them)
-//     bar "Merrowin Software"         (flags: builtin = cannot be deleted, active = the active menu bar)
-//       button "Find" parameter "x"   (flag: undeletable)
-//       popup "&Tools" id 30007       (its controls follow, indented further; "id N": the built-in control
-//                                      ID, which Id answers and FindControl matches; 1 when not given, as
-//                                      for every custom control)
-//       combobox "Zoom"
-//   outlook running window            (or "outlook running": no main window; or "outlook installed". With
-//                                      "window", the main window is a top-level window of class
-//                                      "rctrl_renwnd32". Flags: "unlisted" as for Word; "itemwindow": the
-//                                      user has an item window open, counted by Inspectors.Count;
-//                                      "process" as for Word, OUTLOOK.EXE; "window late": the main window
-//                                      is there for a client's calls, but not yet as a top-level window)
-//   outlook installed version 16      (its ProgID's CurVer names "Outlook.Application.16"; "fileversion 12":
-//                                      its local server's major file version, which only the in-memory
-//                                      adapter answers: the COM server's exe carries none. Word takes both too)
-//     explorer                        (the main windows' bars follow)
-//       bar "Merrowin Software"
-//     inbox                           (the Inbox's items follow, first first)
-//       mail "Hello"                  (its item window's bars follow)
-//         bar "Merrowin Software"
-//       meeting "Review"              (or report "Undeliverable")
-//   fail Delete on "bar 'Merrowin Software'" nth 1
-//   fail call 12
-//   hang Quit on "Word"               (as fail, but the call gets no answer: the COM server journals it as
-//   hang call 12                       "hung" and leaves it waiting, while it goes on serving every other
-//                                      call, until it ends. "hang GetActiveObject" hangs a client's first
-//                                      contact with an application it found in the running object table.
-//                                      A conversion that a hang matches fails instead.)
-//   hang start word                   (a COM-started server never registers Word's class object, so
-//                                      starting Word never completes; the journal shows
-//                                      "COM.CoRegisterClassObject("Word.Application") -> hung")
-//   busy 3 rejected                   (the first 3 incoming calls are refused, as SERVERCALL_REJECTED;
-//                                      "busy 3 retrylater": as SERVERCALL_RETRYLATER. Only the COM server
-//                                      sees incoming calls: the in-memory adapter ignores this line.)
-//   slow 30                           (the COM server takes 30 ms over each call: time for a test to act
-//                                      while the client runs)
-//
-// Nesting follows indentation. Strings are double-quoted, with \" and \\ as escapes, in UTF-8.
+// Reads a scenario: the stand-in Office's initial state and the faults to inject. The format is in
+// standin/README.md (Scenarios).
 #include <sstream>
 
 #include "standin/model/command_bar_model.h"

@@ -1,6 +1,5 @@
-// Member names and DISPIDs. A name has one DISPID on every object (office.idl declares the same ones);
-// 0, DISPID_VALUE, is the default member and has no name. Names match case-insensitively, as IDispatch
-// names do, and map back to the spelling the model answers to.
+// Member names and DISPIDs. A name has one DISPID on every object; 0, DISPID_VALUE, is the default member and has no
+// name. Names match case-insensitively, as IDispatch names do, and map back to the spelling the model answers to.
 #pragma once
 
 #include <cstdint>

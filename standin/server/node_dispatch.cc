@@ -3,35 +3,13 @@
 
 #include <oleauto.h>
 
-#include "standin/model/command_bar_model.h"
-#include "standin/model/outlook_model.h"
+#include "office/hex.h"
 #include "standin/server/dispatch_names.h"
 #include "standin/server/session.h"
 
 namespace standin::server {
 
 namespace {
-
-// The interfaces whose conversions the model answers and journals. Any other IID but IUnknown and
-// IDispatch is COM's own business (IMarshal, IStdMarshalInfo, IExternalConnection, ...): refused
-// without a journal entry.
-constexpr std::wstring_view kOfficeIids[] = {
-    iids::kCommandBars,     iids::kCommandBar,         iids::kCommandBarControls, iids::kCommandBarControl,
-    iids::kCommandBarPopup, iids::kCommandBarComboBox, iids::kCommandBarButton,   iids::kMailItem,
-};
-
-bool IsOfficeIid(std::wstring_view iid) {
-  for (std::wstring_view office : kOfficeIids) {
-    if (office == iid) return true;
-  }
-  return false;
-}
-
-std::wstring Hex(unsigned value) {
-  wchar_t buffer[16];
-  swprintf(buffer, 16, L"0x%X", value);
-  return buffer;
-}
 
 std::wstring Quoted(const wchar_t* text) { return L"\"" + std::wstring(text ? text : L"") + L"\""; }
 
@@ -81,25 +59,10 @@ bool NodeDispatch::NoteContact() {
 HRESULT NodeDispatch::QueryInterface(REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch)) {
-    wchar_t text[40] = {};
-    StringFromGUID2(riid, text, 40);
-    if (!IsOfficeIid(text)) return E_NOINTERFACE;
-    if (!NoteContact()) return status::kHung;
-    // One client QueryInterface reaches the object twice under Wine: when it succeeds, once for the
-    // stub manager and once more for the stub it builds for the interface; when it fails, it is simply
-    // asked again. So a request for the interface this object was last asked for, with no call on the
-    // object in between, is COM repeating itself: it gets the same answer and no journal entry. A client
-    // that converts again after using the object is journaled again.
-    if (text != lastConversion_) {
-      lastConversion_ = text;
-      lastConversionSupported_ = session_.office().QueryInterface(*node_, text);
-      session_.Flush();
-    }
-    if (!lastConversionSupported_) return E_NOINTERFACE;
-  } else if (!NoteContact()) {
-    return status::kHung;
-  }
+  // Any other interface is COM's own business (IMarshal, IStdMarshalInfo, IExternalConnection, ...), or a
+  // client's that converts by interface, which the stand-in does not serve: refused without a journal entry.
+  if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch)) return E_NOINTERFACE;
+  if (!NoteContact()) return status::kHung;
   *object = static_cast<IDispatch*>(this);
   AddRef();
   return S_OK;
@@ -120,7 +83,6 @@ HRESULT NodeDispatch::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LC
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
   if (!NoteContact()) return status::kHung;
-  lastConversion_.clear();
   std::wstring line = node_->Label() + L".GetIDsOfNames(";
   for (UINT i = 0; i < count; ++i) line += (i ? L", " : L"") + Quoted(names[i]);
   line += L") -> ";
@@ -129,7 +91,7 @@ HRESULT NodeDispatch::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LC
   ids[0] = id != 0 ? id : DISPID_UNKNOWN;
   for (UINT i = 1; i < count; ++i) ids[i] = DISPID_UNKNOWN;
   const bool known = id != 0 && count == 1;
-  line += known ? L"DISPID " + std::to_wstring(id) : L"failed " + Hex(static_cast<unsigned>(DISP_E_UNKNOWNNAME));
+  line += known ? L"DISPID " + std::to_wstring(id) : L"failed " + corvix::Hex(DISP_E_UNKNOWNNAME, 0);
   session_.NoteNames(line);
   return known ? S_OK : DISP_E_UNKNOWNNAME;
 }
@@ -214,7 +176,6 @@ HRESULT NodeDispatch::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAM
                              EXCEPINFO* exception, UINT* argumentError) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   if (!NoteContact()) return status::kHung;
-  lastConversion_.clear();
   // The call may end the object's last outside reference (a Quit revokes the running object table's);
   // this one keeps it alive until the call returns.
   AddRef();
@@ -242,7 +203,7 @@ HRESULT NodeDispatch::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAM
     if (ToValue(arg, &args[i])) {
       described.push_back(Describe(args[i]));
     } else {
-      described.push_back(L"unsupported VT " + Hex(arg.vt));
+      described.push_back(L"unsupported VT " + corvix::Hex(arg.vt, 0));
       if (unconverted < 0) unconverted = static_cast<int>(count - 1 - i);
     }
   }

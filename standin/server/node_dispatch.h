@@ -14,10 +14,9 @@ namespace standin::server {
 
 class Session;
 
-// Each reference the model hands a client becomes one of these. Calls go to Office::Invoke and
-// Office::QueryInterface, so they are journaled and faults apply. QueryInterface answers the Office
-// command bar IIDs the node supports with this same IDispatch pointer: the interfaces are dual, so an
-// IDispatch is what a client of them may call.
+// Each reference the model hands a client becomes one of these. Calls go to Office::Invoke, so they are
+// journaled and faults apply. It is an IDispatch and nothing more: QueryInterface answers IUnknown and
+// IDispatch only.
 class NodeDispatch final : public IDispatch {
  public:
   NodeDispatch(Session& session, NodeRef node);
@@ -55,9 +54,6 @@ class NodeDispatch final : public IDispatch {
   Session& session_;
   NodeRef node_;
   ULONG references_ = 1;
-  // The Office IID this object was last asked for, since its last call, and the answer.
-  std::wstring lastConversion_;
-  bool lastConversionSupported_ = false;
   std::wstring attachProgId_;
 };
 

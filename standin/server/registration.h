@@ -20,13 +20,6 @@ struct KnownApp {
 const std::vector<KnownApp>& KnownApps();
 const KnownApp* FindKnownApp(std::wstring_view progId);
 
-// The type library (office.idl) that lets COM marshal Office's command bar interfaces.
-extern const GUID kTypeLibrary;
-
-// Which clients the type library is registered for: a 32-bit Office registers its own for 32-bit clients
-// only, a 64-bit one for 64-bit clients, and a damaged one for none.
-enum class TypeLibraryFor { kBoth, kWin32, kWin64, kNone };
-
 // An application to register, with the version that its ProgID's CurVer is to name (none: no CurVer).
 struct Registered {
   const KnownApp* app;
@@ -34,14 +27,12 @@ struct Registered {
 };
 
 // Registers `apps` under HKLM\Software\Classes (ProgID -> CLSID -> LocalServer32 = "<exe>" --state "<dir>";
-// with a version, ProgID\CurVer = "<ProgID>.<version>" and that versioned ProgID -> CLSID, as Office has them)
-// and the type library embedded in `exe` (resource 1 for this build's bitness, 2 for the other), for the
-// clients `typeLibrary` names. Removes the stand-in's earlier registrations first. Refuses to replace a
-// ProgID that belongs to another class (a real Office).
+// with a version, ProgID\CurVer = "<ProgID>.<version>" and that versioned ProgID -> CLSID, as Office has them).
+// Removes the stand-in's earlier registrations first. Refuses to replace a ProgID that belongs to another
+// class (a real Office).
 bool Register(const std::vector<Registered>& apps, const std::wstring& exe, const std::wstring& stateDir,
-              TypeLibraryFor typeLibrary, std::wstring* error);
-// Removes every registration of the stand-in: its ProgIDs (only where they name its classes), its
-// classes, and its type library for both bitnesses (`exe` is read for the interfaces it declares).
-bool Unregister(const std::wstring& exe, std::wstring* error);
+              std::wstring* error);
+// Removes every registration of the stand-in: its ProgIDs (only where they name its classes) and its classes.
+bool Unregister(std::wstring* error);
 
 }  // namespace standin::server

@@ -1,47 +1,5 @@
-// office_standin.exe: the stand-in Office as an out-of-process COM server.
-//
-//   office_standin.exe /register --state DIR     registers the applications DIR\scenario.txt declares
-//                      [--typelib both|win32|win64|none]   and the type library, for these clients (both)
-//   office_standin.exe /unregister               removes every registration of the stand-in
-//   office_standin.exe --state DIR --running     the applications marked running, in the running object table
-//                                                (but those marked unlisted), with their main windows
-//   office_standin.exe --state DIR -Embedding    started by COM for a client's CoCreateInstance
-//   <IMAGE> --state DIR --image                  a running application's process as a process snapshot
-//                                                shows it: a copy of this exe named DIR\WINWORD.EXE or
-//                                                DIR\OUTLOOK.EXE that only runs, without a window, until the
-//                                                running-mode server that started it ends it or ends
-//   --timeout SECONDS                            the hard limit on a serving process's life (120)
-//
-// Exit codes: 0 done, 1 bad command line, 2 bad or missing scenario, 3 registration or COM failure,
-// 4 hard timeout. Codes 2 to 4 also leave DIR\error.txt.
-//
-// The state directory DIR (a Windows path; under Wine Z:\ is the Unix root), all text in UTF-8:
-//   scenario.txt       read: the model's initial state and faults (standin/model/scenario.cc)
-//   journal.txt        every call the model received, appended as it happens, one line each:
-//                      "N target.member(args) -> result". GetActiveObject is not a call on the server:
-//                      the first call a client makes on an application in the running object table is
-//                      journaled as "ROT.GetActiveObject(...)" in its place (once per process).
-//   getidsofnames.txt  every GetIDsOfNames call, numbered on its own ("N target.GetIDsOfNames("Name")
-//                      -> DISPID 257"): not in the journal, so `fail call N` counts Invoke and
-//                      QueryInterface only, as with the in-memory adapter.
-//   initial_state.txt  running mode: Office::StateText() before any client came
-//   ready              running mode: the applications are in the running object table
-//   stop               created by the harness: a running-mode server then ends
-//   saved_<app>.txt    the application's bars as Quit(SaveChanges:=True) left them
-//   state.txt          at exit: Office::StateText(), ending "references held: N" (what clients still held);
-//                      written whole (through a rename), so its appearance means the server is done
-//   error.txt          why the server failed (scenario error, registration, hard timeout)
-//
-// A scenario's "busy N retrylater|rejected" line makes the server's message filter refuse the first N
-// incoming calls on the model's objects (IMessageFilter::HandleInComingCall answers SERVERCALL_RETRYLATER or
-// SERVERCALL_REJECTED); each refusal is journaled as "N <object>.IDispatch::<method>() -> failed <code> busy: ...".
-// Wine 8 returns RPC_E_CALL_REJECTED to the client for a rejected call, but ignores SERVERCALL_RETRYLATER
-// and runs the call anyway; and it never asks the client's filter whether to retry.
-//
-// A server that COM started ends when its clients have released every object (or a few seconds after
-// every application quit, or when the client that launched it has ended), but not while that client runs
-// and another application it serves has yet to be started; a running-mode server ends when DIR\stop
-// appears or its application quits. Every serving process ends at the hard timeout.
+// office_standin.exe: the stand-in Office as an out-of-process COM server. Its command line, exit codes,
+// lifetime and the files it writes in the state directory are in standin/README.md.
 #include <windows.h>
 
 #include <objbase.h>
@@ -54,6 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "office/hex.h"
+#include "platform/win32/module_path.h"
+#include "platform/win32/utf8.h"
 #include "standin/model/office_model.h"
 #include "standin/server/node_dispatch.h"
 #include "standin/server/registration.h"
@@ -62,8 +23,6 @@
 
 namespace standin::server {
 namespace {
-
-std::wstring ExePath();
 
 enum ExitCode { kDone = 0, kUsage = 1, kBadScenario = 2, kComFailure = 3, kTimedOut = 4 };
 
@@ -80,7 +39,6 @@ struct Options {
   bool image = false;
   std::wstring state;
   int timeoutSeconds = 120;
-  TypeLibraryFor typeLibrary = TypeLibraryFor::kBoth;
   std::wstring error;
 };
 
@@ -111,19 +69,6 @@ Options Parse() {
       wchar_t full[MAX_PATH * 2] = {};
       if (GetFullPathNameW(args[++i], MAX_PATH * 2, full, nullptr) == 0) options.error = L"bad --state path";
       options.state = full;
-    } else if (Is(arg, {L"--typelib"}) && i + 1 < count) {
-      const wchar_t* kind = args[++i];
-      if (Is(kind, {L"both"})) {
-        options.typeLibrary = TypeLibraryFor::kBoth;
-      } else if (Is(kind, {L"win32"})) {
-        options.typeLibrary = TypeLibraryFor::kWin32;
-      } else if (Is(kind, {L"win64"})) {
-        options.typeLibrary = TypeLibraryFor::kWin64;
-      } else if (Is(kind, {L"none"})) {
-        options.typeLibrary = TypeLibraryFor::kNone;
-      } else {
-        options.error = L"--typelib takes both, win32, win64 or none";
-      }
     } else if (Is(arg, {L"--timeout"}) && i + 1 < count) {
       options.timeoutSeconds = _wtoi(args[++i]);
       if (options.timeoutSeconds <= 0) options.error = L"--timeout needs a number of seconds";
@@ -166,11 +111,7 @@ std::unique_ptr<Office> LoadScenario(const StateDir& dir, std::wstring* error) {
   std::string parseError;
   auto office = Office::FromScenario(text, &parseError);
   if (!office) {
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, parseError.data(), static_cast<int>(parseError.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, parseError.data(), static_cast<int>(parseError.size()), wide.data(), size);
-    *error = L"scenario.txt: " + wide;
+    *error = L"scenario.txt: " + corvix::win32::FromUtf8(parseError);
   }
   return office;
 }
@@ -196,12 +137,6 @@ HANDLE OpenParent() {
   }
   CloseHandle(snapshot);
   return parent == 0 ? nullptr : OpenProcess(SYNCHRONIZE, FALSE, parent);
-}
-
-std::wstring Hex(HRESULT hr) {
-  wchar_t text[16];
-  swprintf(text, 16, L"0x%08X", static_cast<unsigned>(hr));
-  return text;
 }
 
 // A class object: CreateInstance starts the application in the model (journaled as CoCreateInstance).
@@ -330,7 +265,8 @@ class Server {
       DWORD cookie = 0;
       const HRESULT hr =
           CoRegisterClassObject(app->clsid, factories_.back().get(), CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
-      if (FAILED(hr)) return Shutdown(Fail(&session_.dir(), kComFailure, L"CoRegisterClassObject failed " + Hex(hr)));
+      if (FAILED(hr))
+        return Shutdown(Fail(&session_.dir(), kComFailure, L"CoRegisterClassObject failed " + corvix::Hex(hr)));
       classCookies_.push_back(cookie);
     }
     if (options_.running && !PublishRunning()) return Shutdown(kComFailure);
@@ -418,7 +354,7 @@ class Server {
       // The table keeps its own reference.
       object->Release();
       if (FAILED(hr)) {
-        Fail(&session_.dir(), kComFailure, L"RegisterActiveObject failed " + Hex(hr));
+        Fail(&session_.dir(), kComFailure, L"RegisterActiveObject failed " + corvix::Hex(hr));
         return false;
       }
     }
@@ -453,7 +389,7 @@ class Server {
   // program file name, which only runs (--image) until it is ended here.
   bool StartImage(Application& app) {
     const std::wstring image = session_.dir().File(app.imageName);
-    if (!CopyFileW(ExePath().c_str(), image.c_str(), FALSE)) {
+    if (!CopyFileW(corvix::win32::ModulePath().c_str(), image.c_str(), FALSE)) {
       Fail(&session_.dir(), kComFailure, L"cannot copy the stand-in to " + image);
       return false;
     }
@@ -593,25 +529,13 @@ int RunAsImage(const StateDir& dir, int timeoutSeconds) {
   return kDone;
 }
 
-std::wstring ExePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  while (true) {
-    const DWORD size = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (size < path.size()) {
-      path.resize(size);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
 int Main() {
   const Options options = Parse();
   if (!options.error.empty()) return Fail(nullptr, kUsage, options.error);
 
   if (options.unreg) {
     std::wstring error;
-    return Unregister(ExePath(), &error) ? kDone : Fail(nullptr, kComFailure, error);
+    return Unregister(&error) ? kDone : Fail(nullptr, kComFailure, error);
   }
 
   const StateDir dir(options.state);
@@ -624,8 +548,8 @@ int Main() {
     std::vector<Registered> registered;
     for (const KnownApp* known : Served(*office))
       registered.push_back({known, office->Find(known->progId)->currentVersion});
-    return Register(registered, ExePath(), dir.path(), options.typeLibrary, &error) ? kDone
-                                                                                    : Fail(&dir, kComFailure, error);
+    return Register(registered, corvix::win32::ModulePath(), dir.path(), &error) ? kDone
+                                                                                 : Fail(&dir, kComFailure, error);
   }
 
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))

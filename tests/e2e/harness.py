@@ -150,10 +150,9 @@ class Case(unittest.TestCase):
         self.server = None
 
     def corvix(self, scenario, arguments="/s", register=True, leave_message=False, exe=None, while_running=None,
-               expect_state=True, typelib="both", driver_options=(), limit=WAIT, trace=False, channel=None,
+               expect_state=True, driver_options=(), limit=WAIT, trace=False, channel=None,
                driver_env=None):
         """Runs Corvix.exe with the exact argument text against the stand-in seeded with `scenario`.
-        `typelib`: which clients the stand-in's type library is registered for (both, win32, win64, none).
         `exe`: another copy of Corvix.exe to run. `while_running(folder)`: called on a thread as soon as
         Corvix is started, to act on the stand-in while it runs. `expect_state`: False when the stand-in will
         not live to write its final state. `driver_options`: more of e2e_driver's options (--tree, to run an
@@ -173,7 +172,7 @@ class Case(unittest.TestCase):
             # /register replaces whatever the stand-in registered before.
             # Once in a long series of runs Wine fails to start the program at all (exit code 1, no error.txt):
             # a second try.
-            register_args = ["/register", "--state", windows_path(self.folder), "--typelib", typelib]
+            register_args = ["/register", "--state", windows_path(self.folder)]
             if wine(STANDIN, *register_args, check=False).returncode != 0:
                 wine(STANDIN, *register_args)
         if register and any(line.split()[1:2] == ["running"] for line in scenario.splitlines() if line.strip()):
