@@ -186,10 +186,12 @@ TEST(RunTrace, TheRunStartsWithItsArgumentsAndEndsWithItsSummary) {
 }
 
 TEST(RunTrace, TheStartLineSaysWhetherTheRunIsSilent) {
-  EXPECT_EQ(L"version " CORVIX_VERSION_TEXT L", arguments \"/S\": not silent, the completion message follows the clean-ups",
-            StartLine(L"/S", false));
-  EXPECT_EQ(L"version " CORVIX_VERSION_TEXT L", arguments \"\": not silent, the completion message follows the clean-ups",
-            StartLine(L"", false));
+  EXPECT_EQ(
+      L"version " CORVIX_VERSION_TEXT L", arguments \"/S\": not silent, the completion message follows the clean-ups",
+      StartLine(L"/S", false));
+  EXPECT_EQ(
+      L"version " CORVIX_VERSION_TEXT L", arguments \"\": not silent, the completion message follows the clean-ups",
+      StartLine(L"", false));
 }
 
 TEST(RunTrace, FailuresReadAsOneShortLine) {
