@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -70,13 +69,6 @@ class SkippingRunner final : public CleanupRunner {
 
 class frmMain {
  public:
-  // The clean-ups run inline with `automation`.
-  frmMain(Shell& shell, Automation& automation)
-      : shell_(shell),
-        inline_(automation),
-        runner_(*inline_),
-        word_(L"Word", shell.Trace()),
-        outlook_(L"Outlook", shell.Trace()) {}
   // The clean-ups run where `runner` runs them.
   frmMain(Shell& shell, CleanupRunner& runner)
       : shell_(shell), runner_(runner), word_(L"Word", shell.Trace()), outlook_(L"Outlook", shell.Trace()) {}
@@ -94,7 +86,6 @@ class frmMain {
   void Trace(std::wstring_view text);
 
   Shell& shell_;
-  std::optional<InlineRunner> inline_;
   CleanupRunner& runner_;
   // Each clean-up's account on the debugger channel, and its part of the run's summary.
   CleanupTrace word_;

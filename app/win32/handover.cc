@@ -37,14 +37,14 @@ struct Block {
 // integrity, so that the desktop user's unelevated copy may write to what an elevated parent made. Owned by
 // the administrators, which only an elevated administrator can make an owner: the mark a copy trusts.
 // Without `administrators`, the owner is this process's default (its user, as a rule).
-LocalMemory MakeDescriptor(std::wstring_view self, std::wstring_view shellUser, bool administrators) {
+UniqueLocal MakeDescriptor(std::wstring_view self, std::wstring_view shellUser, bool administrators) {
   const std::wstring sddl = std::wstring(administrators ? L"O:BA" : L"") + L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;" +
                             std::wstring(self) + L")(A;;GA;;;" + std::wstring(shellUser) + L")S:(ML;;NW;;;ME)";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-    return nullptr;
+    return UniqueLocal();
   }
-  return LocalMemory(descriptor);
+  return UniqueLocal(descriptor);
 }
 
 // A handle to a new object, none when it cannot be made or one of that name exists already.
@@ -63,20 +63,18 @@ bool MadeByTrusted(HANDLE object, std::wstring_view user) {
                       &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  const LocalMemory held(descriptor);
+  const UniqueLocal held(descriptor);
   const std::wstring sid = SidText(owner);
   return !sid.empty() && (sid == user || sid == L"S-1-5-32-544" || sid == kLocalSystemSid);
 }
 
 }  // namespace
 
-void HandoverOffer::ViewDeleter::operator()(void* view) const { UnmapViewOfFile(view); }
-
 std::optional<HandoverOffer> HandoverOffer::Make(std::wstring_view arguments, std::wstring_view self,
                                                  std::wstring_view shellUser) {
   if (arguments.size() > kMaxArguments || self.empty() || shellUser.empty()) return std::nullopt;
   for (const bool administrators : {true, false}) {
-    const LocalMemory descriptor = MakeDescriptor(self, shellUser, administrators);
+    const UniqueLocal descriptor = MakeDescriptor(self, shellUser, administrators);
     if (!descriptor) continue;
     if (auto offer = Make(arguments, descriptor.get())) return offer;
   }
@@ -126,8 +124,7 @@ CopyOutcome HandoverOffer::Await(std::uint32_t& reportedMs, std::uint32_t& ended
 HandoverClaim::Result HandoverClaim::Take(std::wstring_view arguments, std::wstring_view self) {
   const UniqueHandle block(OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE | READ_CONTROL, FALSE, kBlockName));
   if (!block || !MadeByTrusted(block.get(), self)) return Result::kNone;
-  const std::unique_ptr<void, HandoverOffer::ViewDeleter> view(
-      MapViewOfFile(block.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(Block)));
+  const UniqueView view(MapViewOfFile(block.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(Block)));
   if (!view) return Result::kNone;
   auto* offered = static_cast<Block*>(view.get());
   if (offered->magic != kMagic || offered->length > kMaxArguments ||

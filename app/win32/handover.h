@@ -34,11 +34,6 @@ class HandoverOffer {
   // start of the offer, relaunch::kChildWaitMs. A copy that has not come by then never takes the run.
   CopyOutcome Await(std::uint32_t& reportedMs, std::uint32_t& endedMs);
 
-  // Unmaps a view of the block.
-  struct ViewDeleter {
-    void operator()(void* view) const;
-  };
-
  private:
   HandoverOffer() = default;
   // The offer, its objects made with the security descriptor `descriptor`.
@@ -49,7 +44,7 @@ class HandoverOffer {
   UniqueHandle block_;
   UniqueHandle reported_;
   UniqueHandle running_;
-  std::unique_ptr<void, ViewDeleter> view_;
+  UniqueView view_;
   std::uint32_t madeMs_ = 0;
 };
 

@@ -203,7 +203,8 @@ void RunPerSession(const std::wstring& arguments, const std::vector<DWORD>& sess
   launch.commandLine = ChildCommandLine(launch.program, arguments);
   launch.directory = SystemDirectory();
   launch.wtsapi = wtsapi;
-  launch.userenv = LoadSystemLibrary(L"userenv.dll");
+  const UniqueLibrary userenv(LoadSystemLibrary(L"userenv.dll"));
+  launch.userenv = userenv.get();
   SessionSchedule schedule(std::vector<std::uint32_t>(sessions.begin(), sessions.end()));
   std::vector<std::uint32_t> failed;
   std::vector<UniqueHandle> running;
@@ -229,7 +230,6 @@ void RunPerSession(const std::wstring& arguments, const std::vector<DWORD>& sess
     running.erase(running.begin() + (woke - WAIT_OBJECT_0));
     ++ended;
   }
-  if (launch.userenv != nullptr) FreeLibrary(launch.userenv);
   TraceLine(channel, DescribeSessions(started, ended, failed, schedule.Unreached()));
 }
 
@@ -253,11 +253,11 @@ Placement PlaceRun(Shell& shell) {
   facts.self = ReadProcessToken(GetCurrentProcess());
   if (facts.self) facts.copy = Claim().Take(arguments, facts.self->user) != HandoverClaim::Result::kNone;
   const bool localSystem = facts.self && facts.self->user == kLocalSystemSid;
-  HMODULE wtsapi = nullptr;
+  UniqueLibrary wtsapi;
   std::vector<DWORD> sessions;
   if (!facts.copy && localSystem) {
-    wtsapi = LoadSystemLibrary(L"wtsapi32.dll");
-    sessions = ActiveSessions(wtsapi);
+    wtsapi.reset(LoadSystemLibrary(L"wtsapi32.dll"));
+    sessions = ActiveSessions(wtsapi.get());
     facts.activeSessions = sessions.size();
   } else if (!facts.copy && facts.self && facts.self->elevated) {
     facts.shell = ReadShellToken(ShellProcessId());
@@ -271,9 +271,8 @@ Placement PlaceRun(Shell& shell) {
     here = FallbackPlacement(placement, facts);
     TraceLine(channel, DescribeFallback(here));
   } else if (placement == Placement::kRunPerSession) {
-    RunPerSession(arguments, sessions, wtsapi, channel);
+    RunPerSession(arguments, sessions, wtsapi.get(), channel);
   }
-  if (wtsapi != nullptr) FreeLibrary(wtsapi);
   return here;
 }
 

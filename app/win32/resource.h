@@ -4,7 +4,5 @@
 // The program's icon: the first icon resource, so also the file's icon.
 #define IDI_CORVIX 1
 
-// The form is the dialog resource named frmMain; its controls:
-#define IDC_FRAME1 101
-#define IDC_LBLPROGRESS 102
+// The form is the dialog resource named frmMain; its one control that the program addresses:
 #define IDC_PROGRESSBAR1 103

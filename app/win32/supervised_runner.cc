@@ -10,6 +10,7 @@
 #include "platform/win32/com_init.h"
 #include "platform/win32/give_up.h"
 #include "platform/win32/message_filter.h"
+#include "platform/win32/unique_handle.h"
 
 namespace corvix::win32 {
 
@@ -118,7 +119,8 @@ void SupervisedRunner::Run(Cleanup cleanup, CleanupTrace& trace) {
 void SupervisedRunner::Supervise(Cleanup cleanup, CleanupTrace& trace) {
   const auto job = std::make_shared<Job>(cleanup, trace, names_);
   auto* handoff = new std::shared_ptr<Job>(job);
-  const HANDLE thread = CreateThread(nullptr, 0, RunCleanup, handoff, 0, nullptr);
+  UniqueHandle owned(CreateThread(nullptr, 0, RunCleanup, handoff, 0, nullptr));
+  const HANDLE thread = owned.get();
   bool quit = false;
   int quitCode = 0;
   bool ended = false;
@@ -140,7 +142,7 @@ void SupervisedRunner::Supervise(Cleanup cleanup, CleanupTrace& trace) {
         break;
       }
     }
-    CloseHandle(thread);
+    owned.reset();
   }
   // Given up here (stalled) or on the thread (refused): either way the process must end without the orderly
   // exit.

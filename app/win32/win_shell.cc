@@ -2,15 +2,10 @@
 #include "app/win32/win_shell.h"
 
 #include <cstdint>
-#include <optional>
 
 #include "app/command_line.h"
-#include "app/completion_message.h"
 
 namespace corvix::win32 {
-
-static_assert(kStationVisible == WSF_VISIBLE, "the portable code's WSF_VISIBLE");
-static_assert(kShowHidden == SW_HIDE, "the portable code's SW_HIDE");
 
 std::wstring WinShell::CommandLineArguments() {
   const wchar_t* commandLine = GetCommandLineW();
@@ -29,25 +24,30 @@ void WinShell::ShowMessage(std::wstring_view prompt, std::wstring_view title) {
   MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_SETFOREGROUND | MB_TOPMOST | MB_TASKMODAL);
 }
 
+// A message box needs a window station with visible display surfaces: the interactive one (WinSta0) has them;
+// a service's, in session 0, has not, and a box shown there waits for an OK that never comes. Flags that
+// cannot be read are no sign that no one is there.
 bool WinShell::SomeoneCanAnswer() {
-  std::optional<std::uint32_t> flags;
   USEROBJECTFLAGS station{};
   const HWINSTA handle = GetProcessWindowStation();  // not to be closed
-  if (handle != nullptr && GetUserObjectInformationW(handle, UOI_FLAGS, &station, sizeof station, nullptr)) {
-    flags = station.dwFlags;
+  if (handle == nullptr || !GetUserObjectInformationW(handle, UOI_FLAGS, &station, sizeof station, nullptr)) {
+    return true;
   }
-  return corvix::SomeoneCanAnswer(flags);
+  return (station.dwFlags & WSF_VISIBLE) != 0;
 }
 
 void TakeStartupShowState(HWND form) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   GetStartupInfoW(&startup);
-  std::optional<std::uint16_t> state;
-  if ((startup.dwFlags & STARTF_USESHOWWINDOW) != 0) state = startup.wShowWindow;
-  // The first ShowWindow of the process takes the caller's state in place of its own; SW_SHOWDEFAULT asks
-  // for that state outright. The form takes it (staying hidden), and the box that follows is shown as asked.
-  if (FormTakesStartupShowState(state)) ShowWindow(form, SW_SHOWDEFAULT);
+  // A caller that starts Corvix hidden (Inno Setup's runhidden, a hidden console's ExecWait) hands that state
+  // to the first main window the process shows, which would be the message box. The first ShowWindow of the
+  // process takes the caller's state in place of its own; SW_SHOWDEFAULT asks for that state outright. The
+  // form takes it (staying hidden), and the box that follows is shown as asked. Only a hidden state: taking
+  // any other would show the form (a minimised one, on the taskbar).
+  if ((startup.dwFlags & STARTF_USESHOWWINDOW) != 0 && startup.wShowWindow == SW_HIDE) {
+    ShowWindow(form, SW_SHOWDEFAULT);
+  }
 }
 
 std::uint32_t WinShell::NowMs() { return GetTickCount(); }

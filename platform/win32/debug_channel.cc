@@ -23,17 +23,12 @@ constexpr DWORD kEndPollMs = 10;
 // threads still run, and a run whose clean-up was given up ends with TerminateProcess).
 struct Writer {
   Writer() : wake(CreateSemaphoreW(nullptr, 0, LONG_MAX, nullptr)) {
-    if (wake == nullptr) lines.Kill();
+    if (!wake) lines.Kill();
   }
-  ~Writer() {
-    if (wake != nullptr) CloseHandle(wake);
-  }
-  Writer(const Writer&) = delete;
-  Writer& operator=(const Writer&) = delete;
 
   ChannelQueue lines;
   // Released once per line handed over.
-  HANDLE wake;
+  UniqueHandle wake;
 };
 
 std::atomic<Writer*> g_writer{nullptr};
@@ -57,7 +52,7 @@ Writer& TheWriter() {
 DWORD WINAPI WriteLines(void* parameter) {
   Writer& writer = *static_cast<Writer*>(parameter);
   for (;;) {
-    WaitForSingleObject(writer.wake, INFINITE);
+    WaitForSingleObject(writer.wake.get(), INFINITE);
     while (const auto line = writer.lines.Take(GetTickCount())) {
       OutputDebugStringW(line->c_str());
       writer.lines.Written();
@@ -80,15 +75,14 @@ void DebugChannel::Write(std::wstring_view line) {
   const Handed handed = writer.lines.Push(std::wstring(line), GetTickCount());
   if (handed == Handed::kDropped) return;
   if (handed == Handed::kFirst) {
-    const HANDLE thread = CreateThread(nullptr, 0, WriteLines, &writer, 0, nullptr);
-    if (thread == nullptr) {
+    // The thread runs on without its handle.
+    if (!UniqueHandle(CreateThread(nullptr, 0, WriteLines, &writer, 0, nullptr))) {
       // No thread, no lines: never a write on the producer's own thread.
       writer.lines.Kill();
       return;
     }
-    CloseHandle(thread);
   }
-  ReleaseSemaphore(writer.wake, 1, nullptr);
+  ReleaseSemaphore(writer.wake.get(), 1, nullptr);
 }
 
 void FinishDebugChannel() {

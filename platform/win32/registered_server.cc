@@ -8,6 +8,7 @@
 
 #include "office/registered_version.h"
 #include "platform/win32/com_automation.h"
+#include "platform/win32/unique_handle.h"
 
 namespace corvix::win32 {
 
@@ -15,13 +16,14 @@ namespace {
 
 // The default value of HKCR\<key>, a string; empty when there is none.
 std::wstring DefaultValueOf(const std::wstring& key) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return {};
+  UniqueKey handle;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE, handle.put()) != ERROR_SUCCESS) return {};
   std::wstring value(512, L'\0');
   DWORD size = static_cast<DWORD>((value.size() - 1) * sizeof(wchar_t));
   DWORD type = 0;
-  const LONG status = RegQueryValueExW(handle, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
-  RegCloseKey(handle);
+  const LONG status =
+      RegQueryValueExW(handle.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
+  handle.reset();
   if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
   value.resize(size / sizeof(wchar_t));
   while (!value.empty() && value.back() == L'\0') value.pop_back();
@@ -34,9 +36,10 @@ std::wstring DefaultValueOf(const std::wstring& key) {
 // VS_FIXEDFILEINFO, whose dwFileVersionMS holds the major version in its high word.
 // https://learn.microsoft.com/windows/win32/menurc/vs-versioninfo
 std::optional<std::uint32_t> MajorFileVersion(const std::wstring& path) {
-  const HMODULE module =
-      LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  if (module == nullptr) return std::nullopt;
+  const UniqueLibrary library(
+      LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  if (!library) return std::nullopt;
+  const HMODULE module = library.get();
   std::optional<std::uint32_t> major;
   if (const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16))) {
     const HGLOBAL loaded = LoadResource(module, found);
@@ -49,7 +52,6 @@ std::optional<std::uint32_t> MajorFileVersion(const std::wstring& path) {
       if (fixed.dwSignature == 0xFEEF04BD) major = HIWORD(fixed.dwFileVersionMS);
     }
   }
-  FreeLibrary(module);
   return major;
 }
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/win32/unique_handle.h"
+
 namespace corvix::win32 {
 
 // What Windows says about `code` (a Win32 error or an HRESULT), in the user's language, as FormatMessage
@@ -14,9 +16,8 @@ inline std::wstring SystemMessage(DWORD code) {
   const DWORD length =
       FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message = length == 0 || text == nullptr ? std::wstring() : std::wstring(text, length);
-  if (text != nullptr) LocalFree(text);
-  return message;
+  const UniqueLocal held(text);
+  return length == 0 || text == nullptr ? std::wstring() : std::wstring(text, length);
 }
 
 }  // namespace corvix::win32

@@ -25,6 +25,9 @@ CORVIX = os.environ.get("CORVIX_EXE", "")
 STANDIN = os.environ.get("STANDIN_EXE", "")
 DRIVER = os.environ.get("DRIVER_EXE", "")
 WAIT = 60  # seconds; every wait has a limit
+# The program's version as the build defines it ("1.0.0.12"), and as the program tells it ("1.00.0012").
+VERSION = os.environ.get("CORVIX_VERSION", "")
+VERSION_TEXT = os.environ.get("CORVIX_VERSION_TEXT", "")
 # A folder that keeps what every run left behind (its journal, final state and saved files), under
 # the test's name and the run's number: two test runs, on two commits, compare folder by folder.
 KEEP = os.environ.get("CORVIX_E2E_KEEP", "")

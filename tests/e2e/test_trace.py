@@ -5,7 +5,7 @@ never takes a line, or a channel that another process holds, changes nothing of 
 import re
 import unittest
 
-from harness import Case
+from harness import VERSION_TEXT, Case
 from test_faults import BOTH_RUNNING, OUTLOOK_DELETES, WORD_DELETES, split_at_outlook, deletes
 from test_hangs import LIMIT_S
 from test_word import DONE
@@ -27,7 +27,7 @@ class DebuggerChannel(Case):
         run = self.corvix(BOTH_RUNNING, "/s", trace=True)
         self.assertEqual(quiet.calls(), run.calls(), "listening changed the calls")
         lines = run.trace()
-        self.assertEqual('Corvix: version 1.00.0012, arguments "/s": silent', lines[0])
+        self.assertEqual(f'Corvix: version {VERSION_TEXT}, arguments "/s": silent', lines[0])
         # Under Wine every process is elevated and no desktop shell is registered: the run stays here.
         self.assertRegex(lines[1], r"^Corvix: context: .*: the run happens in this process$")
         self.assertIn("Corvix: Word: attached to the running instance", lines)

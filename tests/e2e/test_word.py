@@ -42,8 +42,10 @@ class CommandLine(Case):
         self.assertIn("bar 'Merrowin Software' deleted", run.state)
 
     def test_everything_else_shows_the_message(self):
-        for arguments in ["/S", "/s ", "-s", "/s x", "/silent", ""]:
-            with self.subTest(arguments=arguments):
+        # Tabs, quotes and look-alikes from other scripts are not the switch either.
+        for arguments in ["/S", "/s ", "-s", "/s x", "/silent", "", "/s\t", '"/s"', "/s \"quoted\"", "/s\u00a0",
+                          "\uff0fs", "/\u015f", "/s \u65e5\u672c\u8a9e", "\u05d0 /s", "\t"]:
+            with self.subTest(arguments=ascii(arguments)):
                 run = self.corvix("word running\n" + WORD, arguments)
                 self.assertEqual([DONE], run.messages())
                 self.assertEqual("0", run["exit_code"])

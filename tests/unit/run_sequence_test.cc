@@ -40,7 +40,8 @@ TEST(RunSequence, OnlyTheExactSlashSIsSilent) {
     auto office = testing::LoadScenario("");
     standin::MemoryAutomation automation(*office);
     RecordingShell shell(c.arguments, *office);
-    frmMain form(shell, automation);
+    InlineRunner runner(automation);
+    frmMain form(shell, runner);
     form.Form_Load();
     EXPECT_EQ(c.silent, form.bSilent);
     if (c.silent) {
@@ -55,7 +56,8 @@ TEST(RunSequence, TheMessageComesAfterTheWordCleanUp) {
   auto office = testing::LoadScenario("word running\n  bar \"Merrowin Software\"\n");
   standin::MemoryAutomation automation(*office);
   RecordingShell shell(L"", *office);
-  frmMain form(shell, automation);
+  InlineRunner runner(automation);
+  frmMain form(shell, runner);
   form.Form_Load();
   ASSERT_EQ(1u, shell.messages.size());
   EXPECT_EQ(office->Journal().size(), shell.callsBeforeMessage);
@@ -69,7 +71,8 @@ TEST(RunSequence, WordIsCleanedBeforeOutlookWhateverWordDid) {
       "outlook running window\n  explorer\n    bar \"Merrowin Software\"\n");
   standin::MemoryAutomation automation(*office);
   RecordingShell shell(L"/s", *office);
-  frmMain form(shell, automation);
+  InlineRunner runner(automation);
+  frmMain form(shell, runner);
   form.Form_Load();
   std::vector<std::wstring> order;
   for (const auto& entry : office->Journal()) {
@@ -132,7 +135,8 @@ TEST(RunSequence, WhereNoOneCanPressOkTheRunEndsAsASilentOne) {
   standin::MemoryAutomation automation(*office);
   RecordingShell shell(L"", *office);
   shell.canAnswer = false;
-  frmMain form(shell, automation);
+  InlineRunner runner(automation);
+  frmMain form(shell, runner);
   form.Form_Load();
   EXPECT_FALSE(form.bSilent);
   EXPECT_TRUE(shell.messages.empty());
@@ -171,7 +175,8 @@ TEST(RunSequence, ACleanUpThatThrowsCostsTheRunNothingElse) {
     auto office = testing::LoadScenario(scenario);
     ThrowingAutomation automation(*office, thrower);
     RecordingShell shell(L"", *office);
-    frmMain form(shell, automation);
+    InlineRunner runner(automation);
+    frmMain form(shell, runner);
     ASSERT_NO_THROW(form.Form_Load());
     EXPECT_EQ(std::vector<std::wstring>{L"Merrowin Software|Done.  Toolbars removed."}, shell.messages);
     // The other clean-up did its whole job; the throwing one stopped at once and let go of its application.
@@ -186,7 +191,8 @@ TEST(RunSequence, FormLoadResetsASilentFlagLeftFromBefore) {
   auto office = testing::LoadScenario("");
   standin::MemoryAutomation automation(*office);
   RecordingShell shell(L"/silent", *office);
-  frmMain form(shell, automation);
+  InlineRunner runner(automation);
+  frmMain form(shell, runner);
   form.bSilent = true;
   form.Form_Load();
   EXPECT_FALSE(form.bSilent);

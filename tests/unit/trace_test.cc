@@ -13,6 +13,7 @@
 
 #include "app/frm_main.h"
 #include "app/run_context.h"
+#include "app/version.h"
 #include "cleanup/outlook/outlook_cleanup.h"
 #include "cleanup/word/word_cleanup.h"
 #include "office/trace.h"
@@ -232,7 +233,7 @@ TEST(RunTrace, TheRunStartsWithItsArgumentsAndEndsWithItsSummary) {
   TellStart(shell);
   form.Form_Load();
   EXPECT_EQ((std::vector<std::wstring>{
-                L"Corvix: version 1.00.0012, arguments \"/s\": silent",
+                L"Corvix: version " CORVIX_VERSION_TEXT L", arguments \"/s\": silent",
                 L"Corvix: Word: busy: Office turned calls away 3 times, 0.45 s in all, and they were tried again",
                 L"Corvix: Word: given up at _CommandBars.Item: no answer for 60.00 s; the rest of this clean-up is "
                 L"skipped and the application is left as it is",
@@ -246,10 +247,12 @@ TEST(RunTrace, TheRunStartsWithItsArgumentsAndEndsWithItsSummary) {
 }
 
 TEST(RunTrace, TheStartLineSaysWhetherTheRunIsSilent) {
-  EXPECT_EQ(L"version 1.00.0012, arguments \"/S\": not silent, the completion message follows the clean-ups",
-            StartLine(L"/S", false));
-  EXPECT_EQ(L"version 1.00.0012, arguments \"\": not silent, the completion message follows the clean-ups",
-            StartLine(L"", false));
+  EXPECT_EQ(
+      L"version " CORVIX_VERSION_TEXT L", arguments \"/S\": not silent, the completion message follows the clean-ups",
+      StartLine(L"/S", false));
+  EXPECT_EQ(
+      L"version " CORVIX_VERSION_TEXT L", arguments \"\": not silent, the completion message follows the clean-ups",
+      StartLine(L"", false));
 }
 
 TEST(RunTrace, FailuresReadAsOneShortLine) {
