@@ -82,8 +82,7 @@ CallResult CommandBar::Delete() const { return object_.Call(L"Delete"); }
 
 Found<CommandBarControl> CommandBar::FindControl(std::int32_t id) const {
   // CommandBar.FindControl(Type, Id, Tag, Visible, Recursive): any type, this ID, the rest left out
-  // (Recursive false: the bar's own controls only); Nothing when no control fits.
-  // https://learn.microsoft.com/en-us/previous-versions/office/developer/office-xp/aa142037(v=office.10)
+  // (Recursive false: the bar's own controls only); Nothing when no control fits (docs/sources.md).
   Found<Object> control = object_.Call(L"FindControl", {Omitted{}, id}).TakeFound(kCommandBarControl);
   return {CommandBarControl(std::move(control.value)), std::move(control.outcome)};
 }

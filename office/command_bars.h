@@ -122,12 +122,9 @@ Found<CommandBarPopup> FindMenu(const Found<CommandBar>& menuBar, std::wstring_v
 // The built-in control ID of the Tools menu, the same in every language (its caption is translated:
 // "E&xtras" in German); Word and Outlook share it. Microsoft lists Word's built-in control IDs in the table
 // that its published file-format document [MS-CTDOC] section 2.2, "Toolbar Control Data", refers to
-// ([MSDN-TCID/Word], a download:
-// https://learn.microsoft.com/en-us/openspecs/office_file_formats/ms-ctdoc/fffaf1e7-1fb5-41c6-86a8-bb54337a43b8); 30007
-// is the value in common use for Tools and has not been checked against that table here. A custom control's ID is
-// always 1 ("The value of the Id property for all custom controls is 1":
-// https://learn.microsoft.com/en-us/office/vba/api/office.commandbarcontrol.id), so no control the add-in
-// made can be taken for the built-in menu.
+// ([MSDN-TCID/Word], a download); 30007 is the value in common use for Tools and has not been checked against
+// that table here. A custom control's ID is always 1 ("The value of the Id property for all custom controls
+// is 1"), so no control the add-in made can be taken for the built-in menu. (docs/sources.md, "Control IDs".)
 inline constexpr std::int32_t kToolsMenuId = 30007;
 
 // The built-in control ID of the menu with this English caption, for the menus whose ID is known: only

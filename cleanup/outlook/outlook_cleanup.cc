@@ -24,11 +24,8 @@ constexpr Subject kActionsMenu{Subject::Window::kItem, Subject::Kind::kMenu, L"&
 // Outlook's OlObjectClass for a mail item.
 constexpr std::int32_t kClassMail = 43;  // olMail
 // The class of Outlook's main window. Microsoft's object model does not name it; it is the class that
-// programs looking for a running Outlook pass to FindWindow, as read off with Spy++ (Outlook itself decides
-// with FindWindow whether it is already running:
-// http://www.woodmann.com/forum/archive/index.php/t-10608.html; and for Outlook 97 to XP, beside
-// Word's, in a table of the Office applications' main-window classes:
-// https://officetutor.co.kr/board/faq_lib/frm_vba_content.asp?idx=436).
+// programs looking for a running Outlook pass to FindWindow, as read off with Spy++, and the one by which
+// Outlook itself decides whether it is already running (docs/sources.md, "Main-window classes").
 constexpr std::wstring_view kMainWindowClass = L"rctrl_renwnd32";
 // Outlook's program file, as a process snapshot names it.
 constexpr std::wstring_view kImageName = L"OUTLOOK.EXE";
@@ -64,8 +61,7 @@ Object AsMailItem(Object item) {
 // Whether the Outlook that a start reached was running already, from the numbers of its main windows
 // (`Explorers.Count`) and item windows (`Inspectors.Count`): an Outlook that automation has just started
 // has neither, one the user has open has at least one. A count that could not be read (empty) proves nothing.
-// (`Application.Inspectors`: "the Inspector objects representing all open inspectors",
-// https://learn.microsoft.com/en-us/office/vba/api/outlook.application.inspectors; `Explorers` likewise.)
+// (`Application.Inspectors`: "the Inspector objects representing all open inspectors"; docs/sources.md.)
 bool WasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<std::int32_t> inspectors) {
   return explorers.value_or(0) > 0 || inspectors.value_or(0) > 0;
 }
@@ -115,7 +111,7 @@ void RemoveOutlookToolbars(Automation& automation, CleanupEvents& events) {
     // so a start that reaches the user's Outlook is told apart from a new one: by its main window or its
     // process, looked for first, or by the windows the Outlook it reached has open (one that automation just
     // started has none). The user's Outlook is treated as an attached one: no new window, never quit.
-    // ("Single-Use vs. Multi-Use Applications": https://learn.microsoft.com/en-us/previous-versions/aa690619(v=vs.71))
+    // ("Single-Use vs. Multi-Use Applications", docs/sources.md)
     // An Outlook whose process runs in this session is one too: still starting, or run without a window by
     // another program.
     const bool mainWindowOpen = automation.HasTopLevelWindow(kMainWindowClass);

@@ -7,9 +7,7 @@ namespace {
 constexpr std::wstring_view kProgId = L"Word.Application";
 // The class of Word's main window (its frame; hidden in a Word that automation started). Microsoft's
 // object model does not name it; it is the class that programs looking for a running Word pass to
-// FindWindow, as read off with Spy++ (for one: https://blog.csdn.net/chesi5792/article/details/100595205;
-// and, beside Outlook's, in a table of the Office applications' main-window classes:
-// https://officetutor.co.kr/board/faq_lib/frm_vba_content.asp?idx=436).
+// FindWindow, as read off with Spy++ (docs/sources.md, "Main-window classes").
 constexpr std::wstring_view kMainWindowClass = L"OpusApp";
 // Word's program file, as a process snapshot names it.
 constexpr std::wstring_view kImageName = L"WINWORD.EXE";
@@ -61,7 +59,7 @@ void RemoveWordToolbars(Automation& automation, CleanupEvents& events) {
     // factory is single-use, so a start would make a second, hidden Word that shares the user's Normal
     // template (and saves it on Quit). Word is left alone. It shows itself by its main window, or, before
     // that opens or when another program runs it without one, by its process in this session.
-    // ("Single-Use vs. Multi-Use Applications": https://learn.microsoft.com/en-us/previous-versions/aa690619(v=vs.71))
+    // ("Single-Use vs. Multi-Use Applications", docs/sources.md)
     if (automation.HasTopLevelWindow(kMainWindowClass)) {
       events.Report(event::LeftRunning{true, kImageName});
       return;

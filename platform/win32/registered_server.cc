@@ -33,8 +33,8 @@ std::wstring DefaultValueOf(const std::wstring& key) {
 // The major file version in a program file's version resource, read as data: the file is neither run nor
 // loaded as code. (Not GetFileVersionInfo: VERSION.DLL is not one of the DLLs this program may import.) The
 // resource opens with a VS_VERSIONINFO header, its key L"VS_VERSION_INFO" and padding to 32 bits, then a
-// VS_FIXEDFILEINFO, whose dwFileVersionMS holds the major version in its high word.
-// https://learn.microsoft.com/windows/win32/menurc/vs-versioninfo
+// VS_FIXEDFILEINFO, whose dwFileVersionMS holds the major version in its high word (VS_VERSIONINFO's
+// documentation, docs/sources.md).
 std::optional<std::uint32_t> MajorFileVersion(const std::wstring& path) {
   const UniqueLibrary library(
       LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
@@ -58,8 +58,8 @@ std::optional<std::uint32_t> MajorFileVersion(const std::wstring& path) {
 }  // namespace
 
 // ProgIDs and their CurVer are shared by both registry views on 64-bit Windows; the class's LocalServer32
-// is read in this process's own view, the one its start would use.
-// https://learn.microsoft.com/windows/win32/com/-progid--key
+// is read in this process's own view, the one its start would use (the ProgID key's documentation,
+// docs/sources.md).
 std::wstring ComAutomation::CurrentVersionOf(std::wstring_view progId) {
   return DefaultValueOf(std::wstring(progId) + L"\\CurVer");
 }

@@ -15,9 +15,8 @@ bool ComAutomation::HasProcessInSession(std::wstring_view imageName) {
   // A snapshot lists every process of the machine, each by its program file's name (szExeFile), but not
   // their sessions: each one of that name is asked for its session. A process whose session cannot be read
   // (ProcessIdToSessionId needs PROCESS_QUERY_INFORMATION: another user's, a protected one) is not counted;
-  // one at a higher integrity level in this session still shows itself by its main window.
-  // https://learn.microsoft.com/windows/win32/api/tlhelp32/nf-tlhelp32-createtoolhelp32snapshot
-  // https://learn.microsoft.com/windows/win32/api/processthreadsapi/nf-processthreadsapi-processidtosessionid
+  // one at a higher integrity level in this session still shows itself by its main window (the functions'
+  // documentation: docs/sources.md).
   DWORD ownSession = 0;
   if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession)) return false;
   const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
