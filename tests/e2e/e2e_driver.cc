@@ -9,10 +9,7 @@
 // command line (trailing spaces, tabs, quotes). Until Corvix exits, every window of its process is
 // polled: whether the host window "Uninstalling Toolbars" ever became visible, and each message box
 // (its title, prompt, buttons, whether it was in the foreground), which is then dismissed with OK.
-// Besides polling every 10 ms, a WinEvent hook (EVENT_OBJECT_SHOW, out of context, for Corvix's process
-// only, installed before the process runs) reports every window that was shown, however briefly:
-// winevent_hook=1 when it was installed, winevent_shows=N events seen, shown=<class>:<title> for each
-// top-level window shown. --watch-file records the size of PATH (the stand-in's journal) at the moment the
+// --watch-file records the size of PATH (the stand-in's journal) at the moment the
 // first message box was seen, as message1_watch_bytes.
 // --tree watches, besides the program, every process it starts and every one those start (an installer and
 // the Corvix.exe it runs, an NSIS uninstaller and the copy of itself it relaunches), and waits until all of
@@ -176,11 +173,7 @@ struct Watch {
   int boxCount = 0;
   bool leaveMessage = false;
   std::wstring watchFile;
-  int winEventShows = 0;
-  std::set<std::wstring> shownByEvent;  // "class:title" of top-level windows shown
 };
-
-Watch* g_watch = nullptr;  // for the WinEvent callback, which has no context argument
 
 bool Watches(const Watch& watch, DWORD pid) { return pid == watch.pid || watch.processes.count(pid) != 0; }
 
@@ -258,16 +251,6 @@ long long FileSize(const std::wstring& path) {
   return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-void CALLBACK OnShow(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD, DWORD) {
-  if (g_watch == nullptr || event != EVENT_OBJECT_SHOW || object != OBJID_WINDOW || child != CHILDID_SELF) return;
-  if (window == nullptr || GetAncestor(window, GA_ROOT) != window) return;  // top-level windows only
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  if (!Watches(*g_watch, pid)) return;
-  ++g_watch->winEventShows;
-  g_watch->shownByEvent.insert(ClassName(window) + L":" + WindowText(window));
-}
-
 BOOL CALLBACK Visit(HWND window, LPARAM param) {
   auto& watch = *reinterpret_cast<Watch*>(param);
   DWORD pid = 0;
@@ -298,13 +281,11 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
     DWORD hostPid = 0;
     if (host) GetWindowThreadProcessId(host, &hostPid);
     watch.frmMainWhileMessage |= host != nullptr && Watches(watch, hostPid);
-    const LONG_PTR exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
     ++watch.boxCount;
     watch.boxes << L"message" << watch.boxCount << L"_title=" << OneLine(title) << L"\n"
                 << L"message" << watch.boxCount << L"_text=" << OneLine(prompt) << L"\n"
                 << L"message" << watch.boxCount << L"_buttons=" << buttons << L"\n"
                 << L"message" << watch.boxCount << L"_owner=" << (GetWindow(window, GW_OWNER) ? 1 : 0) << L"\n"
-                << L"message" << watch.boxCount << L"_topmost=" << ((exStyle & WS_EX_TOPMOST) ? 1 : 0) << L"\n"
                 << L"message" << watch.boxCount << L"_foreground=" << (GetForegroundWindow() == window ? 1 : 0) << L"\n"
                 << L"message" << watch.boxCount << L"_iconic=" << (IsIconic(window) ? 1 : 0) << L"\n";
     if (!watch.watchFile.empty()) {
@@ -596,10 +577,6 @@ int wmain(int argc, wchar_t** argv) {
     report << L"started=0\nerror=" << GetLastError() << L"\n";
   } else {
     watch.pid = process.dwProcessId;
-    g_watch = &watch;
-    // With --tree the hook takes every process's events, and OnShow keeps the tree's.
-    const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, nullptr, OnShow,
-                                               watch.tree ? 0 : process.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
     const ULONGLONG programCreated = CreationTime(process.hProcess);
     const DWORD programElevation = ElevationType(process.hProcess);
     ResumeThread(process.hThread);
@@ -620,7 +597,6 @@ int wmain(int argc, wchar_t** argv) {
       // Once the program has ended, one more look for children it started just before, then their end.
       const bool childrenEnded = ChildrenEnded(watch, nowMs);
       if (programEnded && childrenEnded) break;
-      // Out-of-context WinEvents arrive as messages to this thread.
       const DWORD woke = programEnded ? (Sleep(10), WAIT_TIMEOUT)
                                       : MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 10, QS_ALLINPUT);
       MSG message;
@@ -639,11 +615,6 @@ int wmain(int argc, wchar_t** argv) {
         break;
       }
     }
-    // Events still queued for the ended process.
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    if (hook != nullptr) UnhookWinEvent(hook);
-    g_watch = nullptr;
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     report << L"started=1\n"
@@ -658,9 +629,7 @@ int wmain(int argc, wchar_t** argv) {
            << L"frmMain_visible=" << (watch.frmMainVisible ? 1 : 0) << L"\n"
            << L"frmMain_while_message=" << (watch.frmMainWhileMessage ? 1 : 0) << L"\n"
            << L"messages=" << watch.boxCount << L"\n"
-           << watch.boxes.str() << L"winevent_hook=" << (hook != nullptr ? 1 : 0) << L"\n"
-           << L"winevent_shows=" << watch.winEventShows << L"\n";
-    for (const auto& shown : watch.shownByEvent) report << L"shown=" << OneLine(shown) << L"\n";
+           << watch.boxes.str();
     for (const auto& other : watch.visibleOthers) report << L"visible_other=" << OneLine(other) << L"\n";
     for (auto& [pid, child] : watch.processes) {
       DWORD childExit = 0;

@@ -81,7 +81,7 @@ class Run:
         return self.report.get(key)
 
     def values(self, key):
-        """Every value of a key the driver may report more than once (shown=, visible_other=)."""
+        """Every value of a key the driver may report more than once (process=, visible_other=)."""
         return [line.split("=", 1)[1] for line in self.report_lines if line.split("=", 1)[0] == key]
 
     def calls(self, member=None):
