@@ -6,10 +6,9 @@
 #include <memory>
 #include <new>
 
-#include "office/stall_policy.h"
+#include "office/give_up_policy.h"
 #include "platform/win32/com_init.h"
 #include "platform/win32/give_up.h"
-#include "platform/win32/message_filter.h"
 
 namespace corvix::win32 {
 
@@ -63,7 +62,7 @@ DWORD WINAPI RunCleanup(void* parameter) {
     ScopedComInit com;
     {
       // A busy Office's refusals are tried again for a while, within the clean-up's budget.
-      const ScopedMessageFilter messageFilter(job->watch.get());
+      const ScopedMessageFilter messageFilter(*job->watch);
       ComAutomation automation(job->names, job->watch);
 #if defined(CORVIX_TEST_THROWING_WORD)
       ThrowingOnWord throwing(automation);
@@ -123,7 +122,7 @@ void SupervisedRunner::Supervise(Cleanup cleanup, CleanupTrace& trace) {
   int quitCode = 0;
   bool ended = false;
   if (thread == nullptr) {
-    // No thread to be had: the clean-up runs here, unwatched, rather than not at all.
+    // No thread to be had: the clean-up runs here, with no waiter to give it up, rather than not at all.
     RunCleanup(handoff);
     ended = true;
   } else {
