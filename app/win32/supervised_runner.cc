@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <memory>
-#include <new>
 
 #include "office/give_up_policy.h"
 #include "platform/win32/com_init.h"
@@ -13,30 +12,6 @@
 namespace corvix::win32 {
 
 namespace {
-
-#if defined(CORVIX_TEST_THROWING_WORD)
-// Only in the end-to-end tests' Corvix_throwing.exe, never in Corvix.exe: attaching to Word takes the
-// reference and then throws std::bad_alloc, as a clean-up that runs out of memory would.
-class ThrowingOnWord final : public Automation {
- public:
-  explicit ThrowingOnWord(Automation& inner) : inner_(inner) {}
-  Object Attach(std::wstring_view progId, const Interface& type) override {
-    Object application = inner_.Attach(progId, type);
-    if (progId == L"Word.Application") throw std::bad_alloc();
-    return application;
-  }
-  Object Start(std::wstring_view progId, const Interface& type) override { return inner_.Start(progId, type); }
-  bool HasTopLevelWindow(std::wstring_view windowClass) override { return inner_.HasTopLevelWindow(windowClass); }
-  bool HasProcessInSession(std::wstring_view imageName) override { return inner_.HasProcessInSession(imageName); }
-  std::wstring CurrentVersionOf(std::wstring_view progId) override { return inner_.CurrentVersionOf(progId); }
-  std::optional<std::uint32_t> ServerFileVersion(std::wstring_view progId) override {
-    return inner_.ServerFileVersion(progId);
-  }
-
- private:
-  Automation& inner_;
-};
-#endif
 
 // What the runner and a clean-up's thread share. The thread keeps it alive after a give-up.
 struct Job {
@@ -64,12 +39,7 @@ DWORD WINAPI RunCleanup(void* parameter) {
       // A busy Office's refusals are tried again for a while, within the clean-up's budget.
       const ScopedMessageFilter messageFilter(*job->watch);
       ComAutomation automation(job->names, job->watch);
-#if defined(CORVIX_TEST_THROWING_WORD)
-      ThrowingOnWord throwing(automation);
-      RunToEnd(job->cleanup, throwing, job->trace);
-#else
       RunToEnd(job->cleanup, automation, job->trace);
-#endif
       if (!job->watch->givenUp()) job->names = automation.names();
     }
     LeaveApartment(com, *job->watch);
