@@ -18,8 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "office/refusal_policy.h"
-#include "office/stall_policy.h"
+#include "office/give_up_policy.h"
 
 namespace corvix {
 
@@ -115,19 +114,19 @@ std::wstring DescribeSessions(std::size_t started, std::size_t ended, const std:
                               const std::deque<std::uint32_t>& unreached);
 
 namespace relaunch {
-// How long a parent waits for its copies before it ends regardless. A copy's run with both clean-ups given
-// up takes, for each clean-up, the refusal budget and the stall bound, plus what its answered calls took; the
-// margin covers those calls and the copy's start. (A message that the user leaves on screen may outlast it:
-// the parent ends, the copy stays until it is dismissed.)
-inline constexpr std::uint32_t kCleanupWorstMs = stall::kBoundMs + refusal::kBudgetMs;
-inline constexpr std::uint32_t kChildWaitMs = 2 * kCleanupWorstMs + 60000;
-static_assert(kChildWaitMs > 2 * kCleanupWorstMs, "the parent must outwait a copy whose clean-ups are both given up");
+// How long a parent waits for its copies before it ends regardless: a copy's run with both clean-ups given up
+// (docs/robustness.md), and a margin for its answered calls and its start. (A message that the user leaves on
+// screen may outlast it: the parent ends, the copy stays until it is dismissed.)
+inline constexpr std::uint32_t kCopyMarginMs = 60000;
+inline constexpr std::uint32_t kChildWaitMs = 2 * giveup::kCleanupWorstMs + kCopyMarginMs;
+static_assert(kChildWaitMs > 2 * giveup::kCleanupWorstMs,
+              "the parent must outwait a copy whose clean-ups are both given up");
 // How long the shell's copy has to report in. A copy that Windows starts is running within a second or two;
 // past this it is taken to be blocked, and this process decides without it.
 inline constexpr std::uint32_t kReportInMs = 30000;
 // Reporting in is part of the copy's start, within the margin that the wait leaves for it; so the parent's
 // whole wait stays kChildWaitMs, and after a copy that never came, its own run still fits in it.
-static_assert(kReportInMs + 2 * kCleanupWorstMs <= kChildWaitMs,
+static_assert(kReportInMs + 2 * giveup::kCleanupWorstMs <= kChildWaitMs,
               "a parent whose copy never came must still end within the wait for a copy");
 // As LocalSystem: how many sessions' copies run at once (each starts a Word and an Outlook of its own), and
 // the whole wait, for all of them together.

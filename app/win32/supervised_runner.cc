@@ -4,41 +4,15 @@
 #include <windows.h>
 
 #include <memory>
-#include <new>
 
-#include "office/stall_policy.h"
+#include "office/give_up_policy.h"
 #include "platform/win32/com_init.h"
 #include "platform/win32/give_up.h"
-#include "platform/win32/message_filter.h"
 #include "platform/win32/unique_handle.h"
 
 namespace corvix::win32 {
 
 namespace {
-
-#if defined(CORVIX_TEST_THROWING_WORD)
-// Only in the end-to-end tests' Corvix_throwing.exe, never in Corvix.exe: attaching to Word takes the
-// reference and then throws std::bad_alloc, as a clean-up that runs out of memory would.
-class ThrowingOnWord final : public Automation {
- public:
-  explicit ThrowingOnWord(Automation& inner) : inner_(inner) {}
-  Found<Object> Attach(std::wstring_view progId, const Interface& type) override {
-    Found<Object> application = inner_.Attach(progId, type);
-    if (progId == L"Word.Application") throw std::bad_alloc();
-    return application;
-  }
-  Found<Object> Start(std::wstring_view progId, const Interface& type) override { return inner_.Start(progId, type); }
-  bool HasTopLevelWindow(std::wstring_view windowClass) override { return inner_.HasTopLevelWindow(windowClass); }
-  bool HasProcessInSession(std::wstring_view imageName) override { return inner_.HasProcessInSession(imageName); }
-  std::wstring CurrentVersionOf(std::wstring_view progId) override { return inner_.CurrentVersionOf(progId); }
-  std::optional<std::uint32_t> ServerFileVersion(std::wstring_view progId) override {
-    return inner_.ServerFileVersion(progId);
-  }
-
- private:
-  Automation& inner_;
-};
-#endif
 
 // What the runner and a clean-up's thread share. The thread keeps it alive after a give-up.
 struct Job {
@@ -64,14 +38,9 @@ DWORD WINAPI RunCleanup(void* parameter) {
     ScopedComInit com;
     {
       // A busy Office's refusals are tried again for a while, within the clean-up's budget.
-      const ScopedMessageFilter messageFilter(job->watch.get());
+      const ScopedMessageFilter messageFilter(*job->watch);
       ComAutomation automation(job->names, job->watch);
-#if defined(CORVIX_TEST_THROWING_WORD)
-      ThrowingOnWord throwing(automation);
-      RunToEnd(job->cleanup, throwing, job->trace);
-#else
       RunToEnd(job->cleanup, automation, job->trace);
-#endif
       if (!job->watch->givenUp()) job->names = automation.names();
     }
     LeaveApartment(com, *job->watch);
@@ -125,7 +94,7 @@ void SupervisedRunner::Supervise(Cleanup cleanup, CleanupTrace& trace) {
   int quitCode = 0;
   bool ended = false;
   if (thread == nullptr) {
-    // No thread to be had: the clean-up runs here, unwatched, rather than not at all.
+    // No thread to be had: the clean-up runs here, with no waiter to give it up, rather than not at all.
     RunCleanup(handoff);
     ended = true;
   } else {

@@ -9,9 +9,8 @@ namespace corvix::win32 {
 
 // Runs each clean-up on a new thread, in a single-threaded apartment of its own with the program's message
 // filter and a ComAutomation of its own, and waits for it while the calling thread goes on handling its
-// messages. A clean-up whose Office stops answering, or refuses its calls for the whole refusal budget, is
-// given up (platform/win32/give_up.h tells the whole story): Run returns, the clean-up makes no further call,
-// and its thread and every reference it holds are left as they are.
+// messages. A clean-up whose Office stops answering, or refuses its calls for too long, is given up
+// (docs/robustness.md): Run returns, and its thread and every reference it holds are left as they are.
 //
 // The member names that one clean-up resolved are known to the next, as with one ComAutomation for the
 // whole run.
@@ -30,9 +29,7 @@ class SupervisedRunner final : public CleanupRunner {
   bool gaveUp_ = false;
 };
 
-// Where the run ends. After a given-up clean-up the process ends here, at once and with exit code 0
-// (TerminateProcess: no other thread runs again and no DLL is told, so none can wait on the thread that
-// is stuck in a call). Otherwise it returns, and the program ends the orderly way.
+// Where the run ends (EndRun, platform/win32/give_up.h).
 inline void EndRun(const SupervisedRunner& runner) { EndRun(runner.gaveUp()); }
 
 }  // namespace corvix::win32

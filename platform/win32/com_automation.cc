@@ -100,7 +100,7 @@ CallResult FromVariant(VARIANT& result, const std::shared_ptr<ComContext>& conte
       if (result.vt == VT_DISPATCH) {
         object = result.pdispVal;  // AddRef'd here; the result VARIANT's owner releases its own
       } else if (result.punkVal != nullptr) {
-        const WatchedCall call(context->watch.get(), L"QueryInterface(IDispatch)");
+        const WatchedCall call(*context->watch, L"QueryInterface(IDispatch)");
         if (call.admitted()) result.punkVal->QueryInterface(IID_PPV_ARGS(object.GetAddressOf()));
       }
       if (!object) return CallResult();  // Nothing
@@ -132,7 +132,7 @@ CallResult Invoke(IDispatch* object, DISPID id, WORD flags, const std::vector<Ar
   UINT badArgument = 0;
   HRESULT hr = kGivenUp;
   {
-    const WatchedCall call(context->watch.get(), name);
+    const WatchedCall call(*context->watch, name);
     if (call.admitted())
       hr = object->Invoke(id, IID_NULL, kLocale, flags, &params, result.get(), &exception, &badArgument);
   }
@@ -177,7 +177,7 @@ CallResult ComDispatch::Call(const Interface& type, std::wstring_view member, co
   return CallByName(type, member, DISPATCH_METHOD, args);
 }
 
-ComDispatch::~ComDispatch() { LetGo(object_, context_->watch.get()); }
+ComDispatch::~ComDispatch() { LetGo(object_, *context_->watch); }
 
 CallResult ComDispatch::CallDefault(const std::vector<Arg>& args) {
   return Invoke(object_.Get(), DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, context_,
@@ -192,7 +192,7 @@ CallResult ComDispatch::CallByName(const Interface& type, std::wstring_view memb
   name.append(1, L'.').append(member);
   {
     // A name the cache knows costs no call, but is not made for a given-up clean-up either.
-    const WatchedCall call(context_->watch.get(), name);
+    const WatchedCall call(*context_->watch, name);
     if (call.admitted()) resolved = context_->names.Resolve(object_.Get(), type, member, &id);
   }
   if (FAILED(resolved)) return CallResult::Failed(resolved);
@@ -223,7 +223,7 @@ Found<Object> ComAutomation::Attach(std::wstring_view progId, const Interface& t
   if (const HRESULT known = ClassFromProgId(progId, &clsid); FAILED(known)) return Failed(known);
   // One call for the watch: the look-up in the running object table, the first contact with the instance
   // found there (the conversion), and letting go of the table's proxy, whichever of them hangs.
-  const WatchedCall call(context_->watch.get(), L"GetActiveObject " + std::wstring(progId));
+  const WatchedCall call(*context_->watch, L"GetActiveObject " + std::wstring(progId));
   if (!call.admitted()) return Failed(kGivenUp);
   ComPtr<IUnknown> running;
   if (const HRESULT found = GetActiveObject(clsid, nullptr, running.GetAddressOf()); FAILED(found) || !running) {
@@ -231,7 +231,7 @@ Found<Object> ComAutomation::Attach(std::wstring_view progId, const Interface& t
   }
   ComPtr<IDispatch> application;
   const HRESULT converted = running.As(&application);
-  if (GivenUp(context_->watch.get())) {
+  if (context_->watch->givenUp()) {
     // The conversion came back after the clean-up was given up: nothing is released any more.
     Abandon(running);
     Abandon(application);
@@ -246,7 +246,7 @@ Found<Object> ComAutomation::Start(std::wstring_view progId, const Interface& ty
   if (const HRESULT known = ClassFromProgId(progId, &clsid); FAILED(known)) return Failed(known);
   ComPtr<IDispatch> application;
   {
-    const WatchedCall call(context_->watch.get(), L"CoCreateInstance " + std::wstring(progId));
+    const WatchedCall call(*context_->watch, L"CoCreateInstance " + std::wstring(progId));
     if (!call.admitted()) return Failed(kGivenUp);
     const HRESULT created =
         CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(application.GetAddressOf()));

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "office/automation.h"
-#include "office/stall_policy.h"
+#include "office/give_up_policy.h"
 #include "platform/win32/give_up.h"
 
 // Whether member names are resolved once per process (1) or on every call (0). Set by the build.
@@ -40,12 +40,12 @@ class NameCache {
 };
 
 // What every reference of one ComAutomation shares: the name cache, and the watch that each call to Office
-// reports to (none when nothing watches the calls).
+// reports to.
 struct ComContext {
-  explicit ComContext(NameCache cache, std::shared_ptr<CallWatch> callWatch = nullptr)
+  ComContext(NameCache cache, std::shared_ptr<CallWatch> callWatch)
       : names(std::move(cache)), watch(std::move(callWatch)) {}
   NameCache names;
-  std::shared_ptr<CallWatch> watch;
+  const std::shared_ptr<CallWatch> watch;  // never null
 };
 
 // One IDispatch reference. Destroying it releases the reference, unless its clean-up was given up: then
@@ -77,7 +77,7 @@ class ComDispatch final : public Dispatch {
 class ComAutomation final : public Automation {
  public:
   // Starting from the names that `names` already knows; every call (attaching and starting included, and
-  // each reference's release) reports to `watch`, and once it is given up no further call is made.
+  // each reference's release) reports to `watch` (never null), and once it is given up no further call is made.
   ComAutomation(NameCache names, std::shared_ptr<CallWatch> watch)
       : context_(std::make_shared<ComContext>(std::move(names), std::move(watch))) {}
 

@@ -22,8 +22,7 @@ class ScopedComInit {
   ScopedComInit(const ScopedComInit&) = delete;
   ScopedComInit& operator=(const ScopedComInit&) = delete;
 
-  // Leaves the thread in its apartment when the owner goes: for a thread whose references were abandoned,
-  // which leaving would release (platform/win32/give_up.h).
+  // Leaves the thread in its apartment when the owner goes (LeaveApartment, platform/win32/give_up.h).
   void Abandon() { result_ = E_ABORT; }
 
   bool ok() const { return SUCCEEDED(result_); }

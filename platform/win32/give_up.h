@@ -1,38 +1,17 @@
-// Giving a clean-up up: the whole story, in one place.
-//
-// Each clean-up runs on a thread of its own, in a COM apartment of its own (app/win32/supervised_runner.h),
-// and reports every call it makes to Office to its CallWatch (office/stall_policy.h). Two things give it up:
-//
-//   stalled  a call has had no answer for the stall bound, 60 s (office/stall_policy.h). The thread that
-//            waits for the clean-up notices (GiveUpIfStalled) and stops waiting: the run goes on at once,
-//            and the clean-up's thread is left where it is.
-//   refused  Office has turned the clean-up's calls away for the whole refusal budget, 30 s added up over
-//            the clean-up (office/refusal_policy.h). The message filter that COM asks about each refusal
-//            notices (RetryMessageFilter, through CallWatch::Refused) and cancels the call, which fails.
-//
-// Both mark the CallWatch as given up, and from then on:
-//   1. No further call reaches Office. Every call is a WatchedCall, which is not admitted: the call fails with
-//      kGivenUp. A stalled call that comes back after all changes nothing.
-//   2. Nothing is released (LetGo, and ComAutomation::Attach for a conversion that came back too late): a
-//      release is a call to the same Office, and would wait on it. The references are abandoned.
-//   3. The thread stays in its apartment (LeaveApartment): leaving would release the abandoned proxies, with
-//      the same wait.
-//   4. The run goes on with the next clean-up and the message, and then the process ends with
-//      TerminateProcess and exit code 0 (EndRun): the orderly exit would tell every DLL, which could then wait
-//      on a thread stuck in a call that holds COM's locks. What the clean-up's thread and its waiter share
-//      lives as long as the longer-lived of them (the runner's Job).
-//
-// A clean-up whose Office answers (and does not refuse it for the whole budget) is never given up, and makes
-// exactly the calls it would make unwatched.
+// Giving a clean-up up: the COM message filter that answers a busy Office's refusals, the watched calls, the
+// references let go or abandoned, the apartment, and the end of the process. The decisions are
+// office/give_up_policy.h; the design: docs/robustness.md.
 #pragma once
 
 #include <windows.h>
 
+#include <objbase.h>
+#include <objidl.h>
 #include <wrl/client.h>
 
 #include <string_view>
 
-#include "office/stall_policy.h"
+#include "office/give_up_policy.h"
 #include "platform/win32/com_init.h"
 
 namespace corvix::win32 {
@@ -40,18 +19,51 @@ namespace corvix::win32 {
 // The failure of a call that is not made because its clean-up was given up (RPC_E_CALL_CANCELED).
 inline constexpr HRESULT kGivenUp = static_cast<HRESULT>(0x80010002);
 
-// Whether the clean-up that `watch` watches was given up; never when nothing watches it.
-inline bool GivenUp(const CallWatch* watch) { return watch != nullptr && watch->givenUp(); }
+// Answers COM for the calling thread's apartment: a call the server refuses (SERVERCALL_RETRYLATER or
+// SERVERCALL_REJECTED) is tried again or cancelled as the clean-up's watch says (CallWatch::Refused).
+// Incoming calls are all handled; pending messages are processed as COM's default does.
+class RetryMessageFilter final : public IMessageFilter {
+ public:
+  explicit RetryMessageFilter(CallWatch& watch) : watch_(watch) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+  // Owned by its registration (ScopedMessageFilter), which outlives every call COM makes to it.
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+  DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD callType, HTASK caller, DWORD tickCount,
+                                             LPINTERFACEINFO interfaceInfo) override;
+  DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK callee, DWORD tickCount, DWORD rejectType) override;
+  DWORD STDMETHODCALLTYPE MessagePending(HTASK callee, DWORD tickCount, DWORD pendingType) override;
+
+ private:
+  CallWatch& watch_;
+};
+
+// Registers the filter for the calling thread (COM must be initialised there) and puts back the one before
+// it when the owner goes. Declare it after ScopedComInit and before any COM reference.
+class ScopedMessageFilter {
+ public:
+  // `watch`: the clean-up whose calls the filter answers for, which must outlive the owner.
+  explicit ScopedMessageFilter(CallWatch& watch);
+  ~ScopedMessageFilter();
+  ScopedMessageFilter(const ScopedMessageFilter&) = delete;
+  ScopedMessageFilter& operator=(const ScopedMessageFilter&) = delete;
+
+ private:
+  RetryMessageFilter filter_;
+  IMessageFilter* previous_ = nullptr;
+  bool registered_ = false;
+};
 
 // One call to Office as the watch sees it: begun here, answered when the owner goes. Not admitted once the
-// clean-up was given up: the call must then not be made. Every call passes through one (none watching: all
-// are admitted).
-// `name` says what the call is, for a give-up's diagnostics.
+// clean-up was given up: the call must then not be made. Every call to Office passes through one. `name`
+// says what the call is, for a give-up's diagnostics.
 class WatchedCall {
  public:
-  WatchedCall(CallWatch* watch, std::wstring_view name) : watch_(watch), admitted_(Admit(watch, name)) {}
+  WatchedCall(CallWatch& watch, std::wstring_view name) : watch_(watch), admitted_(Admit(watch, name)) {}
   ~WatchedCall() {
-    if (watch_ != nullptr && admitted_) watch_->End();
+    if (admitted_) watch_.End();
   }
   WatchedCall(const WatchedCall&) = delete;
   WatchedCall& operator=(const WatchedCall&) = delete;
@@ -59,13 +71,12 @@ class WatchedCall {
   bool admitted() const { return admitted_; }
 
  private:
-  static bool Admit(CallWatch* watch, std::wstring_view name) {
-    if (watch == nullptr) return true;
-    watch->Name(name);
-    return watch->Begin(GetTickCount());
+  static bool Admit(CallWatch& watch, std::wstring_view name) {
+    watch.Name(name);
+    return watch.Begin(GetTickCount());
   }
 
-  CallWatch* watch_;
+  CallWatch& watch_;
   bool admitted_;
 };
 
@@ -75,9 +86,10 @@ void Abandon(Microsoft::WRL::ComPtr<T>& reference) {
   static_cast<void>(reference.Detach());
 }
 
-// Releases a reference as one watched call; abandons it when the clean-up was given up.
+// Releases a reference as one watched call; abandons it when the clean-up was given up (a release is a call
+// to the same Office, and would wait on it).
 template <class T>
-void LetGo(Microsoft::WRL::ComPtr<T>& reference, CallWatch* watch) {
+void LetGo(Microsoft::WRL::ComPtr<T>& reference, CallWatch& watch) {
   if (!reference) return;
   const WatchedCall release(watch, L"Release");
   if (!release.admitted()) {
@@ -91,12 +103,13 @@ void LetGo(Microsoft::WRL::ComPtr<T>& reference, CallWatch* watch) {
 // stalled. True when it did.
 bool GiveUpIfStalled(CallWatch& watch, DWORD nowMs);
 
-// At the end of a clean-up's thread: the apartment is left, unless the clean-up was given up.
+// At the end of a clean-up's thread: the apartment is left, unless the clean-up was given up (leaving would
+// release the abandoned proxies).
 void LeaveApartment(ScopedComInit& com, const CallWatch& watch);
 
 // Where the run ends: the debugger channel's last lines are written (for a bounded time, FinishDebugChannel);
-// then, after a given-up clean-up, the process ends here with exit code 0. Otherwise it returns, and the
-// program ends the orderly way.
+// then, after a given-up clean-up, the process ends here with exit code 0 (TerminateProcess). Otherwise it
+// returns, and the program ends the orderly way.
 void EndRun(bool anyGivenUp);
 
 }  // namespace corvix::win32

@@ -6,13 +6,10 @@ import unittest
 from contextlib import contextmanager
 
 from harness import CORVIX, Case, windows_path, wine
-from test_faults import BOTH_RUNNING, OUTLOOK_DELETES, deletes, split_at_outlook
 from test_word import DONE, WORD
 
 PLANTED_DLL = os.environ.get("PLANTED_DLL", "")
 PROBE = os.environ.get("PROBE_EXE", "")
-# A test-only build of Corvix.exe whose Word clean-up throws std::bad_alloc once it has attached to Word.
-THROWING_CORVIX = os.environ.get("THROWING_CORVIX_EXE", "")
 RUNNING_WORD = "word running\n" + WORD
 # CreateProcess takes at most 32,767 characters, the terminating null included.
 COMMAND_LINE_LIMIT = 32766
@@ -132,27 +129,6 @@ class Unseen(Case):
         self.assertEqual("0", run["frmMain_visible"])
         self.assertEqual([], run.values("visible_other"))
         self.assertIn("bar 'Merrowin Software' deleted", run.state)
-
-
-class Crashes(Case):
-    def test_a_clean_up_that_throws_ends_as_a_failed_step(self):
-        # Without a catch at the top of the clean-up's thread, std::terminate's abort() would show msvcrt's
-        # "Runtime Error" box and end with exit code 3.
-        self.assertTrue(THROWING_CORVIX and os.path.exists(THROWING_CORVIX), THROWING_CORVIX)
-        clean = self.corvix(BOTH_RUNNING, "/s")
-        run = self.corvix(BOTH_RUNNING, "", exe=THROWING_CORVIX)
-        self.assertEqual("0", run["exit_code"])
-        self.assertEqual([DONE], run.messages())  # the completion message, and no other box
-        word, outlook = split_at_outlook(run)
-        # The Word clean-up ended right after attaching, and let go of Word.
-        self.assertEqual(['ROT.GetActiveObject("Word.Application")'], [e.split(" -> ", 1)[0] for e in word][:1])
-        self.assertEqual([], deletes(word))
-        self.assertIn("bar 'Merrowin Software Toolbar'\n", run.state)  # Word's bars untouched
-        # The Outlook clean-up made the calls of an undisturbed run.
-        _, clean_outlook = split_at_outlook(clean)
-        self.assertEqual([e.split(" -> ", 1)[0] for e in clean_outlook], [e.split(" -> ", 1)[0] for e in outlook])
-        self.assertEqual(OUTLOOK_DELETES, deletes(outlook))
-        self.assertIn("references held: 0", run.state)
 
 
 if __name__ == "__main__":

@@ -1,13 +1,14 @@
-// The give-up's mechanism, as the COM backend uses it: which calls are admitted, which references are
-// released and which abandoned, when a stalled clean-up is given up, and the apartment of a given-up one.
-// Run under Wine by CTest.
+// The give-up's mechanism, as COM and the COM backend use it: what the message filter answers for each
+// refusal, which calls are admitted, which references are released and which abandoned, when a stalled
+// clean-up is given up, and the apartment of a given-up one. Run under Wine by CTest; Wine never asks a
+// client's filter (it runs a refused call anyway), so only this test reaches RetryRejectedCall there.
 //
 // Prints each failed check and exits with the number of failures (tests/win32/check.h).
 #include <windows.h>
 
 #include <wrl/client.h>
 
-#include "office/stall_policy.h"
+#include "office/give_up_policy.h"
 #include "platform/win32/com_init.h"
 #include "platform/win32/give_up.h"
 #include "tests/win32/check.h"
@@ -35,37 +36,90 @@ class Counted final : public IUnknown {
   ULONG releases = 0;
 };
 
+using corvix::CallRefusal;
 using corvix::CallWatch;
 using Microsoft::WRL::ComPtr;
 namespace win32 = corvix::win32;
 
+constexpr DWORD kCancel = 0xFFFFFFFF;  // RetryRejectedCall's "cancel the call"
+
+void TheFilterAnswersEachRefusalAsTheWatchSays() {
+  CallWatch watch;
+  win32::RetryMessageFilter filter(watch);
+  Check(watch.Begin(1000), "call admitted");
+  Check(filter.RetryRejectedCall(nullptr, 0, SERVERCALL_RETRYLATER) == 100, "first retry after 100 ms");
+  const DWORD later = filter.RetryRejectedCall(nullptr, 700, SERVERCALL_RETRYLATER);
+  Check(later == *corvix::AnswerRefusal(CallRefusal::kRetryLater, 700, 0).retryAfterMs, "a busy refusal's back-off");
+  // The kind of refusal is told apart: at the rejection's limit only a rejection is cancelled.
+  const DWORD busy = filter.RetryRejectedCall(nullptr, corvix::retry::kRejectedLimitMs, SERVERCALL_RETRYLATER);
+  Check(busy != kCancel, "a busy refusal still retried at the rejection's limit");
+  const DWORD rejected = filter.RetryRejectedCall(nullptr, corvix::retry::kRejectedLimitMs, SERVERCALL_REJECTED);
+  Check(rejected == kCancel, "a rejection cancelled at its limit");
+  watch.End();
+  Check(!watch.givenUp(), "a rejected call fails alone");
+  Check(watch.refusals() == 4, "every refusal reaches the watch");
+  Check(watch.Begin(5000), "the next call is made");
+  watch.End();
+}
+
+void RefusalsThatSpendTheBudgetCancelTheCallAndGiveTheCleanUpUp() {
+  CallWatch watch;
+  win32::RetryMessageFilter filter(watch);
+  // A first call refused for 20 s, then answered.
+  Check(watch.Begin(1000), "first call admitted");
+  DWORD elapsed = 0;
+  while (elapsed < 20000) {
+    const DWORD wait = filter.RetryRejectedCall(nullptr, elapsed, SERVERCALL_RETRYLATER);
+    Check(wait != kCancel && wait >= 100 && wait <= 1000, "retried within the budget");
+    if (wait == kCancel) return;
+    elapsed += wait;
+  }
+  watch.End();
+  Check(!watch.givenUp(), "a busy spell that passed is no give-up");
+  // The second call gets what is left, then is cancelled and the clean-up given up.
+  Check(watch.Begin(30000), "second call admitted");
+  const DWORD spent = filter.RetryRejectedCall(nullptr, corvix::refusal::kBudgetMs - elapsed, SERVERCALL_RETRYLATER);
+  Check(spent == kCancel, "cancelled when the budget is spent");
+  Check(watch.givenUp() && watch.refusedOut(), "the clean-up is given up for its refusals");
+  watch.End();
+  Check(!watch.Begin(40000), "no further call is made");
+}
+
+void IncomingCallsAndPendingMessagesAreLeftToCom() {
+  CallWatch watch;
+  win32::RetryMessageFilter filter(watch);
+  Check(filter.HandleInComingCall(CALLTYPE_TOPLEVEL, nullptr, 0, nullptr) == SERVERCALL_ISHANDLED,
+        "incoming call handled");
+  Check(filter.MessagePending(nullptr, 0, PENDINGTYPE_TOPLEVEL) == PENDINGMSG_WAITDEFPROCESS,
+        "pending messages as COM's default");
+}
+
 void CallsAreAdmittedAndCountedUntilTheCleanUpIsGivenUp() {
   CallWatch watch;
   {
-    const win32::WatchedCall call(&watch, L"test call");
+    const win32::WatchedCall call(watch, L"test call");
     Check(call.admitted(), "a call of a live clean-up is made");
+    Check(watch.name() == L"test call", "the call in flight is named");
   }
   Check(watch.answered() == 1, "the call's end is reported");
   watch.GiveUp();
   {
-    const win32::WatchedCall call(&watch, L"test call");
+    const win32::WatchedCall call(watch, L"test call");
     Check(!call.admitted(), "no call is made once given up");
   }
   Check(watch.answered() == 1, "a call not made is not answered");
-  const win32::WatchedCall unwatched(nullptr, L"test call");
-  Check(unwatched.admitted(), "with no watch every call is made");
 }
 
 void ReferencesAreReleasedUntilTheCleanUpIsGivenUpThenAbandoned() {
   Counted object;
   CallWatch watch;
   ComPtr<IUnknown> first(&object);
-  win32::LetGo(first, &watch);
+  win32::LetGo(first, watch);
   Check(object.releases == 1 && !first, "released while the clean-up lives");
   Check(watch.answered() == 1, "the release is one watched call");
   ComPtr<IUnknown> second(&object);
   watch.GiveUp();
-  win32::LetGo(second, &watch);
+  win32::LetGo(second, watch);
   Check(object.releases == 1, "not released once given up");
   Check(!second, "abandoned: the owner holds nothing");
   Check(object.references == 1, "the abandoned reference stays counted");
@@ -77,28 +131,43 @@ void AStalledCallGivesTheCleanUpUpAtTheBound() {
   Check(!win32::GiveUpIfStalled(watch, 1000 + corvix::stall::kBoundMs - 1), "not before the bound");
   Check(!watch.givenUp(), "still live before the bound");
   Check(win32::GiveUpIfStalled(watch, 1000 + corvix::stall::kBoundMs), "given up at the bound");
-  Check(watch.givenUp(), "the watch says so");
+  Check(watch.givenUp() && !watch.refusedOut(), "the watch says so, for a stall");
+}
+
+// Whether the calling thread is still in a COM apartment: joining again then only counts (S_FALSE). The
+// probe's own join is balanced.
+bool InApartment() {
+  const HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (SUCCEEDED(joined)) CoUninitialize();
+  return joined == S_FALSE;
 }
 
 void AGivenUpCleanUpStaysInItsApartment() {
-  CallWatch live;
-  win32::ScopedComInit kept;
-  Check(kept.ok(), "COM initialised");
-  win32::LeaveApartment(kept, live);
-  Check(kept.ok(), "a live clean-up leaves its apartment when the owner goes");
-  CallWatch givenUp;
-  givenUp.GiveUp();
+  Check(!InApartment(), "the test starts outside COM");
   {
-    win32::ScopedComInit abandoned;
-    win32::LeaveApartment(abandoned, givenUp);
-    Check(!abandoned.ok(), "a given-up one does not");
+    CallWatch live;
+    win32::ScopedComInit com;
+    Check(com.ok() && InApartment(), "COM initialised");
+    win32::LeaveApartment(com, live);
   }
+  Check(!InApartment(), "a live clean-up's thread leaves its apartment when the owner goes");
+  {
+    CallWatch givenUp;
+    givenUp.GiveUp();
+    win32::ScopedComInit com;
+    win32::LeaveApartment(com, givenUp);
+  }
+  Check(InApartment(), "a given-up one's thread stays in it");
   CoUninitialize();  // what the abandoned owner left, for this test's balance
+  Check(!InApartment(), "balanced");
 }
 
 }  // namespace
 
 int main() {
+  TheFilterAnswersEachRefusalAsTheWatchSays();
+  RefusalsThatSpendTheBudgetCancelTheCallAndGiveTheCleanUpUp();
+  IncomingCallsAndPendingMessagesAreLeftToCom();
   CallsAreAdmittedAndCountedUntilTheCleanUpIsGivenUp();
   ReferencesAreReleasedUntilTheCleanUpIsGivenUpThenAbandoned();
   AStalledCallGivesTheCleanUpUpAtTheBound();

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/win32/com_automation.h"
@@ -44,7 +45,7 @@ std::wstring OwnPath() {
 }
 
 void ProcessesInThisSession() {
-  corvix::win32::ComAutomation automation(corvix::win32::NameCache(true), nullptr);
+  corvix::win32::ComAutomation automation(corvix::win32::NameCache(true), std::make_shared<corvix::CallWatch>());
   const std::wstring path = OwnPath();
   std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
   Check(automation.HasProcessInSession(name), "this test's own process is found by its name");
@@ -55,7 +56,7 @@ void ProcessesInThisSession() {
 }
 
 void RegisteredVersions() {
-  corvix::win32::ComAutomation automation(corvix::win32::NameCache(true), nullptr);
+  corvix::win32::ComAutomation automation(corvix::win32::NameCache(true), std::make_shared<corvix::CallWatch>());
   Unregister();
   Check(automation.CurrentVersionOf(kProgId).empty(), "an unregistered ProgID has no CurVer");
   Check(!automation.ServerFileVersion(kProgId), "an unregistered ProgID has no server");

@@ -1,5 +1,7 @@
-// The watch over a clean-up's calls.
-#include "office/stall_policy.h"
+// The back-off, the refusal budget and the watch over a clean-up's calls.
+#include "office/give_up_policy.h"
+
+#include <algorithm>
 
 namespace corvix {
 
@@ -12,7 +14,29 @@ std::uint32_t Waited(std::uint32_t nowMs, std::uint32_t since) {
   return waited > 0x80000000u ? 0 : waited;
 }
 
+// Cuts `delay` so that the last try comes at `limit`, not after it, `elapsedMs` being before it (but never
+// sooner than COM can wait).
+std::uint32_t LandOn(std::uint32_t delay, std::uint32_t elapsedMs, std::uint32_t limit) {
+  return std::max(std::min(delay, limit - elapsedMs), retry::kFirstDelayMs);
+}
+
 }  // namespace
+
+std::optional<std::uint32_t> RetryDelay(CallRefusal refusal, std::uint32_t elapsedMs) {
+  // Waiting as long as has passed doubles the time between tries.
+  const std::uint32_t delay = std::clamp(elapsedMs, retry::kFirstDelayMs, retry::kLongestDelayMs);
+  if (refusal == CallRefusal::kRetryLater) return delay;
+  if (elapsedMs >= retry::kRejectedLimitMs) return std::nullopt;
+  return LandOn(delay, elapsedMs, retry::kRejectedLimitMs);
+}
+
+RefusalAnswer AnswerRefusal(CallRefusal refusal, std::uint32_t refusedMs, std::uint32_t spentMs) {
+  const std::uint32_t left = spentMs >= refusal::kBudgetMs ? 0 : refusal::kBudgetMs - spentMs;
+  if (refusedMs >= left) return {std::nullopt, true};
+  const auto delay = RetryDelay(refusal, refusedMs);
+  if (!delay) return {std::nullopt, false};
+  return {LandOn(*delay, refusedMs, left), false};
+}
 
 bool CallWatch::Begin(std::uint32_t nowMs) {
   if (givenUp_.load()) return false;
