@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/win32/supervised_runner.h"
+#include "office/cleanup_events.h"
 #include "office/spin_lock.h"
 #include "office/trace.h"
 #include "tests/win32/check.h"
@@ -16,6 +17,7 @@
 namespace {
 
 using corvix::Automation;
+using corvix::CleanupEvents;
 using corvix::CleanupTrace;
 using corvix::win32::testing::Check;
 
@@ -43,17 +45,16 @@ class Lines final : public corvix::TraceSink {
 DWORD g_throwingThread = 0;
 DWORD g_nextThread = 0;
 
-void Throwing(Automation&, CleanupTrace& trace) {
+void Throwing(Automation&, CleanupEvents& events) {
   g_throwingThread = GetCurrentThreadId();
-  trace.Note(L"about to throw");
+  events.Report(corvix::event::Attached{});
   throw std::bad_alloc();
 }
 
-void Next(Automation& automation, CleanupTrace& trace) {
+void Next(Automation& automation, CleanupEvents& events) {
   g_nextThread = GetCurrentThreadId();
   // A call through the clean-up's own automation, which must be live after the one before threw.
-  const bool found = automation.HasTopLevelWindow(L"CorvixNoSuchWindowClass");
-  trace.Note(found ? L"window found" : L"ran to its end");
+  if (!automation.HasTopLevelWindow(L"CorvixNoSuchWindowClass")) events.Report(corvix::event::Started{});
 }
 
 void AThrowingCleanUpEndsAsAFailedStepAndTheNextStillRuns() {
@@ -64,11 +65,11 @@ void AThrowingCleanUpEndsAsAFailedStepAndTheNextStillRuns() {
   runner.Run(Throwing, word);
   Check(g_throwingThread != 0, "the throwing clean-up ran");
   Check(g_throwingThread != GetCurrentThreadId(), "on a thread of its own");
-  Check(lines.Has(L"Word: about to throw"), "its account got its line");
+  Check(lines.Has(L"Word: attached to the running instance"), "its account got its event");
   Check(lines.Has(L"Word: ended by an exception"), "its account says it ended by an exception");
   runner.Run(Next, outlook);
   Check(g_nextThread != 0 && g_nextThread != GetCurrentThreadId(), "the next clean-up ran, on its own thread");
-  Check(lines.Has(L"Outlook: ran to its end"), "and to its end");
+  Check(lines.Has(L"Outlook: not running; started"), "and to its end");
   Check(!lines.Has(L"Outlook: ended by an exception"), "without an exception of its own");
   Check(!runner.gaveUp() && !word.givenUp() && !outlook.givenUp(), "an exception is no give-up");
 }
