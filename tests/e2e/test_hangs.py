@@ -2,8 +2,8 @@
 the stall bound, the rest of that clean-up is skipped, the other clean-up runs as in an undisturbed run, the
 message comes once, and the program ends with exit code 0 without waiting for the hung call.
 
-Each case takes the bound (60 s) and prints its time. The stand-in leaves a hung call waiting (journaled as
-"hung") while it goes on serving every other call, until it ends."""
+Each case takes the stall bound (docs/robustness.md) and prints its time. The stand-in leaves a hung call
+waiting (journaled as "hung") while it goes on serving every other call, until it ends."""
 import sys
 import time
 import unittest
