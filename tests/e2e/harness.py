@@ -150,7 +150,14 @@ class Case(unittest.TestCase):
         try:
             self.server.wait(timeout=WAIT)
         except subprocess.TimeoutExpired:
+            # Once in a long series of runs Wine left the stand-in hanging in its shutdown. Killed, it leaves
+            # its running-object-table entry behind, which would answer every later run's attach: the
+            # prefix's Wine is ended with it, and the next Wine program starts it afresh.
             self.server.kill()
+            self.server.wait(timeout=WAIT)
+            print("harness: the running stand-in did not end when told; Wine is restarted", file=sys.stderr)
+            subprocess.run(["wineserver", "-k"], check=False, timeout=WAIT)
+            subprocess.run(["wineserver", "-w"], check=False, timeout=WAIT)
         self.server = None
 
     def corvix(self, scenario, arguments="/s", register=True, leave_message=False, exe=None, while_running=None,
