@@ -44,6 +44,13 @@ Found<CommandBarPopup> AsMenu(Found<CommandBarControl> control) {
   return {std::move(menu), {}};
 }
 
+// A call's object as the wrapper T, with how the call ended.
+template <typename T>
+Found<T> FoundAs(CallResult result, const Interface& type) {
+  Found<Object> found = result.TakeFound(type);
+  return {T(std::move(found.value)), std::move(found.outcome)};
+}
+
 }  // namespace
 
 std::optional<std::wstring> CommandBarControl::Parameter() const { return object_.Get(L"Parameter").String(); }
@@ -70,8 +77,7 @@ CommandBarControl CommandBarControls::Item(std::int32_t position) const {
 }
 
 Found<CommandBarControl> CommandBarControls::Item(std::wstring_view caption) const {
-  Found<Object> control = object_.Get(L"Item", {std::wstring(caption)}).TakeFound(kCommandBarControl);
-  return {CommandBarControl(std::move(control.value)), std::move(control.outcome)};
+  return FoundAs<CommandBarControl>(object_.Get(L"Item", {std::wstring(caption)}), kCommandBarControl);
 }
 
 CommandBarControls CommandBar::Controls() const {
@@ -83,8 +89,7 @@ CallResult CommandBar::Delete() const { return object_.Call(L"Delete"); }
 Found<CommandBarControl> CommandBar::FindControl(std::int32_t id) const {
   // CommandBar.FindControl(Type, Id, Tag, Visible, Recursive): any type, this ID, the rest left out
   // (Recursive false: the bar's own controls only); Nothing when no control fits (docs/sources.md).
-  Found<Object> control = object_.Call(L"FindControl", {Omitted{}, id}).TakeFound(kCommandBarControl);
-  return {CommandBarControl(std::move(control.value)), std::move(control.outcome)};
+  return FoundAs<CommandBarControl>(object_.Call(L"FindControl", {Omitted{}, id}), kCommandBarControl);
 }
 
 CommandBarControls CommandBarPopup::Controls() const {
@@ -96,13 +101,11 @@ corvix::CommandBar CommandBarPopup::CommandBar() const {
 }
 
 Found<CommandBar> CommandBars::Item(std::wstring_view name) const {
-  Found<Object> bar = object_.Get(L"Item", {std::wstring(name)}).TakeFound(kCommandBar);
-  return {CommandBar(std::move(bar.value)), std::move(bar.outcome)};
+  return FoundAs<CommandBar>(object_.Get(L"Item", {std::wstring(name)}), kCommandBar);
 }
 
 Found<CommandBar> CommandBars::ActiveMenuBar() const {
-  Found<Object> bar = object_.Get(L"ActiveMenuBar").TakeFound(kCommandBar);
-  return {CommandBar(std::move(bar.value)), std::move(bar.outcome)};
+  return FoundAs<CommandBar>(object_.Get(L"ActiveMenuBar"), kCommandBar);
 }
 
 void RemoveCommandBar(const CommandBar& bar, const Subject& subject, CleanupEvents& events) {

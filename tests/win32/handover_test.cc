@@ -4,8 +4,6 @@
 //
 // Prints each failed check and exits with the number of failures (tests/win32/check.h).
 #include <windows.h>
-// after windows.h, which it needs
-#include <sddl.h>
 
 #include <functional>
 #include <optional>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "app/win32/handover.h"
+#include "platform/win32/unique_handle.h"
 #include "tests/win32/check.h"
 
 namespace {
@@ -41,17 +40,12 @@ void Join(HANDLE thread) {
 
 // This process's user, as a SID in text.
 std::wstring OwnUser() {
-  HANDLE token = nullptr;
-  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  corvix::win32::UniqueHandle token;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put());
   std::vector<unsigned char> buffer(512);
   DWORD size = 0;
-  GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size);
-  CloseHandle(token);
-  wchar_t* text = nullptr;
-  ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text);
-  std::wstring user = text == nullptr ? L"" : text;
-  LocalFree(text);
-  return user;
+  if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size)) return {};
+  return corvix::win32::SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
 }
 
 // What a Corvix with `arguments`, run as `user`, makes of the open offer, on a thread of its own; a run it

@@ -11,6 +11,7 @@
 
 #include "platform/win32/com_automation.h"
 #include "platform/win32/com_init.h"
+#include "platform/win32/module_path.h"
 #include "tests/win32/check.h"
 
 namespace {
@@ -38,15 +39,9 @@ void Unregister() {
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\Classes\\CLSID\\") + kClass).c_str());
 }
 
-std::wstring OwnPath() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return path;
-}
-
 void ProcessesInThisSession() {
   corvix::win32::ComAutomation automation(corvix::win32::NameCache(true), std::make_shared<corvix::CallWatch>());
-  const std::wstring path = OwnPath();
+  const std::wstring path = corvix::win32::ModulePath();
   std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
   Check(automation.HasProcessInSession(name), "this test's own process is found by its name");
   for (wchar_t& c : name) c = static_cast<wchar_t>(towupper(c));
@@ -62,7 +57,8 @@ void RegisteredVersions() {
   Check(!automation.ServerFileVersion(kProgId), "an unregistered ProgID has no server");
 
   Check(SetDefault(kProgId, L"probe") && SetDefault(std::wstring(kProgId) + L"\\CLSID", kClass) &&
-            SetDefault(std::wstring(L"CLSID\\") + kClass + L"\\LocalServer32", L"\"" + OwnPath() + L"\" /automation"),
+            SetDefault(std::wstring(L"CLSID\\") + kClass + L"\\LocalServer32",
+                       L"\"" + corvix::win32::ModulePath() + L"\" /automation"),
         "the test's class is registered");
   Check(automation.CurrentVersionOf(kProgId).empty(), "no CurVer: none");
   const auto version = automation.ServerFileVersion(kProgId);
