@@ -1,6 +1,7 @@
 // A stand-in for the desktop shell's window, for the end-to-end tests of where Corvix runs its clean-up.
 //
 //   desktop_shell.exe
+//   desktop_shell.exe --automation REPORT
 //
 // Registers a window of its own as the desktop's shell window (user32's SetShellWindow), which is what
 // GetShellWindow() then returns to every process of the desktop, and waits until that window is closed
@@ -9,7 +10,17 @@
 // that Corvix finds itself under a shell of a lower token. (Starting the copy is left to Wine's own
 // explorer.exe, which serves the shell's automation.)
 // Exit codes: 0 after its window was closed, 3 when the window could not be registered as the shell window.
+// --automation asks, once, whether the shell's automation that Corvix reaches for answers: the ShellWindows
+// object and its desktop window, as Corvix first asks for them. It writes the result of the first step that
+// failed, or of the last one, to REPORT as 0x%08X, and ends with 0 when both succeeded, 1 otherwise.
 #include <windows.h>
+// after windows.h, which they need
+#include <exdisp.h>
+#include <shlguid.h>
+#include <wrl/client.h>
+
+#include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -26,9 +37,34 @@ LRESULT CALLBACK ShellProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
   }
 }
 
+HRESULT ShellAutomationAnswers() {
+  Microsoft::WRL::ComPtr<IShellWindows> windows;
+  HRESULT status = CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&windows));
+  if (FAILED(status)) return status;
+  VARIANT location{};
+  VARIANT root{};
+  long window = 0;
+  Microsoft::WRL::ComPtr<IDispatch> desktop;
+  status = windows->FindWindowSW(&location, &root, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, &desktop);
+  return status == S_OK && desktop ? S_OK : (FAILED(status) ? status : E_FAIL);
+}
+
+int ReportShellAutomation(const wchar_t* reportPath) {
+  const HRESULT initialized = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const HRESULT status = SUCCEEDED(initialized) ? ShellAutomationAnswers() : initialized;
+  if (SUCCEEDED(initialized)) CoUninitialize();
+  FILE* report = _wfopen(reportPath, L"w");
+  if (report != nullptr) {
+    std::fprintf(report, "0x%08lX\n", static_cast<unsigned long>(status));
+    std::fclose(report);
+  }
+  return status == S_OK ? 0 : 1;
+}
+
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 3 && std::wstring_view(argv[1]) == L"--automation") return ReportShellAutomation(argv[2]);
   WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = ShellProcedure;
   windowClass.hInstance = GetModuleHandleW(nullptr);

@@ -58,6 +58,14 @@ def wine(program, *args, timeout=WAIT, check=True, stderr_file=None, env=None):
                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
 
 
+def restart_wine():
+    """Ends every Wine program of this prefix with its wineserver, and starts the wineserver again, persistent
+    as the lane made it (scripts/wine-env.sh): the next program starts a new Wine session."""
+    for args in (["-k"], ["-w"], ["-p"]):
+        subprocess.run(["wineserver", *args], check=False, timeout=WAIT, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+
 def channel_lines(path):
     """The lines a listener of e2e_driver took from the debugger channel, in the order they arrived, as
     (process id, text)."""
@@ -156,8 +164,7 @@ class Case(unittest.TestCase):
             self.server.kill()
             self.server.wait(timeout=WAIT)
             print("harness: the running stand-in did not end when told; Wine is restarted", file=sys.stderr)
-            subprocess.run(["wineserver", "-k"], check=False, timeout=WAIT)
-            subprocess.run(["wineserver", "-w"], check=False, timeout=WAIT)
+            restart_wine()
         self.server = None
 
     def corvix(self, scenario, arguments="/s", register=True, leave_message=False, exe=None, while_running=None,

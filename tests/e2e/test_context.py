@@ -11,11 +11,13 @@ here; that the shell's copy has the shell's token rests on Microsoft's documenta
 is today's. A shell of another user cannot be had under Wine (one user only); that decision is unit-tested
 (tests/unit/run_context_test.cc), as is the LocalSystem branch."""
 import os
+import sys
+import time
 import unittest
 from contextlib import contextmanager
 from pathlib import Path
 
-from harness import CORVIX, Case, wine, windows_path
+from harness import CORVIX, WAIT, Case, wine, windows_path
 from test_pe import MACHINES, pe_header
 from test_outlook import OUTLOOK
 from test_word import DONE, WORD
@@ -50,6 +52,25 @@ def folder(path):
     return path.lower().rstrip("\\")
 
 
+def shell_automation(folder):
+    """Wine's explorer serving the shell's automation, which the elevated Corvix reaches for: the result of
+    desktop_shell.exe --automation once it answers (0x00000000), or its last one. An explorer that Wine
+    started at the start of a session, before the service manager ran, never registered the ShellWindows
+    object, and no program of that explorer's life reaches it (0x80040152, REGDB_E_KEYMISSING). Wine ends
+    its explorer a second after the last program on its desktop has ended, and the next program starts a new
+    one, which registers it: so a wait, with nothing running, and a second look."""
+    report = folder / "automation.txt"
+    deadline = time.time() + WAIT
+    while True:
+        answered = wine(DESKTOP_SHELL, "--automation", windows_path(report), check=False).returncode == 0
+        answer = report.read_text(encoding="utf-8").strip() if report.exists() else "no answer"
+        if answered or time.time() > deadline:
+            return answer
+        print(f"harness: Wine's explorer serves no shell automation ({answer}); a new one is waited for",
+              file=sys.stderr)
+        time.sleep(2)
+
+
 def overrides(*more):
     """Wine's DLL overrides of this prefix, with `more`."""
     return ";".join([os.environ.get("WINEDLLOVERRIDES", "")] + list(more)).strip(";")
@@ -60,6 +81,8 @@ class DesktopShell(Case):
         super().setUp()
         if not DESKTOP_SHELL or not Path(DESKTOP_SHELL).exists():
             self.fail(f"DESKTOP_SHELL_EXE is not set to a built program: {DESKTOP_SHELL!r}")
+        # What Corvix is to find on a Windows desktop: a shell whose automation answers.
+        self.assertEqual("0x00000000", shell_automation(self.root), "Wine's explorer serves no shell automation")
 
     def run_with_shell(self, arguments, driver_env=None):
         """Corvix run with a desktop shell of the limited token; the shell is gone, and unregistered, after.

@@ -2,13 +2,12 @@
 holds, quits what it started, and ends with the message (or silently with /s), with exit code 0."""
 import os
 import signal
-import subprocess
 import sys
 import time
 import unittest
 from pathlib import Path
 
-from harness import Case, windows_path
+from harness import Case, restart_wine, windows_path
 from test_outlook import ITEM_WINDOW_DELETES, MAIN_WINDOW_DELETES, OUTLOOK
 from test_word import DONE, WORD, WORD_DELETES
 
@@ -128,9 +127,7 @@ class DyingOffice(Case):
             # Wine keeps a killed server's class registrations and running-object entries (no rundown of a
             # dead process): later starts would reach the dead server. A new wineserver for this prefix
             # forgets them.
-            subprocess.run(["wineserver", "-k"], check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-w"], check=False, timeout=60,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            restart_wine()
 
     def run_killed_after(self, scenario, lines):
         """Runs Corvix (with the message) and kills the stand-in once its journal has `lines` lines."""
