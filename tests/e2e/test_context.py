@@ -62,6 +62,7 @@ def shell_automation(folder):
     report = folder / "automation.txt"
     deadline = time.time() + WAIT
     while True:
+        report.unlink(missing_ok=True)  # a try that wrote nothing must not read the one before
         answered = wine(DESKTOP_SHELL, "--automation", windows_path(report), check=False).returncode == 0
         answer = report.read_text(encoding="utf-8").strip() if report.exists() else "no answer"
         if answered or time.time() > deadline:
