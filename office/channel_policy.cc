@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "office/elapsed.h"
+
 namespace corvix {
 
 Handed ChannelQueue::Push(std::wstring line, std::uint32_t nowMs) {
@@ -46,7 +48,7 @@ void ChannelQueue::Kill() {
 }
 
 bool ChannelQueue::DeadLocked(std::uint32_t nowMs) {
-  if (!dead_ && inFlight_ && nowMs - inFlightSinceMs_ >= channel::kStallMs) dead_ = true;
+  if (!dead_ && inFlight_ && ElapsedMs(nowMs, inFlightSinceMs_) >= channel::kStallMs) dead_ = true;
   if (dead_ && waiting_ > 0) {
     // The lines still waiting will never be written.
     dropped_ += waiting_;
@@ -58,11 +60,11 @@ bool ChannelQueue::DeadLocked(std::uint32_t nowMs) {
 std::uint32_t ChannelQueue::EndWaitMs(std::uint32_t nowMs, std::uint32_t endBeganMs) {
   const SpinGuard guard(lock_);
   if (DeadLocked(nowMs) || (waiting_ == 0 && !inFlight_)) return 0;
-  const std::uint32_t waited = nowMs - endBeganMs;
+  const std::uint32_t waited = ElapsedMs(nowMs, endBeganMs);
   if (waited >= channel::kEndWaitMs) return 0;
   std::uint32_t left = channel::kEndWaitMs - waited;
   // A write in flight is asked about again when it would count as stalled.
-  if (inFlight_) left = std::min(left, channel::kStallMs - (nowMs - inFlightSinceMs_));
+  if (inFlight_) left = std::min(left, channel::kStallMs - ElapsedMs(nowMs, inFlightSinceMs_));
   return left;
 }
 

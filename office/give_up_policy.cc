@@ -3,16 +3,11 @@
 
 #include <algorithm>
 
+#include "office/elapsed.h"
+
 namespace corvix {
 
 namespace {
-
-// How long a call begun at `since` has waited at `nowMs`, right across the clock's wrap-around. A reading
-// taken before the call began (the watcher read the clock first) is no wait at all.
-std::uint32_t Waited(std::uint32_t nowMs, std::uint32_t since) {
-  const std::uint32_t waited = nowMs - since;
-  return waited > 0x80000000u ? 0 : waited;
-}
 
 // Cuts `delay` so that the last try comes at `limit`, not after it, `elapsedMs` being before it (but never
 // sooner than COM can wait).
@@ -80,13 +75,13 @@ std::wstring CallWatch::name() const {
 
 bool CallWatch::Stalled(std::uint32_t nowMs) const {
   const std::uint32_t since = inFlightSince_.load();
-  return since != kNone && Waited(nowMs, since) >= stall::kBoundMs;
+  return since != kNone && ElapsedMs(nowMs, since) >= stall::kBoundMs;
 }
 
 std::uint32_t CallWatch::CheckAfterMs(std::uint32_t nowMs) const {
   const std::uint32_t since = inFlightSince_.load();
   if (since == kNone) return stall::kBoundMs;
-  const std::uint32_t waited = Waited(nowMs, since);
+  const std::uint32_t waited = ElapsedMs(nowMs, since);
   return waited >= stall::kBoundMs ? 1 : stall::kBoundMs - waited;
 }
 

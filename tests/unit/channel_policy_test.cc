@@ -92,6 +92,17 @@ TEST(ChannelPolicy, TheStallIsMeasuredAcrossTheClockWrappingAround) {
   EXPECT_TRUE(queue.Dead(start + channel::kStallMs));
 }
 
+TEST(ChannelPolicy, AProducerWhoseClockReadingPrecedesTheTakeNeverKillsALiveListener) {
+  // A producer reads the clock, then waits for the lock while the writer takes a line with a later reading.
+  ChannelQueue queue;
+  queue.Push(L"first", 5000);
+  ASSERT_TRUE(queue.Take(5003));
+  EXPECT_EQ(Handed::kQueued, queue.Push(L"read the clock before the take", 5001));
+  EXPECT_FALSE(queue.Dead(5002));
+  EXPECT_GT(queue.EndWaitMs(5002, 5002), 0u);
+  EXPECT_EQ(0u, queue.dropped());
+}
+
 TEST(ChannelPolicy, TheEndDoesNotWaitWhenEverythingIsWrittenOrTheChannelIsDeadOrKilled) {
   ChannelQueue nothing;
   EXPECT_EQ(0u, nothing.EndWaitMs(50, 50));
