@@ -6,18 +6,18 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cwchar>
 #include <memory>
 
 namespace corvix::win32 {
 namespace {
 
-// The names in the session's own namespace ("Local\"): a copy that the session's shell starts sees them, no
-// other session's process does.
+// The offer's block, under a fixed name in the session's own namespace ("Local\\"): a copy that the session's
+// shell starts sees it, no other session's process does. Its event and mutex have names of their own to each
+// offer, which the block gives: a copy still running from an earlier offer holds its own.
 constexpr wchar_t kBlockName[] = L"Local\\Corvix.Handover";
-constexpr wchar_t kReportedName[] = L"Local\\Corvix.Handover.Reported";
-constexpr wchar_t kRunningName[] = L"Local\\Corvix.Handover.Running";
 
-constexpr std::uint32_t kMagic = 0x31585643;  // "CVX1"
+constexpr std::uint32_t kMagic = 0x32585643;  // "CVX2"
 constexpr LONG kOffered = 0;
 constexpr LONG kTaken = 1;
 constexpr LONG kWithdrawn = 2;
@@ -29,17 +29,27 @@ constexpr DWORD kLateReportMs = 5000;
 struct Block {
   std::uint32_t magic;
   volatile LONG state;
+  // What makes the names of this offer's event and mutex: the parent's process id and the time of the offer.
+  std::uint32_t maker;
+  std::uint32_t madeMs;
   std::uint32_t length;
   wchar_t arguments[kMaxArguments];
 };
 
+// The names of an offer's event (the copy has reported in) and mutex (held while the copy's run lasts).
+std::wstring ObjectName(const Block& block, const wchar_t* what) {
+  wchar_t name[96];
+  swprintf(name, sizeof name / sizeof name[0], L"%ls.%08X.%08X.%ls", kBlockName, block.maker, block.madeMs, what);
+  return name;
+}
+
 // Full access for LocalSystem, the administrators, this process's user and the desktop user; medium
 // integrity, so that the desktop user's unelevated copy may write to what an elevated parent made. Owned by
-// the administrators, which only an elevated administrator can make an owner: the mark a copy trusts.
-// Without `administrators`, the owner is this process's default (its user, as a rule).
-UniqueLocal MakeDescriptor(std::wstring_view self, std::wstring_view shellUser, bool administrators) {
-  const std::wstring sddl = std::wstring(administrators ? L"O:BA" : L"") + L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;" +
-                            std::wstring(self) + L")(A;;GA;;;" + std::wstring(shellUser) + L")S:(ML;;NW;;;ME)";
+// the administrators, which only an elevated administrator (or LocalSystem) can make an owner: the mark a
+// copy trusts, and one that no unelevated process of the user can forge.
+UniqueLocal MakeDescriptor(std::wstring_view self, std::wstring_view shellUser) {
+  const std::wstring sddl = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;" + std::wstring(self) + L")(A;;GA;;;" +
+                            std::wstring(shellUser) + L")S:(ML;;NW;;;ME)";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
     return UniqueLocal();
@@ -54,9 +64,9 @@ UniqueHandle Fresh(HANDLE handle) {
   return owned;
 }
 
-// Whether `object` was made by `user`, by the administrators (an elevated administrator's objects are
-// theirs) or by LocalSystem: no other user's process can offer a run to this one.
-bool MadeByTrusted(HANDLE object, std::wstring_view user) {
+// Whether `object` was made by the administrators (an elevated administrator's objects are theirs) or by
+// LocalSystem: no unelevated process, of this user or another, can offer a run.
+bool MadeByTrusted(HANDLE object) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
@@ -65,7 +75,7 @@ bool MadeByTrusted(HANDLE object, std::wstring_view user) {
   }
   const UniqueLocal held(descriptor);
   const std::wstring sid = SidText(owner);
-  return !sid.empty() && (sid == user || sid == L"S-1-5-32-544" || sid == kLocalSystemSid);
+  return sid == kAdministratorsSid || sid == kLocalSystemSid;
 }
 
 }  // namespace
@@ -73,31 +83,26 @@ bool MadeByTrusted(HANDLE object, std::wstring_view user) {
 std::optional<HandoverOffer> HandoverOffer::Make(std::wstring_view arguments, std::wstring_view self,
                                                  std::wstring_view shellUser) {
   if (arguments.size() > kMaxArguments || self.empty() || shellUser.empty()) return std::nullopt;
-  for (const bool administrators : {true, false}) {
-    const UniqueLocal descriptor = MakeDescriptor(self, shellUser, administrators);
-    if (!descriptor) continue;
-    if (auto offer = Make(arguments, descriptor.get())) return offer;
-  }
-  return std::nullopt;
-}
-
-std::optional<HandoverOffer> HandoverOffer::Make(std::wstring_view arguments, void* descriptor) {
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  const UniqueLocal descriptor = MakeDescriptor(self, shellUser);
+  if (!descriptor) return std::nullopt;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   HandoverOffer offer;
   offer.block_ =
       Fresh(CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, sizeof(Block), kBlockName));
-  offer.reported_ = Fresh(CreateEventW(&attributes, TRUE, FALSE, kReportedName));
-  offer.running_ = Fresh(CreateMutexW(&attributes, FALSE, kRunningName));
-  if (!offer.block_ || !offer.reported_ || !offer.running_) return std::nullopt;
+  if (!offer.block_) return std::nullopt;
   offer.view_.reset(MapViewOfFile(offer.block_.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(Block)));
   if (!offer.view_) return std::nullopt;
   auto* block = static_cast<Block*>(offer.view_.get());
+  block->maker = GetCurrentProcessId();
+  block->madeMs = offer.madeMs_ = GetTickCount();
+  offer.reported_ = Fresh(CreateEventW(&attributes, TRUE, FALSE, ObjectName(*block, L"Reported").c_str()));
+  offer.running_ = Fresh(CreateMutexW(&attributes, FALSE, ObjectName(*block, L"Running").c_str()));
+  if (!offer.reported_ || !offer.running_) return std::nullopt;
   block->length = static_cast<std::uint32_t>(arguments.size());
   arguments.copy(block->arguments, arguments.size());
   InterlockedExchange(&block->state, kOffered);
   // Last: a block without its mark is no offer.
   InterlockedExchange(reinterpret_cast<volatile LONG*>(&block->magic), static_cast<LONG>(kMagic));
-  offer.madeMs_ = GetTickCount();
   return offer;
 }
 
@@ -121,9 +126,9 @@ CopyOutcome HandoverOffer::Await(std::uint32_t& reportedMs, std::uint32_t& ended
   return ended == WAIT_ABANDONED ? CopyOutcome::kEndedUnsaid : CopyOutcome::kStillRunning;
 }
 
-HandoverClaim::Result HandoverClaim::Take(std::wstring_view arguments, std::wstring_view self) {
+HandoverClaim::Result HandoverClaim::Take(std::wstring_view arguments) {
   const UniqueHandle block(OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE | READ_CONTROL, FALSE, kBlockName));
-  if (!block || !MadeByTrusted(block.get(), self)) return Result::kNone;
+  if (!block || !MadeByTrusted(block.get())) return Result::kNone;
   const UniqueView view(MapViewOfFile(block.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(Block)));
   if (!view) return Result::kNone;
   auto* offered = static_cast<Block*>(view.get());
@@ -136,13 +141,13 @@ HandoverClaim::Result HandoverClaim::Take(std::wstring_view arguments, std::wstr
   if (state != kOffered) return Result::kNone;  // another Corvix took it
   // The run is this process's now. The parent hears of it only once the mutex is held, so that its wait on
   // the mutex is a wait for this run's end.
-  running_.reset(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kRunningName));
+  running_.reset(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, ObjectName(*offered, L"Running").c_str()));
   const DWORD held = running_ ? WaitForSingleObject(running_.get(), 0) : WAIT_FAILED;
   if (held != WAIT_OBJECT_0 && held != WAIT_ABANDONED) {
     running_.reset();
     return Result::kTaken;
   }
-  const UniqueHandle reported(OpenEventW(EVENT_MODIFY_STATE, FALSE, kReportedName));
+  const UniqueHandle reported(OpenEventW(EVENT_MODIFY_STATE, FALSE, ObjectName(*offered, L"Reported").c_str()));
   if (reported) SetEvent(reported.get());
   return Result::kTaken;
 }

@@ -2,12 +2,13 @@
 // copy came and when its run ended.
 //
 // The shell starts the copy with the shell's own token and environment, so nothing can be passed to it but
-// its command line, which stays the argument text alone. The parent therefore offers the run under fixed
-// names in the session's namespace: a small block holding the argument text, an event the copy sets when it
-// has taken the run, and a mutex the copy holds while it runs (its release, or its abandonment when the copy
-// dies, tells the parent that the run is over). Only the desktop user, the administrators and LocalSystem
-// may open them. A Corvix takes the run only when the block offers exactly its own argument text: taking it
-// changes nothing of what that Corvix does but that it never starts copies itself.
+// its command line, which stays the argument text alone. The parent therefore offers the run in the session's
+// namespace: a small block under a fixed name holding the argument text, and, under names of that offer's
+// own that the block gives, an event the copy sets when it has taken the run and a mutex the copy holds
+// while it runs (its release, or its abandonment when the copy dies, tells the parent that the run is over).
+// Only the desktop user, the administrators and LocalSystem may open them, and only an offer that the
+// administrators own is taken. A Corvix takes the run only when the block offers exactly its own argument
+// text: taking it changes nothing of what that Corvix does but that it never starts copies itself.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +26,8 @@ namespace corvix::win32 {
 class HandoverOffer {
  public:
   // Offers the run with `arguments` to the desktop user `shellUser`, this process's user being `self` (SIDs
-  // as text). None when the offer cannot be made: another offer is open in this session, or the objects
-  // cannot be made.
+  // as text). None when the offer cannot be made: another offer is open in this session, the objects cannot
+  // be made, or this process cannot make the administrators their owner (it is not elevated).
   static std::optional<HandoverOffer> Make(std::wstring_view arguments, std::wstring_view self,
                                            std::wstring_view shellUser);
 
@@ -36,8 +37,6 @@ class HandoverOffer {
 
  private:
   HandoverOffer() = default;
-  // The offer, its objects made with the security descriptor `descriptor`.
-  static std::optional<HandoverOffer> Make(std::wstring_view arguments, void* descriptor);
   // Takes the offer back, unless a copy took it meanwhile; true when it did.
   bool Withdraw();
 
@@ -51,12 +50,11 @@ class HandoverOffer {
 // The copy's side: the run it took, held until its end.
 class HandoverClaim {
  public:
-  // Takes the run offered in this session, when the offer is for exactly `arguments` and was made by this
-  // process's user, an administrator or LocalSystem. kNone: no offer for this Corvix; kLate: its parent had
-  // already taken the offer back (this Corvix is a copy all the same, and never starts copies).
-  // `self`: this process's user (a SID as text).
+  // Takes the run offered in this session, when the offer is for exactly `arguments` and is owned by the
+  // administrators or LocalSystem. kNone: no offer for this Corvix; kLate: its parent had already taken the
+  // offer back (this Corvix is a copy all the same, and never starts copies). LocalSystem never calls it.
   enum class Result { kNone, kTaken, kLate };
-  Result Take(std::wstring_view arguments, std::wstring_view self);
+  Result Take(std::wstring_view arguments);
 
   // Tells the parent that the run has ended (also done when the claim goes).
   void End();

@@ -4,6 +4,9 @@
 //
 // Prints each failed check and exits with the number of failures (tests/win32/check.h).
 #include <windows.h>
+// after windows.h, which they need
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <functional>
 #include <optional>
@@ -48,13 +51,12 @@ std::wstring OwnUser() {
   return corvix::win32::SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
 }
 
-// What a Corvix with `arguments`, run as `user`, makes of the open offer, on a thread of its own; a run it
-// took ends at once.
-HandoverClaim::Result TakeOnThread(const std::wstring& arguments, const std::wstring& user) {
+// What a Corvix with `arguments` makes of the open offer, on a thread of its own; a run it took ends at once.
+HandoverClaim::Result TakeOnThread(const std::wstring& arguments) {
   HandoverClaim::Result result = HandoverClaim::Result::kNone;
   std::function<void()> copy = [&] {
     HandoverClaim claim;
-    result = claim.Take(arguments, user);
+    result = claim.Take(arguments);
   };
   Join(Start(copy));
   return result;
@@ -68,12 +70,11 @@ void OnlyACorvixWithTheSameArgumentTextTakesTheOffer() {
   // A user's own Corvix, started meanwhile with other argument text, is not taken for the copy: it does its
   // own run, with its own message.
   for (const wchar_t* other : {L"", L"/S", L"/s ", L" /s", L"/silent"}) {
-    Check(TakeOnThread(other, user) == HandoverClaim::Result::kNone, "other argument text takes no offer");
+    Check(TakeOnThread(other) == HandoverClaim::Result::kNone, "other argument text takes no offer");
   }
-  Check(TakeOnThread(L"/s", L"S-1-5-21-9-9-9-1001") == HandoverClaim::Result::kTaken,
-        "the administrators' offer is trusted by the desktop user");
+  Check(TakeOnThread(L"/s") == HandoverClaim::Result::kTaken, "the administrators' offer is taken");
   // Taken once only.
-  Check(TakeOnThread(L"/s", user) == HandoverClaim::Result::kNone, "a taken offer is not taken again");
+  Check(TakeOnThread(L"/s") == HandoverClaim::Result::kNone, "a taken offer is not taken again");
   std::uint32_t reported = 0;
   std::uint32_t ended = 0;
   Check(offer->Await(reported, ended) == CopyOutcome::kEnded, "the copy's run ended, and said so");
@@ -87,7 +88,7 @@ void TheParentHearsOfTheRunsEndNotOfTheCopys() {
   const HANDLE heard = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::function<void()> copy = [&] {
     HandoverClaim claim;
-    Check(claim.Take(L"", user) == HandoverClaim::Result::kTaken, "the copy takes the offer");
+    Check(claim.Take(L"") == HandoverClaim::Result::kTaken, "the copy takes the offer");
     claim.End();
     // The copy lives on (its process ends after its run): the parent has heard all the same.
     Check(WaitForSingleObject(heard, 30000) == WAIT_OBJECT_0, "the parent hears of the end while the copy lives");
@@ -109,7 +110,7 @@ void ACopyThatDiesHoldingTheRunEndsUnsaid() {
   HandoverClaim* claim = nullptr;
   std::function<void()> copy = [&] {
     claim = new HandoverClaim;
-    Check(claim->Take(L"/s", user) == HandoverClaim::Result::kTaken, "the copy takes the offer");
+    Check(claim->Take(L"/s") == HandoverClaim::Result::kTaken, "the copy takes the offer");
     // Neither ended nor gone when its thread ends: the run is left as a crash leaves it.
   };
   Join(Start(copy));
@@ -127,7 +128,55 @@ void OneOfferAtATimeInASession() {
   Check(!HandoverOffer::Make(L"/s", user, user).has_value(), "a second offer while the first is open is not");
   first.reset();
   Check(HandoverOffer::Make(L"/s", user, user).has_value(), "an offer once the first has gone");
-  Check(TakeOnThread(L"/s", user) == HandoverClaim::Result::kNone, "no offer is left once its maker has gone");
+  Check(TakeOnThread(L"/s") == HandoverClaim::Result::kNone, "no offer is left once its maker has gone");
+}
+
+// An offer that an unelevated process of the user could have made (owned by the user, not the administrators)
+// is no offer: an elevated Corvix would otherwise take itself for a copy and run where it stands.
+void AnOfferOwnedByTheUserIsRefused() {
+  const std::wstring user = OwnUser();
+  std::optional<HandoverOffer> offer = HandoverOffer::Make(L"/s", user, user);
+  if (!offer) return Check(false, "an offer is made");
+  const corvix::win32::UniqueHandle block(OpenFileMappingW(WRITE_OWNER, FALSE, L"Local\\Corvix.Handover"));
+  PSID sid = nullptr;
+  ConvertStringSidToSidW(user.c_str(), &sid);
+  const corvix::win32::UniqueLocal held(sid);
+  const DWORD owned =
+      block ? SetSecurityInfo(block.get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, sid, nullptr, nullptr, nullptr)
+            : GetLastError();
+  Check(owned == ERROR_SUCCESS, "the block is given to the user");
+  Check(TakeOnThread(L"/s") == HandoverClaim::Result::kNone, "an offer owned by the user is refused");
+}
+
+// A copy left running (its user has not dismissed its message) holds its own offer's objects: the next
+// elevated run can still make its offer, and its copy take it.
+void ACopyStillRunningNeverBlocksTheNextOffer() {
+  const std::wstring user = OwnUser();
+  std::optional<HandoverOffer> first = HandoverOffer::Make(L"/s", user, user);
+  if (!first) return Check(false, "the first offer is made");
+  const HANDLE took = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::function<void()> running = [&] {
+    HandoverClaim claim;
+    Check(claim.Take(L"/s") == HandoverClaim::Result::kTaken, "the first copy takes the first offer");
+    SetEvent(took);
+    WaitForSingleObject(done, 30000);
+  };
+  const HANDLE thread = Start(running);
+  WaitForSingleObject(took, 30000);
+  first.reset();  // its parent ends at the bound; the copy runs on
+  std::optional<HandoverOffer> second = HandoverOffer::Make(L"/s", user, user);
+  Check(second.has_value(), "the next offer is made while the first copy still runs");
+  Check(TakeOnThread(L"/s") == HandoverClaim::Result::kTaken, "the next copy takes the next offer");
+  if (second) {
+    std::uint32_t reported = 0;
+    std::uint32_t ended = 0;
+    Check(second->Await(reported, ended) == CopyOutcome::kEnded, "the next parent hears of its own copy's end");
+  }
+  SetEvent(done);
+  Join(thread);
+  CloseHandle(took);
+  CloseHandle(done);
 }
 
 }  // namespace
@@ -137,5 +186,7 @@ int main() {
   TheParentHearsOfTheRunsEndNotOfTheCopys();
   ACopyThatDiesHoldingTheRunEndsUnsaid();
   OneOfferAtATimeInASession();
+  AnOfferOwnedByTheUserIsRefused();
+  ACopyStillRunningNeverBlocksTheNextOffer();
   return corvix::win32::testing::Finish();
 }
