@@ -6,14 +6,19 @@
 namespace corvix {
 
 Placement DecidePlacement(const RunFacts& facts) {
+  if (facts.self && facts.self->user == kLocalSystemSid) {
+    return facts.activeSessions == 0 ? Placement::kRunNothing : Placement::kRunPerSession;
+  }
+  // A service's account, or a scheduled task's with no one logged on: Office would be driven where nobody can
+  // answer it, as an account that is nobody's desktop user.
+  if (facts.sessionZero || !facts.visibleStation) return Placement::kRunNothing;
   // A copy never starts further copies, whatever it finds: under a shell that runs with its parent's token it
   // would find the same as its parent and start another.
   if (facts.copy || !facts.self) return Placement::kRunHere;
-  if (facts.self->user == kLocalSystemSid) {
-    return facts.activeSessions == 0 ? Placement::kRunNothing : Placement::kRunPerSession;
-  }
-  // An ordinary process of the desktop user, or a shell that cannot be asked.
-  if (!facts.self->elevated || !facts.shell) return Placement::kRunHere;
+  // An ordinary process of the desktop user, or a desktop without a shell.
+  if (!facts.self->elevated || !facts.shellFound) return Placement::kRunHere;
+  // A shell that cannot be opened is another user's: its own user is reached through it, never this one.
+  if (!facts.shell) return Placement::kRunAsShellUser;
   // A shell running as LocalSystem is no user's: a copy in its context would start Office as LocalSystem.
   if (facts.shell->user == kLocalSystemSid) return Placement::kRunHere;
   if (facts.shell->user != facts.self->user || !facts.shell->elevated) return Placement::kRunAsShellUser;
@@ -21,15 +26,13 @@ Placement DecidePlacement(const RunFacts& facts) {
   return Placement::kRunHere;
 }
 
+std::wstring DesktopUser(const RunFacts& facts) { return facts.shell ? facts.shell->user : facts.sessionUser; }
+
 Placement FallbackPlacement(Placement placement, const RunFacts& facts) {
   if (placement == Placement::kRunPerSession) return Placement::kRunNothing;
   if (placement != Placement::kRunAsShellUser) return placement;
-  const bool sameUser = facts.self && facts.shell && !facts.self->user.empty() && facts.self->user == facts.shell->user;
+  const bool sameUser = facts.self && !facts.self->user.empty() && facts.self->user == DesktopUser(facts);
   return sameUser ? Placement::kRunHere : Placement::kRunNothing;
-}
-
-bool ChildTookContext(const TokenFacts& meant, const TokenFacts& child) {
-  return !child.user.empty() && child.user == meant.user && child.elevated == meant.elevated;
 }
 
 std::wstring ChildCommandLine(std::wstring_view program, std::wstring_view arguments) {
@@ -52,16 +55,22 @@ bool CopyRan(CopyOutcome outcome) {
 
 std::wstring DescribeDecision(const RunFacts& facts, Placement placement) {
   std::wstring found;
-  if (facts.copy) {
+  if (facts.self && facts.self->user == kLocalSystemSid) {
+    found = L"LocalSystem, " + Decimal(facts.activeSessions) + L" active session(s) with a user";
+  } else if (facts.sessionZero) {
+    found = L"in session 0, a service's, where no user is";
+  } else if (!facts.visibleStation) {
+    found = L"on a window station that no user sees";
+  } else if (facts.copy) {
     found = L"a copy that its parent handed the run to";
   } else if (!facts.self) {
     found = L"this process's token could not be read";
-  } else if (facts.self->user == kLocalSystemSid) {
-    found = L"LocalSystem, " + Decimal(facts.activeSessions) + L" active session(s) with a user";
   } else if (!facts.self->elevated) {
     found = L"an ordinary process of its user (not elevated)";
+  } else if (!facts.shellFound) {
+    found = L"elevated, and no desktop shell to be asked";
   } else if (!facts.shell) {
-    found = L"elevated, and no desktop shell to be asked (none, or it cannot be opened)";
+    found = L"elevated, under a desktop shell it cannot open (another user's)";
   } else if (facts.shell->user == kLocalSystemSid) {
     found = L"elevated, under a desktop shell that runs as LocalSystem";
   } else if (facts.shell->user != facts.self->user) {
@@ -125,13 +134,26 @@ std::optional<std::uint32_t> SessionSchedule::Next(std::size_t running, std::uin
 
 namespace {
 
-template <typename Sessions>
-std::wstring SessionList(std::wstring_view what, const Sessions& sessions) {
+std::wstring Why(SessionFailure why) {
+  switch (why) {
+    case SessionFailure::kNoUserToken:
+      return L"no token of its user";
+    case SessionFailure::kNoEnvironment:
+      return L"its user's environment could not be made";
+    case SessionFailure::kNotStarted:
+      break;
+  }
+  return L"the process could not be created";
+}
+
+// "; <what>: session 3" or "; <what>: sessions 3 (why), 5 (why)", `describe` giving each session's text.
+template <typename Sessions, typename Describe>
+std::wstring SessionList(std::wstring_view what, const Sessions& sessions, Describe describe) {
   if (sessions.empty()) return {};
   std::wstring list = L"; " + std::wstring(what) + L": session" + (sessions.size() > 1 ? L"s" : L"");
   bool first = true;
-  for (const std::uint32_t session : sessions) {
-    list += (first ? L" " : L", ") + Decimal(session);
+  for (const auto& session : sessions) {
+    list += (first ? L" " : L", ") + describe(session);
     first = false;
   }
   return list;
@@ -139,13 +161,16 @@ std::wstring SessionList(std::wstring_view what, const Sessions& sessions) {
 
 }  // namespace
 
-std::wstring DescribeSessions(std::size_t started, std::size_t ended, const std::vector<std::uint32_t>& failed,
+std::wstring DescribeSessions(std::size_t started, std::size_t ended, const std::vector<FailedSession>& failed,
                               const std::deque<std::uint32_t>& unreached) {
   std::wstring line = L"context: " + Decimal(started) + L" cop" + (started == 1 ? L"y" : L"ies") + L" started, " +
                       Decimal(ended) + L" ended within " + Seconds(relaunch::kSessionsWaitMs);
   if (started > ended) line += L"; those still running are left to finish";
-  line += SessionList(L"no copy could be started in", failed);
-  line += SessionList(L"not reached within the wait", unreached);
+  line += SessionList(L"no copy could be started in", failed, [](const FailedSession& failure) {
+    return Decimal(failure.session) + L" (" + Why(failure.why) + L")";
+  });
+  line +=
+      SessionList(L"not reached within the wait", unreached, [](std::uint32_t session) { return Decimal(session); });
   return line;
 }
 

@@ -31,15 +31,27 @@ struct TokenFacts {
 };
 
 inline constexpr std::wstring_view kLocalSystemSid = L"S-1-5-18";
+// BUILTIN\Administrators: the owner of what an elevated administrator makes.
+inline constexpr std::wstring_view kAdministratorsSid = L"S-1-5-32-544";
 
 struct RunFacts {
   // This process is a copy to which a Corvix parent handed the run: it never starts further copies.
   bool copy = false;
   // This process's token; none when it cannot be read.
   std::optional<TokenFacts> self;
-  // The token of the desktop shell (the process that owns the shell window of this process's desktop); none
-  // when there is no shell window or its process or token cannot be opened.
+  // Where this process sits: a service's session 0, or a window station that no user sees (not the interactive
+  // one), has no user whose Office could be driven there.
+  bool sessionZero = false;
+  bool visibleStation = true;
+  // Whether this process's desktop has a shell window, owned by another process.
+  bool shellFound = false;
+  // The desktop shell's token (the process that owns the shell window); none when there is no shell or its
+  // process or token cannot be opened: then it is another user's (an elevation to another account opens no
+  // process of the desktop user's).
   std::optional<TokenFacts> shell;
+  // The user logged on at this process's session, as a SID in text; read only when the shell's token cannot
+  // be, and empty when it cannot be found either.
+  std::wstring sessionUser;
   // Sessions that are active with a user logged on at them. Read only for LocalSystem.
   std::size_t activeSessions = 0;
 };
@@ -54,15 +66,14 @@ enum class Placement {
 // Where the run goes, from the facts.
 Placement DecidePlacement(const RunFacts& facts);
 
+// The desktop user, as a SID in text: the shell's token's user, or where that cannot be read, the session's
+// user. Empty when neither is known.
+std::wstring DesktopUser(const RunFacts& facts);
+
 // Where the run goes when the copy or copies that `placement` asked for never ran: in this process only when
 // its user is the desktop user (the same profile: UAC's split token), so that no Office is ever started or
 // cleaned as another user; never as LocalSystem.
 Placement FallbackPlacement(Placement placement, const RunFacts& facts);
-
-// Whether a copy (still suspended) took the context it was started for: the same user and the same elevation
-// as the token it was meant to have. A copy that did not is ended before it runs, and counts as not started:
-// it would be no better placed than its parent.
-bool ChildTookContext(const TokenFacts& meant, const TokenFacts& child);
 
 // The command line of a copy: the program's path, quoted, and the parent's argument text verbatim, so that
 // the copy reads the same argument text (ArgumentsFromCommandLine) and "/s" still means silent.
@@ -108,9 +119,21 @@ class SessionSchedule {
   std::deque<std::uint32_t> pending_;
 };
 
-// The line for a LocalSystem run's end: how many copies ran, the sessions whose copy could not be started,
-// and those not reached within the bound.
-std::wstring DescribeSessions(std::size_t started, std::size_t ended, const std::vector<std::uint32_t>& failed,
+// Why no copy could be started in a session.
+enum class SessionFailure {
+  kNoUserToken,    // its user's token could not be had
+  kNoEnvironment,  // its user's environment block could not be made (a copy never takes LocalSystem's)
+  kNotStarted,     // the process could not be created
+};
+
+struct FailedSession {
+  std::uint32_t session = 0;
+  SessionFailure why = SessionFailure::kNotStarted;
+};
+
+// The line for a LocalSystem run's end: how many copies ran, the sessions whose copy could not be started and
+// why, and those not reached within the bound.
+std::wstring DescribeSessions(std::size_t started, std::size_t ended, const std::vector<FailedSession>& failed,
                               const std::deque<std::uint32_t>& unreached);
 
 namespace relaunch {

@@ -3,18 +3,19 @@
 // Elevated under a desktop shell of a lower token (or of another user): the shell itself is asked to start
 // the copy, through its own automation (shell_start.h), and the run is handed to it (handover.h). The copy is
 // the shell's child with the shell's token and environment; Corvix sets no process's parent or token.
-// As LocalSystem: WTSQueryUserToken for each active session (LocalSystem only, SeTcbPrivilege) and
-// CreateProcessAsUserW with that token (SeAssignPrimaryTokenPrivilege and SeIncreaseQuotaPrivilege, which
-// LocalSystem holds), on the session's interactive desktop, with the user's environment block.
+// As LocalSystem: WTSQueryUserToken for each active session and CreateProcessAsUserW with that token, on the
+// session's interactive desktop, with the user's environment block; the privileges each call needs are
+// enabled around it only, and only when they are not enabled already (docs/robustness.md).
 //
 // wtsapi32.dll and userenv.dll are not among the known DLLs on every Windows: they are loaded from System32
-// only, and only as LocalSystem.
+// only, and only where they are used.
 #include "app/win32/launch_context.h"
 
 #include <windows.h>
 // after windows.h, which it needs
 #include <wtsapi32.h>
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,10 +62,49 @@ DWORD ShellProcessId() {
 }
 
 std::optional<TokenFacts> ReadShellToken(DWORD pid) {
-  if (pid == 0) return std::nullopt;
   const UniqueHandle shell(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (!shell) return std::nullopt;
   return ReadProcessToken(shell.get());
+}
+
+// The user logged on at this process's session (the desktop's user), found without any of its processes:
+// its name from the Remote Desktop Services API, its SID from the name. Empty when either cannot be had.
+std::wstring SessionUser() {
+  using Query = BOOL(WINAPI*)(HANDLE, DWORD, WTS_INFO_CLASS, LPWSTR*, DWORD*);
+  using FreeMemory = void(WINAPI*)(PVOID);
+  const UniqueLibrary wtsapi(LoadSystemLibrary(L"wtsapi32.dll"));
+  const auto query = Lookup<Query>(wtsapi.get(), "WTSQuerySessionInformationW");
+  const auto freeMemory = Lookup<FreeMemory>(wtsapi.get(), "WTSFreeMemory");
+  if (query == nullptr || freeMemory == nullptr) return {};
+  const auto read = [&](WTS_INFO_CLASS what) {
+    LPWSTR text = nullptr;
+    DWORD bytes = 0;
+    std::wstring value;
+    if (query(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, what, &text, &bytes) && text != nullptr) value = text;
+    if (text != nullptr) freeMemory(text);
+    return value;
+  };
+  const std::wstring user = read(WTSUserName);
+  if (user.empty()) return {};
+  const std::wstring domain = read(WTSDomainName);
+  const std::wstring account = domain.empty() ? user : domain + L"\\" + user;
+  std::vector<unsigned char> sid(SECURITY_MAX_SID_SIZE);
+  DWORD sidBytes = static_cast<DWORD>(sid.size());
+  wchar_t domainFound[256] = {};
+  DWORD domainLength = 256;
+  SID_NAME_USE use{};
+  if (!LookupAccountNameW(nullptr, account.c_str(), sid.data(), &sidBytes, domainFound, &domainLength, &use) ||
+      use != SidTypeUser) {
+    return {};
+  }
+  return SidText(sid.data());
+}
+
+// Whether this process runs in session 0, where only services run (a session id that cannot be read is
+// no sign of it).
+bool InSessionZero() {
+  DWORD session = 0;
+  return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0;
 }
 
 // The sessions that are active (a user logged on and attached), as LocalSystem sees them; none when the
@@ -89,7 +129,7 @@ std::vector<DWORD> ActiveSessions(HMODULE wtsapi) {
 
 // The copy that the desktop shell starts, and what became of it.
 CopyOutcome RunThroughShell(const std::wstring& arguments, const RunFacts& facts, TraceSink* channel) {
-  std::optional<HandoverOffer> offer = HandoverOffer::Make(arguments, facts.self->user, facts.shell->user);
+  std::optional<HandoverOffer> offer = HandoverOffer::Make(arguments, facts.self->user, DesktopUser(facts));
   if (!offer) {
     TraceLine(channel, DescribeCopy(CopyOutcome::kNotAsked, 0, 0, L"the hand-over could not be offered"));
     return CopyOutcome::kNotAsked;
@@ -109,30 +149,52 @@ CopyOutcome RunThroughShell(const std::wstring& arguments, const RunFacts& facts
   return outcome;
 }
 
-// A copy created suspended is let run only when it took the context it was started for; otherwise it is
-// ended before it has run any of its code. Returns its handle, or an empty one.
-UniqueHandle LetRunIfInContext(const PROCESS_INFORMATION& created, const TokenFacts& meant) {
-  UniqueHandle process(created.hProcess);
-  const UniqueHandle thread(created.hThread);
-  const auto child = ReadProcessToken(process.get());
-  if (!child || !ChildTookContext(meant, *child) || ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
-    TerminateProcess(process.get(), 0);
-    return UniqueHandle();
+// Enables the privileges `names` of this process's token that it holds but has not enabled, for as long as
+// it lives, and puts them back as they were then. One that is enabled already is left alone: each change of
+// a token's privileges is an audit event that security products read.
+class ScopedPrivileges {
+ public:
+  explicit ScopedPrivileges(std::initializer_list<const wchar_t*> names) {
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token_.put())) return;
+    for (const wchar_t* name : names) {
+      LUID_AND_ATTRIBUTES privilege{};
+      if (LookupPrivilegeValueW(nullptr, name, &privilege.Luid) && HeldDisabled(privilege.Luid)) {
+        privilege.Attributes = SE_PRIVILEGE_ENABLED;
+        if (Adjust(privilege)) enabled_.push_back(privilege.Luid);
+      }
+    }
   }
-  return process;
-}
+  ~ScopedPrivileges() {
+    for (const LUID& luid : enabled_) Adjust(LUID_AND_ATTRIBUTES{luid, 0});
+  }
+  ScopedPrivileges(const ScopedPrivileges&) = delete;
+  ScopedPrivileges& operator=(const ScopedPrivileges&) = delete;
 
-// Enables a privilege that this process's token holds; LocalSystem holds those it needs for the sessions.
-void EnablePrivilege(const wchar_t* name) {
-  UniqueHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.put())) return;
-  TOKEN_PRIVILEGES privileges{};
-  privileges.PrivilegeCount = 1;
-  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  if (LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) {
-    AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+ private:
+  bool HeldDisabled(const LUID& luid) const {
+    DWORD size = 0;
+    GetTokenInformation(token_.get(), TokenPrivileges, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (size == 0 || !GetTokenInformation(token_.get(), TokenPrivileges, buffer.data(), size, &size)) return false;
+    const auto* held = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    for (DWORD i = 0; i < held->PrivilegeCount; ++i) {
+      const LUID_AND_ATTRIBUTES& privilege = held->Privileges[i];
+      if (privilege.Luid.LowPart == luid.LowPart && privilege.Luid.HighPart == luid.HighPart) {
+        return (privilege.Attributes & SE_PRIVILEGE_ENABLED) == 0;
+      }
+    }
+    return false;
   }
-}
+  bool Adjust(const LUID_AND_ATTRIBUTES& privilege) {
+    TOKEN_PRIVILEGES change{};
+    change.PrivilegeCount = 1;
+    change.Privileges[0] = privilege;
+    return AdjustTokenPrivileges(token_.get(), FALSE, &change, 0, nullptr, nullptr) && GetLastError() == ERROR_SUCCESS;
+  }
+
+  UniqueHandle token_;
+  std::vector<LUID> enabled_;
+};
 
 // The user's environment block, in CreateProcess's form (NAME=value strings each ended by a null, then one
 // more null); empty when the user's block cannot be made.
@@ -161,8 +223,13 @@ struct SessionLaunch {
   HMODULE userenv = nullptr;
 };
 
-// One copy in `session`, as its user, on its interactive desktop, in System32.
-UniqueHandle LaunchInSession(const SessionLaunch& launch, DWORD session) {
+// One copy in `session`, as its user, on its interactive desktop, in System32; or why there is none.
+struct Launched {
+  UniqueHandle process;
+  SessionFailure why = SessionFailure::kNotStarted;
+};
+
+Launched LaunchInSession(const SessionLaunch& launch, DWORD session) {
   using QueryUserToken = BOOL(WINAPI*)(ULONG, PHANDLE);
   // Looked up in ADVAPI32, where Windows 7 has it: MinGW's import library would take it from KERNEL32, which
   // exports it only from Windows 8 on.
@@ -170,34 +237,46 @@ UniqueHandle LaunchInSession(const SessionLaunch& launch, DWORD session) {
                                      LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
   const auto createAsUser = Lookup<CreateAsUser>(GetModuleHandleW(L"advapi32.dll"), "CreateProcessAsUserW");
   const auto queryUserToken = Lookup<QueryUserToken>(launch.wtsapi, "WTSQueryUserToken");
+  Launched launched;
   UniqueHandle userToken;
-  if (queryUserToken == nullptr || !queryUserToken(session, userToken.put())) return UniqueHandle();
-  const auto meant = ReadToken(userToken.get());
-  if (!meant) return UniqueHandle();
-  // Without the user's block the copy takes this process's environment.
+  {
+    // WTSQueryUserToken: the caller must be LocalSystem with SeTcbPrivilege (enabled in LocalSystem's token).
+    const ScopedPrivileges tcb({SE_TCB_NAME});
+    if (queryUserToken == nullptr || !queryUserToken(session, userToken.put())) {
+      launched.why = SessionFailure::kNoUserToken;
+      return launched;
+    }
+  }
+  // A copy with LocalSystem's environment would run the user's Office with SYSTEM's profile folders.
   std::vector<wchar_t> environment = UserEnvironment(launch.userenv, userToken.get());
+  if (environment.empty()) {
+    launched.why = SessionFailure::kNoEnvironment;
+    return launched;
+  }
   wchar_t desktop[] = L"winsta0\\default";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.lpDesktop = desktop;
   std::wstring commandLine = launch.commandLine;
   PROCESS_INFORMATION created{};
+  // CreateProcessAsUserW with a token that is not this process's own: SeIncreaseQuotaPrivilege, and
+  // SeAssignPrimaryTokenPrivilege for a token that is not assignable (both held, not enabled, by LocalSystem).
+  const ScopedPrivileges assign({SE_ASSIGNPRIMARYTOKEN_NAME, SE_INCREASE_QUOTA_NAME});
   if (createAsUser == nullptr ||
       !createAsUser(userToken.get(), launch.program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                    CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, environment.empty() ? nullptr : environment.data(),
+                    CREATE_UNICODE_ENVIRONMENT, environment.data(),
                     launch.directory.empty() ? nullptr : launch.directory.c_str(), &startup, &created)) {
-    return UniqueHandle();
+    return launched;
   }
-  return LetRunIfInContext(created, *meant);
+  CloseHandle(created.hThread);
+  launched.process.reset(created.hProcess);
+  return launched;
 }
 
 // A copy in each active session, a few at a time, for at most the sessions' wait in all; the copies still
 // running then are left to finish.
 void RunPerSession(const std::wstring& arguments, const std::vector<DWORD>& sessions, HMODULE wtsapi,
                    TraceSink* channel) {
-  EnablePrivilege(SE_TCB_NAME);
-  EnablePrivilege(SE_ASSIGNPRIMARYTOKEN_NAME);
-  EnablePrivilege(SE_INCREASE_QUOTA_NAME);
   SessionLaunch launch;
   launch.program = ModulePath();
   launch.commandLine = ChildCommandLine(launch.program, arguments);
@@ -206,18 +285,19 @@ void RunPerSession(const std::wstring& arguments, const std::vector<DWORD>& sess
   const UniqueLibrary userenv(LoadSystemLibrary(L"userenv.dll"));
   launch.userenv = userenv.get();
   SessionSchedule schedule(std::vector<std::uint32_t>(sessions.begin(), sessions.end()));
-  std::vector<std::uint32_t> failed;
+  std::vector<FailedSession> failed;
   std::vector<UniqueHandle> running;
   std::size_t started = 0;
   std::size_t ended = 0;
   const DWORD start = GetTickCount();
   for (;;) {
     while (const auto session = schedule.Next(running.size(), GetTickCount() - start)) {
-      if (auto copy = LaunchInSession(launch, *session)) {
-        running.push_back(std::move(copy));
+      Launched copy = LaunchInSession(launch, *session);
+      if (copy.process) {
+        running.push_back(std::move(copy.process));
         ++started;
       } else {
-        failed.push_back(*session);
+        failed.push_back({*session, copy.why});
       }
     }
     const DWORD spent = GetTickCount() - start;
@@ -251,16 +331,22 @@ Placement PlaceRun(Shell& shell) {
   TraceSink* const channel = shell.Trace();
   RunFacts facts;
   facts.self = ReadProcessToken(GetCurrentProcess());
-  if (facts.self) facts.copy = Claim().Take(arguments, facts.self->user) != HandoverClaim::Result::kNone;
   const bool localSystem = facts.self && facts.self->user == kLocalSystemSid;
+  // LocalSystem is nobody's copy: whatever offer it finds, it makes its own copies.
+  if (facts.self && !localSystem) facts.copy = Claim().Take(arguments) != HandoverClaim::Result::kNone;
+  facts.sessionZero = InSessionZero();
+  facts.visibleStation = shell.SomeoneCanAnswer();
   UniqueLibrary wtsapi;
   std::vector<DWORD> sessions;
-  if (!facts.copy && localSystem) {
+  if (localSystem) {
     wtsapi.reset(LoadSystemLibrary(L"wtsapi32.dll"));
     sessions = ActiveSessions(wtsapi.get());
     facts.activeSessions = sessions.size();
   } else if (!facts.copy && facts.self && facts.self->elevated) {
-    facts.shell = ReadShellToken(ShellProcessId());
+    const DWORD shellPid = ShellProcessId();
+    facts.shellFound = shellPid != 0;
+    if (facts.shellFound) facts.shell = ReadShellToken(shellPid);
+    if (facts.shellFound && !facts.shell) facts.sessionUser = SessionUser();
   }
 
   const Placement placement = DecidePlacement(facts);

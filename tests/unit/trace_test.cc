@@ -189,6 +189,7 @@ outlook running window
   RunFacts facts;
   facts.self = TokenFacts{L"S-1-5-21-1", false};
   facts.shell = facts.self;
+  facts.shellFound = true;
   sink.Write(std::wstring(kTracePrefix) + DescribeDecision(facts, DecidePlacement(facts)));
   CleanupTrace word(L"Word", &sink);
   CleanupTrace outlook(L"Outlook", &sink);
