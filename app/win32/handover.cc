@@ -6,8 +6,9 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include <cwchar>
 #include <memory>
+
+#include "office/hex.h"
 
 namespace corvix::win32 {
 namespace {
@@ -38,9 +39,7 @@ struct Block {
 
 // The names of an offer's event (the copy has reported in) and mutex (held while the copy's run lasts).
 std::wstring ObjectName(const Block& block, const wchar_t* what) {
-  wchar_t name[96];
-  swprintf(name, sizeof name / sizeof name[0], L"%ls.%08X.%08X.%ls", kBlockName, block.maker, block.madeMs, what);
-  return name;
+  return std::wstring(kBlockName) + L"." + Hex(block.maker) + L"." + Hex(block.madeMs) + L"." + what;
 }
 
 // Full access for LocalSystem, the administrators, this process's user and the desktop user; medium

@@ -85,7 +85,7 @@ WINDOWS7_IMPORTS = {
     },
     "advapi32.dll": {
         "AdjustTokenPrivileges", "ConvertSidToStringSidW", "ConvertStringSecurityDescriptorToSecurityDescriptorW",
-        "GetSecurityInfo", "GetTokenInformation", "LookupPrivilegeValueW",
+        "GetSecurityInfo", "GetTokenInformation", "LookupAccountNameW", "LookupPrivilegeValueW",
         "OpenProcessToken", "RegCloseKey", "RegOpenKeyExW", "RegQueryValueExW",
     },
     "ole32.dll": {
@@ -159,6 +159,16 @@ class Windows7Imports(unittest.TestCase):
         # as parent-process spoofing: the function that sets it is neither imported nor looked up by name.
         self.assertNotIn(b"UpdateProcThreadAttribute", Path(CORVIX).read_bytes())
         self.assertNotIn("UpdateProcThreadAttribute", self.imports.get("kernel32.dll", []))
+
+
+    def test_no_debug_privilege_and_no_suspended_start(self):
+        # Both are what security products score: a process that enables SeDebugPrivilege, and one that starts
+        # another suspended and then resumes it. Corvix names the first nowhere and resumes no thread.
+        data = Path(CORVIX).read_bytes()
+        for text in (b"SeDebugPrivilege", "SeDebugPrivilege".encode("utf-16-le")):
+            self.assertNotIn(text, data)
+        self.assertNotIn("ResumeThread", self.imports.get("kernel32.dll", []))
+        self.assertNotIn(b"ResumeThread", data)
 
 
 class Machine(unittest.TestCase):
