@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "app/sids.h"
 #include "office/trace.h"
 
 namespace corvix {
@@ -53,7 +54,7 @@ std::uint32_t Specific(std::uint32_t mask) {
 }
 
 bool Trusted(std::wstring_view sid) {
-  return sid == source::kAdministrators || sid == source::kSystem || sid == source::kTrustedInstaller;
+  return sid == kAdministratorsSid || sid == kLocalSystemSid || sid == kTrustedInstallerSid;
 }
 
 // Whether anyone but the trusted SIDs has any of `rights` on the object: its owner (who may always rewrite its

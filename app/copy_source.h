@@ -82,12 +82,6 @@ bool SameNtName(std::wstring_view a, std::wstring_view b);
 std::wstring DescribeSource(SourceFinding finding, std::int32_t failure = 0, std::wstring_view step = {});
 
 namespace source {
-// The SIDs that may change the file the copies start from.
-inline constexpr std::wstring_view kAdministrators = L"S-1-5-32-544";
-inline constexpr std::wstring_view kSystem = L"S-1-5-18";
-inline constexpr std::wstring_view kTrustedInstaller =
-    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-
 // The protected folder's security, in SDDL: owned by the administrators, not inheriting from the folder it is
 // made in, full control for the administrators and SYSTEM, read and run for every signed-in user; its file
 // inherits the same.

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/sids.h"
 #include "office/give_up_policy.h"
 
 namespace corvix {
@@ -29,10 +30,6 @@ struct TokenFacts {
   // A full administrator token: elevated, or an administrator's with UAC turned off.
   bool elevated = false;
 };
-
-inline constexpr std::wstring_view kLocalSystemSid = L"S-1-5-18";
-// BUILTIN\Administrators: the owner of what an elevated administrator makes.
-inline constexpr std::wstring_view kAdministratorsSid = L"S-1-5-32-544";
 
 struct RunFacts {
   // This process is a copy to which a Corvix parent handed the run: it never starts further copies.

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/run_context.h"
+#include "app/win32/copy_source.h"
 #include "app/win32/handover.h"
 #include "app/win32/shell_start.h"
 #include "app/win32/system_library.h"
@@ -277,8 +278,13 @@ Launched LaunchInSession(const SessionLaunch& launch, DWORD session) {
 // running then are left to finish.
 void RunPerSession(const std::wstring& arguments, const std::vector<DWORD>& sessions, HMODULE wtsapi,
                    TraceSink* channel) {
+  // The copies start from a file that no user can change and every user can run: Corvix's own, or a
+  // protected copy of it, removed once the wait is over (or at restart, while a copy still runs from it).
+  const CopySource source = CopySource::Prepare();
+  TraceLine(channel, source.Describe());
+  if (source.Program().empty()) return;
   SessionLaunch launch;
-  launch.program = ModulePath();
+  launch.program = source.Program();
   launch.commandLine = ChildCommandLine(launch.program, arguments);
   launch.directory = SystemDirectory();
   launch.wtsapi = wtsapi;

@@ -65,8 +65,13 @@ WINDOWS7_IMPORTS = {
         # Where the run happens: the copies in the desktop user's context, the hand-over to the shell's copy,
         # and System32 as the current directory.
         "CreateEventW", "CreateFileMappingW", "CreateMutexW", "GetCurrentProcessId", "GetModuleFileNameW",
-        "LocalFree", "MapViewOfFile", "OpenEventW", "OpenMutexW", "OpenProcess", "ReleaseMutex", "ResumeThread",
+        "LocalFree", "MapViewOfFile", "OpenEventW", "OpenMutexW", "OpenProcess", "ReleaseMutex",
         "SetCurrentDirectoryW", "SetEvent", "UnmapViewOfFile", "WaitForMultipleObjects",
+        # The protected copy that LocalSystem's copies start from: the running image's file held and copied
+        # into a folder of its own, removed again (or at restart).
+        "CreateDirectoryW", "CreateFileW", "DeleteFileW", "GetDriveTypeW", "GetFinalPathNameByHandleW",
+        "GetTempPathW", "K32GetMappedFileNameW", "MoveFileExW", "QueryDosDeviceW", "ReadFile", "RemoveDirectoryW",
+        "WriteFile",
         # The debugger channel (whether anyone listens, and its writer), and the system's text for a failed
         # attach or start.
         "FormatMessageW", "IsDebuggerPresent", "OpenFileMappingW", "OutputDebugStringW",
@@ -85,11 +90,12 @@ WINDOWS7_IMPORTS = {
     },
     "advapi32.dll": {
         "AdjustTokenPrivileges", "ConvertSidToStringSidW", "ConvertStringSecurityDescriptorToSecurityDescriptorW",
-        "GetSecurityInfo", "GetTokenInformation", "LookupAccountNameW", "LookupPrivilegeValueW",
+        "GetAce", "GetNamedSecurityInfoW", "GetSecurityInfo", "GetTokenInformation", "LookupAccountNameW",
+        "LookupPrivilegeValueW",
         "OpenProcessToken", "RegCloseKey", "RegOpenKeyExW", "RegQueryValueExW",
     },
     "ole32.dll": {
-        "CLSIDFromProgID", "CoCreateInstance", "CoInitializeEx", "CoRegisterMessageFilter", "CoUninitialize",
+        "CLSIDFromProgID", "CoCreateGuid", "CoCreateInstance", "CoInitializeEx", "CoRegisterMessageFilter", "CoUninitialize",
         "IIDFromString", "StringFromGUID2",
     },
     "oleaut32.dll": {
