@@ -4,7 +4,7 @@
 //                  [--leave-message] [--timeout-ms N] [--watch-file PATH] [--tree] [--watch-gone PATH]
 //                  [--shell PATH [--shell-locked]] [--adopt NAME] [--hidden]
 //                  [--listen PATH | --listen-stale] [--hold-dbwin-mutex]
-//                  [--suspend-shell-automation] [--station NAME]
+//                  [--suspend-shell-automation [--resume-at-message]] [--station NAME]
 //
 // The argument text is appended verbatim after the quoted program path, so the test controls the exact
 // command line (trailing spaces, tabs, quotes). Until Corvix exits, every window of its process is
@@ -33,7 +33,9 @@
 // process that owns the desktop window) that serves the shell's automation: the third in a Toolhelp snapshot
 // of its threads (the first owns the desktop window, and suspending it would stop every window operation of
 // the desktop). It is resumed once the tree has ended, before the shell is ended:
-// shell_automation_suspended=1|0.
+// shell_automation_suspended=1|0. With --resume-at-message it is resumed as soon as the first message box is
+// seen, and that box is left for kHeldMessageMs before it is dismissed, so that the program's calls into the
+// shell's automation are answered while it still runs.
 // --station NAME creates a window station of that name with a desktop "Default" in it, and starts the program
 // there (STARTUPINFO.lpDesktop "NAME\Default"): station=1|0, station_visible=1|0 (WSF_VISIBLE of its
 // UOI_FLAGS). Its desktop's windows are watched as the driver's own desktop's are.
@@ -70,6 +72,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/utf8.h"
@@ -185,6 +188,8 @@ struct Watch {
   std::wostringstream boxes;
   int boxCount = 0;
   bool leaveMessage = false;
+  bool holdMessage = false;                      // --resume-at-message: boxes are dismissed kHeldMessageMs late
+  std::vector<std::pair<HWND, ULONGLONG>> held;  // those boxes, with when they were seen
   std::wstring watchFile;
 };
 
@@ -305,11 +310,31 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
       watch.boxes << L"message" << watch.boxCount << L"_watch_bytes=" << FileSize(watch.watchFile) << L"\n";
     }
     watch.boxesHandled.push_back(window);
-    if (!watch.leaveMessage) PostMessageW(window, WM_COMMAND, IDOK, 0);
+    if (watch.holdMessage) {
+      watch.held.emplace_back(window, GetTickCount64());
+    } else if (!watch.leaveMessage) {
+      PostMessageW(window, WM_COMMAND, IDOK, 0);
+    }
     return TRUE;
   }
   if (visible) watch.visibleOthers.insert(ClassName(window) + L":" + title);
   return TRUE;
+}
+
+// How long --resume-at-message leaves a message box up once the shell's automation answers again.
+constexpr ULONGLONG kHeldMessageMs = 5000;
+
+// Dismisses the held boxes whose time is up.
+void DismissHeld(Watch& watch) {
+  const ULONGLONG now = GetTickCount64();
+  for (auto box = watch.held.begin(); box != watch.held.end();) {
+    if (now - box->second < kHeldMessageMs) {
+      ++box;
+      continue;
+    }
+    PostMessageW(box->first, WM_COMMAND, IDOK, 0);
+    box = watch.held.erase(box);
+  }
 }
 
 // The process that owns the desktop's shell window; 0 when none is registered.
@@ -618,6 +643,7 @@ int wmain(int argc, wchar_t** argv) {
     if (std::wstring(argv[i]) == L"--hold-dbwin-mutex") holdMutex = true;
     if (std::wstring(argv[i]) == L"--shell-locked") shellLocked = true;
     if (std::wstring(argv[i]) == L"--suspend-shell-automation") suspendAutomation = true;
+    if (std::wstring(argv[i]) == L"--resume-at-message") watch.holdMessage = true;
     if (std::wstring(argv[i]) == L"--station" && i + 1 < argc) stationName = argv[++i];
   }
   std::ifstream argsFile(argv[2], std::ios::binary);
@@ -654,7 +680,7 @@ int wmain(int argc, wchar_t** argv) {
     station = CreateStation(stationName);
     if (station.desktop != nullptr) startup.lpDesktop = station.desktopName.data();
   }
-  const HANDLE automation = suspendAutomation ? SuspendShellAutomation() : nullptr;
+  HANDLE automation = suspendAutomation ? SuspendShellAutomation() : nullptr;
   if (suspendAutomation) report << L"shell_automation_suspended=" << (automation != nullptr ? 1 : 0) << L"\n";
   // Suspended until the hook is in place, so that no window of the process can be shown unseen.
   if (!CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
@@ -680,6 +706,13 @@ int wmain(int argc, wchar_t** argv) {
       }
       EnumWindows(Visit, reinterpret_cast<LPARAM>(&watch));
       if (station.desktop != nullptr) EnumDesktopWindows(station.desktop, Visit, reinterpret_cast<LPARAM>(&watch));
+      if (watch.holdMessage && watch.boxCount > 0 && automation != nullptr) {
+        ResumeThread(automation);
+        CloseHandle(automation);
+        automation = nullptr;
+        report << L"shell_automation_resumed_at_message=1\n";
+      }
+      DismissHeld(watch);
       // Once the program has ended, one more look for children it started just before, then their end.
       const bool childrenEnded = ChildrenEnded(watch, nowMs);
       if (programEnded && childrenEnded) break;

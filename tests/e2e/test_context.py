@@ -227,6 +227,16 @@ class HungShell(ShellRuns, Case):
                 self.assertEqual(messages, run.messages())
                 self.assertSameAsDirect(run, direct)
 
+    def test_a_shell_that_answers_after_the_give_up_starts_no_copy(self):
+        direct = self.corvix(SCENARIO, "")
+        # The shell answers again while Corvix shows its message: the given-up request must never be made.
+        run = self.run_with_shell("", options=["--suspend-shell-automation", "--resume-at-message"],
+                                  limit=CHILD_WAIT + WAIT)
+        self.assertEqual("1", run["shell_automation_resumed_at_message"])
+        self.assertEqual([], copies(run), processes(run))
+        self.assertEqual([DONE], run.messages())
+        self.assertSameAsDirect(run, direct)
+
 
 class WindowStation(Case):
     """Corvix started on a window station of its own, which no user sees (WSF_VISIBLE clear), with Word and
