@@ -148,6 +148,16 @@ inline constexpr std::uint32_t kReportInMs = 30000;
 // whole wait stays kChildWaitMs, and after a copy that never came, its own run still fits in it.
 static_assert(kReportInMs + 2 * giveup::kCleanupWorstMs <= kChildWaitMs,
               "a parent whose copy never came must still end within the wait for a copy");
+// How long the desktop shell has to answer the request for a copy (its automation's calls, all together); past
+// this it is taken to be hung, and the shell could not be asked. A shell that answers does so in well under a
+// second.
+inline constexpr std::uint32_t kShellAnswerMs = 10000;
+static_assert(2 * kShellAnswerMs <= kReportInMs, "asking the shell is a small part of a copy's start");
+static_assert(kShellAnswerMs + 2 * giveup::kCleanupWorstMs <= kChildWaitMs,
+              "after a shell that does not answer, this process's own run must still end within the wait");
+static_assert(kShellAnswerMs + kReportInMs + 2 * giveup::kCleanupWorstMs <= kChildWaitMs,
+              "after a shell that answers late and a copy that never came, this process's own run must still end "
+              "within the wait");
 // As LocalSystem: how many sessions' copies run at once (each starts a Word and an Outlook of its own), and
 // the whole wait, for all of them together.
 inline constexpr std::size_t kCopiesAtOnce = 4;

@@ -135,9 +135,12 @@ CopyOutcome RunThroughShell(const std::wstring& arguments, const RunFacts& facts
     TraceLine(channel, DescribeCopy(CopyOutcome::kNotAsked, 0, 0, L"the hand-over could not be offered"));
     return CopyOutcome::kNotAsked;
   }
-  const HRESULT started = StartThroughDesktopShell(ModulePath(), arguments, SystemDirectory());
-  if (FAILED(started)) {
-    TraceLine(channel, DescribeCopy(CopyOutcome::kNotAsked, 0, 0, DescribeFailure(static_cast<std::int32_t>(started))));
+  const std::optional<HRESULT> started =
+      StartThroughDesktopShell(ModulePath(), arguments, SystemDirectory(), relaunch::kShellAnswerMs);
+  if (!started || FAILED(*started)) {
+    TraceLine(channel, DescribeCopy(CopyOutcome::kNotAsked, 0, 0,
+                                    started ? DescribeFailure(static_cast<std::int32_t>(*started))
+                                            : L"no answer within " + Seconds(relaunch::kShellAnswerMs)));
     return CopyOutcome::kNotAsked;
   }
   TraceLine(channel, L"context: the desktop shell was asked to start a copy; waiting at most " +

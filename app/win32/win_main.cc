@@ -8,6 +8,7 @@
 #include "app/frm_main.h"
 #include "app/win32/launch_context.h"
 #include "app/win32/resource.h"
+#include "app/win32/shell_start.h"
 #include "app/win32/supervised_runner.h"
 #include "app/win32/system_library.h"
 #include "app/win32/win_shell.h"
@@ -129,7 +130,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) try {
     form.Form_Load();
   }
   corvix::win32::EndHandover();
-  corvix::win32::EndRun(runner);
+  // A shell that never answered may still hold its thread inside COM: the process ends as after a give-up.
+  corvix::win32::EndRun(runner.gaveUp() || corvix::win32::ShellCallAbandoned());
   return 0;
 } catch (...) {
   // Nothing reaches std::terminate, whose abort() shows a "Runtime Error" box and exits with 3. A clean-up

@@ -1,6 +1,6 @@
 // A stand-in for the desktop shell's window, for the end-to-end tests of where Corvix runs its clean-up.
 //
-//   desktop_shell.exe
+//   desktop_shell.exe [--locked]
 //   desktop_shell.exe --automation REPORT
 //
 // Registers a window of its own as the desktop's shell window (user32's SetShellWindow), which is what
@@ -9,13 +9,19 @@
 // e2e_driver starts it with the limited token of an administrator (the token an unelevated Explorer has), so
 // that Corvix finds itself under a shell of a lower token. (Starting the copy is left to Wine's own
 // explorer.exe, which serves the shell's automation.)
-// Exit codes: 0 after its window was closed, 3 when the window could not be registered as the shell window.
+// --locked: before it registers its window, the shell gives its own process a DACL that lets only LocalSystem
+// in (D:P(A;;GA;;;SY)), so that no other process of its user, elevated or not, can open it: a shell whose
+// process Corvix cannot read, as another user's is.
+// Exit codes: 0 after its window was closed, 3 when the window could not be registered as the shell window,
+// 4 when its process could not be locked.
 // --automation asks, once, whether the shell's automation that Corvix reaches for answers: the ShellWindows
 // object and its desktop window, as Corvix first asks for them. It writes the result of the first step that
 // failed, or of the last one, to REPORT as 0x%08X, and ends with 0 when both succeeded, 1 otherwise.
 #include <windows.h>
 // after windows.h, which they need
+#include <aclapi.h>
 #include <exdisp.h>
+#include <sddl.h>
 #include <shlguid.h>
 #include <wrl/client.h>
 
@@ -61,10 +67,29 @@ int ReportShellAutomation(const wchar_t* reportPath) {
   return status == S_OK ? 0 : 1;
 }
 
+// Lets only LocalSystem open this process from now on; true when it does.
+bool LockOwnProcess() {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)", SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    return false;
+  }
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  const bool locked = GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present &&
+                      SetSecurityInfo(GetCurrentProcess(), SE_KERNEL_OBJECT,
+                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                      dacl, nullptr) == ERROR_SUCCESS;
+  LocalFree(descriptor);
+  return locked;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring_view(argv[1]) == L"--automation") return ReportShellAutomation(argv[2]);
+  if (argc == 2 && std::wstring_view(argv[1]) == L"--locked" && !LockOwnProcess()) return 4;
   WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = ShellProcedure;
   windowClass.hInstance = GetModuleHandleW(nullptr);

@@ -2,8 +2,9 @@
 //
 //   e2e_driver.exe <Corvix.exe path> <file holding the exact argument text, UTF-8> <report file>
 //                  [--leave-message] [--timeout-ms N] [--watch-file PATH] [--tree] [--watch-gone PATH]
-//                  [--shell PATH] [--adopt NAME] [--hidden]
+//                  [--shell PATH [--shell-locked]] [--adopt NAME] [--hidden]
 //                  [--listen PATH | --listen-stale] [--hold-dbwin-mutex]
+//                  [--suspend-shell-automation [--resume-at-message]] [--station NAME]
 //
 // The argument text is appended verbatim after the quoted program path, so the test controls the exact
 // command line (trailing spaces, tabs, quotes). Until Corvix exits, every window of its process is
@@ -25,12 +26,26 @@
 // shell_elevation=<type>, shell_exit=<code>, shell_window_after=1|0 (whether a shell window was still
 // registered after it ended).
 // shell_window_before=1|0: whether a shell window was registered when the driver started.
+// --shell-locked starts the shell with --locked: its process then lets only LocalSystem open it, and
+// shell_openable=1|0 says whether this process could still open it (PROCESS_QUERY_LIMITED_INFORMATION); the
+// handles that its start gave are kept, to close its window and wait for it.
+// --suspend-shell-automation suspends, before the program starts, the thread of Wine's explorer.exe (the
+// process that owns the desktop window) that serves the shell's automation: the third in a Toolhelp snapshot
+// of its threads (the first owns the desktop window, and suspending it would stop every window operation of
+// the desktop). It is resumed once the tree has ended, before the shell is ended:
+// shell_automation_suspended=1|0. With --resume-at-message it is resumed as soon as the first message box is
+// seen, and that box is left for kHeldMessageMs before it is dismissed, so that the program's calls into the
+// shell's automation are answered while it still runs.
+// --station NAME creates a window station of that name with a desktop "Default" in it, and starts the program
+// there (STARTUPINFO.lpDesktop "NAME\Default"): station=1|0, station_visible=1|0 (WSF_VISIBLE of its
+// UOI_FLAGS). Its desktop's windows are watched as the driver's own desktop's are.
 // --hidden starts the program as an installer's "run hidden" does: STARTF_USESHOWWINDOW with SW_HIDE, which
 // the program's first shown main window takes in place of its own show state. A message box is reported
 // only once it is visible, so a box that stays hidden is reported as none; each one's message<N>_iconic
 // says whether it was minimised.
 // --adopt NAME: a process of that exe name created after the program belongs to the tree whatever its parent
 // (a copy that the desktop shell started); process_parent=<exe name>:<parent's exe name> for each of the tree.
+// program_pid=<id>: the program's process id, as the listener's lines give it.
 // process_cwd=<exe name>:<current directory> for the program and each of the tree, as last read while it ran
 // ("?" where it could not be read: a process of the other bitness).
 // --listen PATH listens on the debugger channel as a debug monitor does (DebugView's "Capture Win32"),
@@ -57,6 +72,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/utf8.h"
@@ -172,6 +188,8 @@ struct Watch {
   std::wostringstream boxes;
   int boxCount = 0;
   bool leaveMessage = false;
+  bool holdMessage = false;                      // --resume-at-message: boxes are dismissed kHeldMessageMs late
+  std::vector<std::pair<HWND, ULONGLONG>> held;  // those boxes, with when they were seen
   std::wstring watchFile;
 };
 
@@ -292,11 +310,31 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
       watch.boxes << L"message" << watch.boxCount << L"_watch_bytes=" << FileSize(watch.watchFile) << L"\n";
     }
     watch.boxesHandled.push_back(window);
-    if (!watch.leaveMessage) PostMessageW(window, WM_COMMAND, IDOK, 0);
+    if (watch.holdMessage) {
+      watch.held.emplace_back(window, GetTickCount64());
+    } else if (!watch.leaveMessage) {
+      PostMessageW(window, WM_COMMAND, IDOK, 0);
+    }
     return TRUE;
   }
   if (visible) watch.visibleOthers.insert(ClassName(window) + L":" + title);
   return TRUE;
+}
+
+// How long --resume-at-message leaves a message box up once the shell's automation answers again.
+constexpr ULONGLONG kHeldMessageMs = 5000;
+
+// Dismisses the held boxes whose time is up.
+void DismissHeld(Watch& watch) {
+  const ULONGLONG now = GetTickCount64();
+  for (auto box = watch.held.begin(); box != watch.held.end();) {
+    if (now - box->second < kHeldMessageMs) {
+      ++box;
+      continue;
+    }
+    PostMessageW(box->first, WM_COMMAND, IDOK, 0);
+    box = watch.held.erase(box);
+  }
 }
 
 // The process that owns the desktop's shell window; 0 when none is registered.
@@ -314,7 +352,7 @@ struct Shell {
   bool registered = false;
 };
 
-Shell StartShell(const std::wstring& path) {
+Shell StartShell(const std::wstring& path, bool locked) {
   Shell shell;
   HANDLE own = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &own)) return shell;
@@ -327,7 +365,7 @@ Shell StartShell(const std::wstring& path) {
   }
   CloseHandle(own);
   if (primary == nullptr) return shell;
-  std::wstring commandLine = L"\"" + path + L"\"";
+  std::wstring commandLine = L"\"" + path + L"\"" + (locked ? L" --locked" : L"");
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   shell.started = CreateProcessAsUserW(primary, path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -349,6 +387,9 @@ Shell StartShell(const std::wstring& path) {
 void EndShell(Shell& shell, std::wostringstream& report) {
   report << L"shell_registered=" << (shell.registered ? 1 : 0) << L"\n";
   if (!shell.started) return;
+  const HANDLE opened = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shell.process.dwProcessId);
+  report << L"shell_openable=" << (opened != nullptr ? 1 : 0) << L"\n";
+  if (opened != nullptr) CloseHandle(opened);
   report << L"shell_elevation=" << ElevationType(shell.process.hProcess) << L"\n";
   if (ShellWindowProcess() == shell.process.dwProcessId) PostMessageW(GetShellWindow(), WM_CLOSE, 0, 0);
   if (WaitForSingleObject(shell.process.hProcess, 10000) != WAIT_OBJECT_0) {
@@ -361,6 +402,62 @@ void EndShell(Shell& shell, std::wostringstream& report) {
          << L"shell_window_after=" << (GetShellWindow() != nullptr ? 1 : 0) << L"\n";
   CloseHandle(shell.process.hThread);
   CloseHandle(shell.process.hProcess);
+}
+
+// The thread of Wine's explorer.exe that serves the shell's automation, suspended (--suspend-shell-automation);
+// null when it could not be.
+HANDLE SuspendShellAutomation() {
+  DWORD explorer = 0;
+  GetWindowThreadProcessId(GetDesktopWindow(), &explorer);
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (explorer == 0 || snapshot == INVALID_HANDLE_VALUE) return nullptr;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int index = 0;
+  DWORD automation = 0;
+  for (bool more = Thread32First(snapshot, &entry); more && automation == 0; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == explorer && ++index == 3) automation = entry.th32ThreadID;
+  }
+  CloseHandle(snapshot);
+  const HANDLE thread = automation == 0 ? nullptr : OpenThread(THREAD_SUSPEND_RESUME, FALSE, automation);
+  if (thread != nullptr && SuspendThread(thread) == static_cast<DWORD>(-1)) {
+    CloseHandle(thread);
+    return nullptr;
+  }
+  return thread;
+}
+
+// A window station of its own and its desktop "Default" (--station), where the program is started.
+struct Station {
+  HWINSTA station = nullptr;
+  HDESK desktop = nullptr;
+  std::wstring desktopName;  // "NAME\Default", for STARTUPINFO.lpDesktop
+  bool visible = false;
+};
+
+Station CreateStation(const std::wstring& name) {
+  Station made;
+  made.station = CreateWindowStationW(name.c_str(), 0, WINSTA_ALL_ACCESS, nullptr);
+  if (made.station == nullptr) return made;
+  USEROBJECTFLAGS flags{};
+  if (GetUserObjectInformationW(made.station, UOI_FLAGS, &flags, sizeof flags, nullptr)) {
+    made.visible = (flags.dwFlags & WSF_VISIBLE) != 0;
+  }
+  // A desktop is created in the process's own window station: this one's, for as long as it takes.
+  const HWINSTA own = GetProcessWindowStation();
+  if (SetProcessWindowStation(made.station)) {
+    made.desktop = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    SetProcessWindowStation(own);
+  }
+  if (made.desktop != nullptr) made.desktopName = name + L"\\Default";
+  return made;
+}
+
+void CloseStation(Station& made, std::wostringstream& report) {
+  report << L"station=" << (made.desktop != nullptr ? 1 : 0) << L"\n"
+         << L"station_visible=" << (made.visible ? 1 : 0) << L"\n";
+  if (made.desktop != nullptr) CloseDesktop(made.desktop);
+  if (made.station != nullptr) CloseWindowStation(made.station);
 }
 
 // Wine's version from its ntdll; empty on Windows.
@@ -529,6 +626,9 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring listenPath;
   bool listenStale = false;
   bool holdMutex = false;
+  bool shellLocked = false;
+  bool suspendAutomation = false;
+  std::wstring stationName;
   for (int i = 4; i < argc; ++i) {
     if (std::wstring(argv[i]) == L"--adopt" && i + 1 < argc) watch.adopt = argv[++i];
     if (std::wstring(argv[i]) == L"--leave-message") watch.leaveMessage = true;
@@ -541,6 +641,10 @@ int wmain(int argc, wchar_t** argv) {
     if (std::wstring(argv[i]) == L"--listen" && i + 1 < argc) listenPath = argv[++i];
     if (std::wstring(argv[i]) == L"--listen-stale") listenStale = true;
     if (std::wstring(argv[i]) == L"--hold-dbwin-mutex") holdMutex = true;
+    if (std::wstring(argv[i]) == L"--shell-locked") shellLocked = true;
+    if (std::wstring(argv[i]) == L"--suspend-shell-automation") suspendAutomation = true;
+    if (std::wstring(argv[i]) == L"--resume-at-message") watch.holdMessage = true;
+    if (std::wstring(argv[i]) == L"--station" && i + 1 < argc) stationName = argv[++i];
   }
   std::ifstream argsFile(argv[2], std::ios::binary);
   const std::string argsUtf8((std::istreambuf_iterator<char>(argsFile)), std::istreambuf_iterator<char>());
@@ -568,9 +672,16 @@ int wmain(int argc, wchar_t** argv) {
   if (holdMutex) holder = HoldDbwinMutex();
   Shell shell;
   if (!shellPath.empty()) {
-    shell = StartShell(shellPath);
+    shell = StartShell(shellPath, shellLocked);
     if (shell.started) watch.shellPid = shell.process.dwProcessId;
   }
+  Station station;
+  if (!stationName.empty()) {
+    station = CreateStation(stationName);
+    if (station.desktop != nullptr) startup.lpDesktop = station.desktopName.data();
+  }
+  HANDLE automation = suspendAutomation ? SuspendShellAutomation() : nullptr;
+  if (suspendAutomation) report << L"shell_automation_suspended=" << (automation != nullptr ? 1 : 0) << L"\n";
   // Suspended until the hook is in place, so that no window of the process can be shown unseen.
   if (!CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                       &startup, &process)) {
@@ -594,6 +705,14 @@ int wmain(int argc, wchar_t** argv) {
         goneMs = static_cast<long long>(nowMs);
       }
       EnumWindows(Visit, reinterpret_cast<LPARAM>(&watch));
+      if (station.desktop != nullptr) EnumDesktopWindows(station.desktop, Visit, reinterpret_cast<LPARAM>(&watch));
+      if (watch.holdMessage && watch.boxCount > 0 && automation != nullptr) {
+        ResumeThread(automation);
+        CloseHandle(automation);
+        automation = nullptr;
+        report << L"shell_automation_resumed_at_message=1\n";
+      }
+      DismissHeld(watch);
       // Once the program has ended, one more look for children it started just before, then their end.
       const bool childrenEnded = ChildrenEnded(watch, nowMs);
       if (programEnded && childrenEnded) break;
@@ -623,6 +742,7 @@ int wmain(int argc, wchar_t** argv) {
            << L"timed_out=" << (timedOut ? 1 : 0) << L"\n"
            << L"exit_code=" << exitCode << L"\n"
            << L"elevation=" << programElevation << L"\n"
+           << L"program_pid=" << process.dwProcessId << L"\n"
            << L"program_cwd=" << watch.programCwd << L"\n"
            << L"elapsed_ms=" << (GetTickCount64() - start) << L"\n"
            << L"frmMain_seen=" << (watch.frmMainSeen ? 1 : 0) << L"\n"
@@ -645,7 +765,13 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
+  // The tree has ended (or was ended): the shell's automation answers again, before the shell goes.
+  if (automation != nullptr) {
+    ResumeThread(automation);
+    CloseHandle(automation);
+  }
   if (!shellPath.empty()) EndShell(shell, report);
+  if (!stationName.empty()) CloseStation(station, report);
   if (holdMutex) EndHolder(holder, report);
   if (!listenPath.empty() || listenStale) StopListening(listener, report);
   std::ofstream out(argv[3], std::ios::binary);

@@ -17,7 +17,7 @@ import unittest
 from contextlib import contextmanager
 from pathlib import Path
 
-from harness import CORVIX, WAIT, Case, wine, windows_path
+from harness import CORVIX, WAIT, Case, channel_lines, wine, windows_path
 from test_pe import MACHINES, pe_header
 from test_outlook import OUTLOOK
 from test_word import DONE, WORD
@@ -31,6 +31,9 @@ SYSTEM32 = "c:\\windows\\system32"
 # Wine's per-program DLL settings for Corvix.exe, which a program's own WINEDLLOVERRIDES overrides.
 APP_DLLS = r"HKCU\Software\Wine\AppDefaults\Corvix.exe\DllOverrides"
 COPY_CAME = "Corvix: context: the shell's copy reported in after "
+RUN_HERE_INSTEAD = "Corvix: context: this process's user is the desktop user: the run happens in this process instead"
+# relaunch::kChildWaitMs, in seconds: the longest a run with a desktop shell may take.
+CHILD_WAIT = 240
 
 
 def processes(run):
@@ -72,12 +75,19 @@ def shell_automation(folder):
         time.sleep(2)
 
 
+def model(state):
+    """The stand-in's state without the count of references that its clients held, which ends it."""
+    return state.rsplit("references held:", 1)[0]
+
+
 def overrides(*more):
     """Wine's DLL overrides of this prefix, with `more`."""
     return ";".join([os.environ.get("WINEDLLOVERRIDES", "")] + list(more)).strip(";")
 
 
-class DesktopShell(Case):
+class ShellRuns:
+    """Runs of Corvix under a desktop shell of the limited token, once Wine's explorer serves its automation."""
+
     def setUp(self):
         super().setUp()
         if not DESKTOP_SHELL or not Path(DESKTOP_SHELL).exists():
@@ -85,12 +95,13 @@ class DesktopShell(Case):
         # What Corvix is to find on a Windows desktop: a shell whose automation answers.
         self.assertEqual("0x00000000", shell_automation(self.root), "Wine's explorer serves no shell automation")
 
-    def run_with_shell(self, arguments, driver_env=None):
+    def run_with_shell(self, arguments, driver_env=None, options=(), limit=WAIT):
         """Corvix run with a desktop shell of the limited token; the shell is gone, and unregistered, after.
         `driver_env`: variables for Corvix (and the shell), not for Wine's explorer: the running stand-in's
-        window has started that already."""
-        options = ["--tree", "--adopt", "Corvix.exe", "--shell", windows_path(DESKTOP_SHELL)]
-        run = self.corvix(SCENARIO, arguments, driver_options=options, trace=True, driver_env=driver_env)
+        window has started that already. `options`: more of the driver's options."""
+        options = ["--tree", "--adopt", "Corvix.exe", "--shell", windows_path(DESKTOP_SHELL), *options]
+        run = self.corvix(SCENARIO, arguments, driver_options=options, trace=True, driver_env=driver_env,
+                          limit=limit)
         self.assertEqual("0", run["shell_window_before"])
         self.assertEqual("1", run["shell_registered"])
         self.assertEqual(LIMITED, run["shell_elevation"])
@@ -119,6 +130,8 @@ class DesktopShell(Case):
         finally:
             wine("reg", "delete", APP_DLLS.rsplit("\\", 1)[0], "/f", check=False)
 
+
+class DesktopShell(ShellRuns, Case):
     def test_elevated_the_shell_starts_the_copy_that_cleans(self):
         for arguments, messages in (("/s", []), ("", [DONE])):
             with self.subTest(arguments=arguments):
@@ -153,8 +166,7 @@ class DesktopShell(Case):
         lines = run.trace()
         self.assertIn("Corvix: context: no copy reported in within 30.00 s of the shell's start of it: it was "
                       "blocked, refused or never started", lines)
-        self.assertIn("Corvix: context: this process's user is the desktop user: the run happens in this process "
-                      "instead", lines)
+        self.assertIn(RUN_HERE_INSTEAD, lines)
         self.assertFalse([line for line in lines if line.startswith(COPY_CAME)], lines)
         # Its user is the desktop user: the run happens here, once, message and all.
         self.assertEqual([DONE], run.messages())
@@ -172,6 +184,21 @@ class DesktopShell(Case):
         self.assertEqual([], run.messages())
         self.assertSameAsDirect(run, direct)
 
+    def test_a_shell_that_cannot_be_opened_is_asked_for_the_copy(self):
+        direct = self.corvix(SCENARIO, "/s")
+        # Its process lets only LocalSystem in, as another user's shell does.
+        run = self.run_with_shell("/s", options=["--shell-locked"])
+        self.assertEqual("0", run["shell_openable"])
+        self.assertIn("Corvix: context: elevated, under a desktop shell it cannot open (another user's): the "
+                      "desktop shell is asked to start a copy, which does the run", run.trace())
+        self.assertEqual([("Corvix.exe", 0, FULL, "explorer.exe")], copies(run), processes(run))
+        # The clean-ups' lines come from one process, the copy's: the elevated Corvix made no call to Office.
+        cleaners = {pid for pid, text in channel_lines(run.folder / "channel.txt")
+                    if text.startswith(("Corvix: Word: ", "Corvix: Outlook: "))}
+        self.assertEqual(1, len(cleaners), cleaners)
+        self.assertNotIn(int(run["program_pid"]), cleaners)
+        self.assertSameAsDirect(run, direct)
+
     def test_without_a_shell_the_run_is_in_process(self):
         run = self.corvix(SCENARIO, "", driver_options=["--tree", "--adopt", "Corvix.exe"])
         self.assertEqual("0", run["shell_window_before"])
@@ -179,6 +206,51 @@ class DesktopShell(Case):
         self.assertEqual([], copies(run), processes(run))
         self.assertEqual([DONE], run.messages())
         self.assertIn("bar 'Merrowin Software' deleted", run.state)
+
+
+class HungShell(ShellRuns, Case):
+    """The desktop shell's automation does not answer: the thread of Wine's explorer that serves it is suspended
+    from before Corvix starts until it has ended."""
+
+    def test_a_shell_that_does_not_answer_leaves_the_run_to_this_process(self):
+        for arguments, messages in (("/s", []), ("", [DONE])):
+            with self.subTest(arguments=arguments):
+                direct = self.corvix(SCENARIO, arguments)
+                run = self.run_with_shell(arguments, options=["--suspend-shell-automation"],
+                                          limit=CHILD_WAIT + WAIT)
+                self.assertEqual("1", run["shell_automation_suspended"])
+                self.assertEqual([], copies(run), processes(run))
+                lines = run.trace()
+                self.assertIn("Corvix: context: the desktop shell could not be asked to start a copy: no answer "
+                              "within 10.00 s", lines)
+                self.assertIn(RUN_HERE_INSTEAD, lines)
+                self.assertEqual(messages, run.messages())
+                self.assertSameAsDirect(run, direct)
+
+    def test_a_shell_that_answers_after_the_give_up_starts_no_copy(self):
+        direct = self.corvix(SCENARIO, "")
+        # The shell answers again while Corvix shows its message: the given-up request must never be made.
+        run = self.run_with_shell("", options=["--suspend-shell-automation", "--resume-at-message"],
+                                  limit=CHILD_WAIT + WAIT)
+        self.assertEqual("1", run["shell_automation_resumed_at_message"])
+        self.assertEqual([], copies(run), processes(run))
+        self.assertEqual([DONE], run.messages())
+        self.assertSameAsDirect(run, direct)
+
+
+class WindowStation(Case):
+    """Corvix started on a window station of its own, which no user sees (WSF_VISIBLE clear), with Word and
+    Outlook running on the user's."""
+
+    def test_on_a_station_that_no_user_sees_no_office_is_reached(self):
+        run = self.corvix(SCENARIO, "", driver_options=["--tree", "--station", "CorvixUnseen"], trace=True)
+        self.assertEqual(("1", "0"), (run["station"], run["station_visible"]))
+        self.assertEqual("0", run["exit_code"])
+        self.assertIn("Corvix: context: on a window station that no user sees: no user's Office can be reached; "
+                      "no Office is started, nothing runs", run.trace())
+        self.assertEqual([], run.entries())
+        self.assertEqual(model((run.folder / "initial_state.txt").read_text(encoding="utf-8")), model(run.state))
+        self.assertEqual([], run.messages())
 
 
 if __name__ == "__main__":
