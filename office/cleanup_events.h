@@ -86,11 +86,17 @@ struct NoItemWindow {
 };
 
 // The end of the clean-up: the application quit (or the Quit failed), or a started one left running because
-// the user opened a document in it.
+// the user opened a document in it (Word) or windows of its own (Outlook).
 struct Quit {
   Outcome outcome;
 };
 struct LeftToTheUser {};
+// A started Outlook left running because the user has taken it up: the windows it has open just before the
+// Quit would have been made.
+struct TakenUpByUser {
+  std::int32_t mainWindows;
+  std::int32_t itemWindows;
+};
 
 // How the runner ended the clean-up: not run in this process, ended by an exception, Office turning calls away
 // (`refusals` times, `ms` in all), or given up at `call` (empty: not known).
@@ -113,7 +119,8 @@ using CleanupEvent =
     std::variant<event::Attached, event::Started, event::StartReachedUsers, event::LeftRunning, event::NotStarted,
                  event::StartedForVersion, event::NotReached, event::Looked, event::FoundByBuiltInId, event::Deleted,
                  event::NormalTemplate, event::InboxOpened, event::NoMainWindow, event::NoItemWindow, event::Quit,
-                 event::LeftToTheUser, event::NotCleanedHere, event::EndedByException, event::Refused, event::GivenUp>;
+                 event::LeftToTheUser, event::TakenUpByUser, event::NotCleanedHere, event::EndedByException,
+                 event::Refused, event::GivenUp>;
 
 // Where a clean-up's events go. Report may be called from the clean-up's thread and from the thread that
 // watches it, at once.

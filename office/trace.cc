@@ -131,6 +131,12 @@ std::wstring Text(const event::LeftToTheUser&) {
   return L"left running: it holds a document that the user opened in it; nothing saved";
 }
 
+std::wstring Text(const event::TakenUpByUser& e) {
+  return L"left running: the user has taken it up (main windows open: " +
+         Decimal(static_cast<std::uint32_t>(e.mainWindows)) + L", item windows open: " +
+         Decimal(static_cast<std::uint32_t>(e.itemWindows)) + L"); not quit, so that nothing unsaved of theirs is lost";
+}
+
 std::wstring Text(const event::NotCleanedHere&) {
   return L"not cleaned: no Office is started or cleaned from this process";
 }

@@ -1,6 +1,8 @@
 // The Outlook clean-up.
 #include "cleanup/outlook/outlook_cleanup.h"
 
+#include <algorithm>
+
 #include "office/registered_version.h"
 
 namespace corvix {
@@ -90,93 +92,130 @@ void CleanFirstInboxItemWindow(const Object& olApp, CleanupEvents& events) {
   }
 }
 
+// What reaching Outlook came to: the application (none when it was not reached) and whether this clean-up
+// started it.
+struct Reached {
+  Object olApp;
+  bool bCreated = false;
+};
+
+// Attaches to the running Outlook, or starts one, and reports how it was reached or why not. None when
+// Outlook was not reached, or not started because the registered version keeps no add-in's bars.
+Reached ReachOutlook(Automation& automation, CleanupEvents& events) {
+  Found<Object> attach = automation.Attach(kProgId, kApplication);
+  if (attach) {
+    events.Report(event::Attached{});
+    return {std::move(attach.value), false};
+  }
+  // Outlook's class factory is multiple-use: while Outlook runs, a start returns the running Outlook.
+  // Attaching can miss one that runs (it enters the running object table only a while after it starts),
+  // so a start that reaches the user's Outlook is told apart from a new one: by its main window or its
+  // process, looked for first, or by the windows the Outlook it reached has open (one that automation just
+  // started has none). The user's Outlook is treated as an attached one: no new window, never quit.
+  // ("Single-Use vs. Multi-Use Applications", docs/sources.md)
+  // An Outlook whose process runs in this session is one too: still starting, or run without a window by
+  // another program.
+  const bool mainWindowOpen = automation.HasTopLevelWindow(kMainWindowClass);
+  const bool processRuns = automation.HasProcessInSession(kImageName);
+  if (!mainWindowOpen && !processRuns) {
+    // Nothing runs: a start would run the registered version, which is worth starting only if it kept the
+    // bars. Starting one that did not costs seconds and shows a main window (or the profile chooser, or
+    // the first-run wizard) for nothing.
+    const RegisteredVersion version = FindRegisteredVersion(automation, kProgId);
+    if (!StartsOutlookOfVersion(version.major)) {
+      events.Report(event::NotStarted{*version.major, version.source});
+      return {};
+    }
+    events.Report(event::StartedForVersion{version.major, version.source});
+  }
+  Found<Object> start = automation.Start(kProgId, kApplication);
+  if (!start) {
+    events.Report(event::NotReached{attach.outcome, start.outcome});
+    return {};
+  }
+  Reached reached{std::move(start.value), !mainWindowOpen && !processRuns};
+  if (reached.bCreated) {
+    // Main windows first, then item windows: two statements, so that the calls come in this order.
+    const std::optional<std::int32_t> explorers = WindowCount(reached.olApp, L"Explorers", kExplorers);
+    const std::optional<std::int32_t> inspectors = WindowCount(reached.olApp, L"Inspectors", kInspectors);
+    reached.bCreated = !WasAlreadyOpen(explorers, inspectors);
+  }
+  if (reached.bCreated) {
+    events.Report(event::Started{});
+  } else {
+    events.Report(event::StartReachedUsers{});
+  }
+  return reached;
+}
+
+// The Inbox main window opened in a started Outlook, with what it was opened on; held until the end.
+struct InboxWindow {
+  Object nameSpace;
+  Object inbox;
+  Object explorer;
+};
+
+// In an Outlook started here that has no main window: opens the Inbox in a new one and shows it.
+InboxWindow OpenInboxWindowIfNone(const Object& olApp, CleanupEvents& events) {
+  InboxWindow window;
+  if (!HasNoMainWindow(olApp)) return window;
+  window.nameSpace = MapiNameSpace(olApp);
+  window.inbox = Inbox(window.nameSpace);
+  window.explorer = olApp.GetObject(L"Explorers", kExplorers)
+                        .Call(L"Add", {static_cast<const Object*>(&window.inbox), kDisplayNormal})
+                        .TakeObject(kExplorer);
+  events.Report(event::InboxOpened{window.explorer.Call(L"Display").outcome()});
+  return window;
+}
+
+// Purges the active main window's bar and Tools menu; false when Outlook answered that it has none.
+bool CleanMainWindow(const Object& olApp, CleanupEvents& events) {
+  if (HasNoMainWindow(olApp)) {
+    events.Report(event::NoMainWindow{});
+    return false;
+  }
+  const CommandBars bars(
+      olApp.Call(L"ActiveExplorer").TakeObject(kExplorer).GetObject(L"CommandBars", office_types::kCommandBars));
+  if (const Found<CommandBar> bar = Reported(events, kMainWindowBar, bars.Item(kMainWindowBar.name))) {
+    RemoveCommandBar(bar.value, kMainWindowBar, events);
+  }
+  if (const Found<CommandBarPopup> menu = Reported(events, kToolsMenu, FindOutlookMenubar(olApp, kToolsMenu, events))) {
+    RemoveOutlookMenus(menu.value, kToolsMenu, events);
+  }
+  return true;
+}
+
+// Quits an Outlook started here, unless the user has taken it up meanwhile: its windows are counted again
+// just before, since Quit discards what is unsaved in the items the user has open.
+void QuitIfStillOurs(const Object& olApp, std::int32_t ownMainWindows, CleanupEvents& events) {
+  const std::optional<std::int32_t> explorers = WindowCount(olApp, L"Explorers", kExplorers);
+  const std::optional<std::int32_t> inspectors = WindowCount(olApp, L"Inspectors", kInspectors);
+  if (!MayQuitStartedOutlook(explorers, inspectors, ownMainWindows)) {
+    events.Report(event::TakenUpByUser{std::max(0, explorers.value_or(0)), std::max(0, inspectors.value_or(0))});
+    return;
+  }
+  events.Report(event::Quit{olApp.Call(L"Quit").outcome()});
+}
+
 }  // namespace
 
 bool StartsOutlookOfVersion(std::optional<std::uint32_t> version) {
   return !version || *version < kFirstOutlookWithoutStoredBars;
 }
 
+bool MayQuitStartedOutlook(std::optional<std::int32_t> explorers, std::optional<std::int32_t> inspectors,
+                           std::int32_t ownMainWindows) {
+  return explorers.value_or(0) <= ownMainWindows && inspectors.value_or(0) <= 0;
+}
+
 void RemoveOutlookToolbars(Automation& automation, CleanupEvents& events) {
-  bool bCreated = false;
-  Found<Object> attach = automation.Attach(kProgId, kApplication);
-  Object olApp = std::move(attach.value);
-  if (olApp) events.Report(event::Attached{});
-  // The Inbox main window opened here, with what it was opened on; held until the end.
-  Object nameSpace;
-  Object inbox;
-  Object explorer;
-  if (!olApp) {
-    // Outlook's class factory is multiple-use: while Outlook runs, a start returns the running Outlook.
-    // Attaching can miss one that runs (it enters the running object table only a while after it starts),
-    // so a start that reaches the user's Outlook is told apart from a new one: by its main window or its
-    // process, looked for first, or by the windows the Outlook it reached has open (one that automation just
-    // started has none). The user's Outlook is treated as an attached one: no new window, never quit.
-    // ("Single-Use vs. Multi-Use Applications", docs/sources.md)
-    // An Outlook whose process runs in this session is one too: still starting, or run without a window by
-    // another program.
-    const bool mainWindowOpen = automation.HasTopLevelWindow(kMainWindowClass);
-    const bool processRuns = automation.HasProcessInSession(kImageName);
-    if (!mainWindowOpen && !processRuns) {
-      // Nothing runs: a start would run the registered version, which is worth starting only if it kept the
-      // bars. Starting one that did not costs seconds and shows a main window (or the profile chooser, or
-      // the first-run wizard) for nothing.
-      const RegisteredVersion version = FindRegisteredVersion(automation, kProgId);
-      if (!StartsOutlookOfVersion(version.major)) {
-        events.Report(event::NotStarted{*version.major, version.source});
-        return;
-      }
-      events.Report(event::StartedForVersion{version.major, version.source});
-    }
-    Found<Object> start = automation.Start(kProgId, kApplication);
-    olApp = std::move(start.value);
-    bCreated = !mainWindowOpen && !processRuns;
-    if (bCreated) {
-      // Main windows first, then item windows: two statements, so that the calls come in this order.
-      const std::optional<std::int32_t> explorers = WindowCount(olApp, L"Explorers", kExplorers);
-      const std::optional<std::int32_t> inspectors = WindowCount(olApp, L"Inspectors", kInspectors);
-      bCreated = !WasAlreadyOpen(explorers, inspectors);
-    }
-    if (!olApp) {
-      events.Report(event::NotReached{attach.outcome, start.outcome});
-    } else if (bCreated) {
-      events.Report(event::Started{});
-    } else {
-      events.Report(event::StartReachedUsers{});
-    }
-  }
-  if (bCreated) {
-    // A running Outlook that was attached to is never given a new window.
-    if (HasNoMainWindow(olApp)) {
-      nameSpace = MapiNameSpace(olApp);
-      inbox = Inbox(nameSpace);
-      explorer = olApp.GetObject(L"Explorers", kExplorers)
-                     .Call(L"Add", {static_cast<const Object*>(&inbox), kDisplayNormal})
-                     .TakeObject(kExplorer);
-      events.Report(event::InboxOpened{explorer.Call(L"Display").outcome()});
-    }
-  }
-
-  if (!HasNoMainWindow(olApp)) {
-    const CommandBars bars(
-        olApp.Call(L"ActiveExplorer").TakeObject(kExplorer).GetObject(L"CommandBars", office_types::kCommandBars));
-    if (const Found<CommandBar> bar = Reported(events, kMainWindowBar, bars.Item(kMainWindowBar.name))) {
-      RemoveCommandBar(bar.value, kMainWindowBar, events);
-    }
-    if (const Found<CommandBarPopup> menu =
-            Reported(events, kToolsMenu, FindOutlookMenubar(olApp, kToolsMenu, events))) {
-      RemoveOutlookMenus(menu.value, kToolsMenu, events);
-    }
-
-    CleanFirstInboxItemWindow(olApp, events);
-  } else if (olApp) {
-    events.Report(event::NoMainWindow{});
-  }
-
-  if (bCreated) {
-    // Attempted whenever a start was (on none it fails at once, without a call).
-    const CallResult quit = olApp.Call(L"Quit");
-    if (olApp) events.Report(event::Quit{quit.outcome()});
-  }
+  const Reached reached = ReachOutlook(automation, events);
+  if (!reached.olApp) return;
+  const Object& olApp = reached.olApp;
+  // A running Outlook that was attached to is never given a new window.
+  const InboxWindow window = reached.bCreated ? OpenInboxWindowIfNone(olApp, events) : InboxWindow{};
+  if (CleanMainWindow(olApp, events)) CleanFirstInboxItemWindow(olApp, events);
+  if (reached.bCreated) QuitIfStillOurs(olApp, window.explorer ? 1 : 0, events);
 }
 
 Found<CommandBarPopup> FindOutlookMenubar(const Object& olApp, const Subject& menu, CleanupEvents& events) {

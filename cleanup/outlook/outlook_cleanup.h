@@ -33,9 +33,17 @@ inline constexpr std::uint32_t kFirstOutlookWithoutStoredBars = 14;
 // would run: one that kept the bars (2007 and before), or one whose version cannot be read (empty).
 bool StartsOutlookOfVersion(std::optional<std::uint32_t> version);
 
+// Whether an Outlook that the clean-up started is still its own alone just before its Quit, from the numbers
+// of its main windows and item windows read again then: no more main windows than the clean-up opened
+// (`ownMainWindows`, 0 or 1) and no item window. Quit discards what is unsaved in the user's items, so an
+// Outlook the user has taken up meanwhile is left running. A count that could not be read proves nothing.
+bool MayQuitStartedOutlook(std::optional<std::int32_t> explorers, std::optional<std::int32_t> inspectors,
+                           std::int32_t ownMainWindows);
+
 // Attaches to the running Outlook or starts one (opening the Inbox in a new main window when it has none),
 // removes the add-in's toolbar from the main window and from the first Inbox item's window, purges their
-// Tools and Actions menus of the add-in's items, and quits an Outlook it started. An Outlook that is not
+// Tools and Actions menus of the add-in's items, and quits an Outlook it started while it is still its own
+// alone (MayQuitStartedOutlook). An Outlook that was not reached is not spoken of again. An Outlook that is not
 // running is started only when it is of a version that kept the bars (StartsOutlookOfVersion). A start that
 // reaches an Outlook that was running (its main window is there, its process runs in this session, or it has
 // windows open) counts as attaching.

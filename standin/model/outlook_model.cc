@@ -206,6 +206,13 @@ NodeRef OutlookApplicationNode::AddExplorer(const NodeRef& folder, std::int32_t 
 void OutlookApplicationNode::Display(ExplorerNode& explorer) {
   windowLog_.push_back(explorer.Label() + L" displayed");
   active_ = explorer.shared_from_this();
+  if (takenUpOnDisplay_) {
+    takenUpOnDisplay_ = false;
+    OpenMainWindow();
+    active_ = explorer.shared_from_this();  // the user's window opens behind the one shown
+    ++openItemWindows_;
+    windowLog_.push_back(explorerList_.back()->Label() + L" and an item window opened by the user");
+  }
 }
 
 Reply OutlookApplicationNode::Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) {

@@ -59,6 +59,9 @@ class OutlookApplicationNode : public Node {
   void OpenMainWindow();
   // The user has an item window open (an Outlook already running with a message open).
   void OpenItemWindow() { ++openItemWindows_; }
+  // The user takes this Outlook up once a client shows a main window in it: opens a main window and an item
+  // window of their own.
+  void TakenUpOnDisplay() { takenUpOnDisplay_ = true; }
   std::int32_t explorer_count() const { return static_cast<std::int32_t>(explorerList_.size()); }
   std::shared_ptr<ItemNode> AddItem(ItemKind kind, std::wstring subject);
 
@@ -76,6 +79,7 @@ class OutlookApplicationNode : public Node {
   NodeRef explorers_;
   NodeRef inspectors_;
   std::int32_t openItemWindows_ = 0;
+  bool takenUpOnDisplay_ = false;
   std::vector<NodeRef> explorerList_;
   NodeRef active_;
   std::vector<std::wstring> windowLog_;  // what happened to main windows, for the state

@@ -153,6 +153,7 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
       if (flag("window")) outlook->OpenMainWindow();
       app->mainWindow = app->running && flag("window") && !flag("late");
       if (flag("itemwindow")) outlook->OpenItemWindow();
+      if (flag("takenup")) outlook->TakenUpOnDisplay();
       bars = nullptr;
       open.clear();
     }

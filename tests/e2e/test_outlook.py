@@ -95,9 +95,33 @@ class StartedOutlook(Case):
         self.assertEqual(["explorer 1.Display()"], run.calls("Display"))
         self.assertEqual(MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES, run.calls("Delete"))
         self.assertEqual(["Outlook.Quit()"], run.calls("Quit"))
-        self.assertEqual("Outlook.Quit()", run.calls()[-1])
+        # Right before the Quit, its windows are counted again: still only the one Corvix opened.
+        self.assertEqual(["Outlook.Explorers()", "Explorers.Count() -> I4 1", "Outlook.Inspectors()",
+                          "Inspectors.Count() -> I4 0", "Outlook.Quit()"],
+                         [e if ".Count(" in e else e.split(" -> ")[0] for e in run.entries()[-5:]])
         self.assertIn("outlook: running no, started yes, quit 1", run.state)
         self.assertIn("explorer 1 added on Inbox in mode 0\n  explorer 1 displayed\n", run.state)
+        self.assertIn("references held: 0", run.state)
+
+    def test_the_user_takes_it_up_meanwhile_it_is_cleaned_and_left_running(self):
+        # The user opens a main window and an item in the Outlook that Corvix started, once it shows its own.
+        run = self.corvix("outlook installed takenup\n" + OUTLOOK, trace=True)
+        self.assertEqual(MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES, run.calls("Delete"))
+        self.assertEqual([], run.calls("Quit"))
+        self.assertIn("explorer 2 and an item window opened by the user", run.state)
+        self.assertIn("outlook: running no, started yes, quit 0", run.state)
+        self.assertIn("Corvix: Outlook: left running: the user has taken it up (main windows open: 2, item windows "
+                      "open: 1); not quit, so that nothing unsaved of theirs is lost", run.trace())
+        self.assertIn("references held: 0", run.state)
+
+
+class OutlookNotRegistered(Case):
+    def test_not_reached_is_the_last_word_on_outlook(self):
+        run = self.corvix("word running\n" + WORD, trace=True)
+        lines = [line for line in run.trace() if line.startswith("Corvix: Outlook: ")]
+        self.assertTrue(lines, run.trace())
+        self.assertRegex(lines[-1], r"^Corvix: Outlook: not reached: attach 0x", lines)
+        self.assertEqual(WORD_DELETES, run.calls("Delete"))
         self.assertIn("references held: 0", run.state)
 
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "cleanup/outlook/outlook_cleanup.h"
+#include "office/trace.h"
 #include "tests/unit/test_support.h"
 
 namespace corvix {
@@ -35,6 +36,12 @@ constexpr const char* kOutlookWithAddIn = R"(
     mail "Second"
       bar "Merrowin Software"
 )";
+
+// The channel's text of every event reported.
+struct RecordedEvents final : CleanupEvents {
+  void Report(const CleanupEvent& event) override { lines.push_back(Describe(event)); }
+  std::vector<std::wstring> lines;
+};
 
 class OutlookCleanupTest : public ::testing::Test {
  protected:
@@ -179,16 +186,72 @@ TEST_F(OutlookCleanupTest, ARunningOutlookOfAnyVersionIsCleanedAndNeverQuit) {
   }
 }
 
-TEST_F(OutlookCleanupTest, AFreshStartIsAskedForItsWindowsOnceRightAfterIt) {
+// A started Outlook is asked for its windows right after the start (was it the user's?) and again right
+// before its Quit (has the user taken it up since?).
+TEST_F(OutlookCleanupTest, AStartedOutlookIsAskedForItsWindowsAfterTheStartAndBeforeTheQuit) {
   Run(std::string("outlook installed\n") + kOutlookWithAddIn);
   const auto calls = Calls(*office_);
-  ASSERT_GE(calls.size(), 7u);
-  EXPECT_EQ((std::vector<std::wstring>{L"COM.CoCreateInstance(\"Outlook.Application\")", L"Outlook.Explorers()",
-                                       L"Explorers.Count()", L"Outlook.Inspectors()", L"Inspectors.Count()",
-                                       L"Outlook.ActiveExplorer()"}),
-            std::vector<std::wstring>(calls.begin() + 1, calls.begin() + 7));
-  EXPECT_EQ(1u, Calls(*office_, L"Inspectors").size());
+  ASSERT_GE(calls.size(), 12u);
+  const std::vector<std::wstring> windows{L"Outlook.Explorers()", L"Explorers.Count()", L"Outlook.Inspectors()",
+                                          L"Inspectors.Count()"};
+  EXPECT_EQ(L"COM.CoCreateInstance(\"Outlook.Application\")", calls[1]);
+  EXPECT_EQ(windows, std::vector<std::wstring>(calls.begin() + 2, calls.begin() + 6));
+  EXPECT_EQ(L"Outlook.ActiveExplorer()", calls[6]);
+  EXPECT_EQ(windows, std::vector<std::wstring>(calls.end() - 5, calls.end() - 1));
+  EXPECT_EQ(L"Outlook.Quit()", calls.back());
   EXPECT_EQ(1, Outlook().quitCount);
+}
+
+// The user opens a main window and an item window in the started Outlook once Corvix shows its own: it is
+// cleaned, and left running.
+TEST_F(OutlookCleanupTest, AStartedOutlookThatTheUserTakesUpIsNotQuit) {
+  RecordedEvents events;
+  office_ = LoadScenario(std::string("outlook installed takenup\n") + kOutlookWithAddIn);
+  standin::MemoryAutomation automation(*office_);
+  RemoveOutlookToolbars(automation, events);
+  EXPECT_EQ(8u, Calls(*office_, L"Delete").size());
+  EXPECT_TRUE(Calls(*office_, L"Quit").empty());
+  EXPECT_EQ(0, Outlook().quitCount);
+  EXPECT_EQ(
+      L"left running: the user has taken it up (main windows open: 2, item windows open: 1); not quit, "
+      L"so that nothing unsaved of theirs is lost",
+      events.lines.back());
+}
+
+TEST(MayQuitStartedOutlook, OnlyWithItsOwnMainWindowAndNoItemWindow) {
+  struct Case {
+    std::optional<std::int32_t> explorers;
+    std::optional<std::int32_t> inspectors;
+    std::int32_t own;
+    bool quit;
+  };
+  for (const Case& c : {
+           Case{1, 0, 1, true},
+           Case{0, 0, 0, true},
+           Case{0, 0, 1, true},  // Corvix's window, or none
+           Case{2, 0, 1, false},
+           Case{1, 0, 0, false},  // a main window of the user's
+           Case{1, 1, 1, false},
+           Case{0, 1, 0, false},  // an item window
+           Case{std::nullopt, 0, 1, true},
+           Case{1, std::nullopt, 1, true},  // unreadable: proves nothing
+           Case{std::nullopt, 1, 1, false},
+           Case{2, std::nullopt, 1, false},
+       }) {
+    EXPECT_EQ(c.quit, MayQuitStartedOutlook(c.explorers, c.inspectors, c.own))
+        << c.explorers.value_or(-1) << " " << c.inspectors.value_or(-1) << " " << c.own;
+  }
+}
+
+// An Outlook that was neither attached to nor started: the channel's last word on it is that.
+TEST_F(OutlookCleanupTest, NotReachedIsTheLastThingSaid) {
+  RecordedEvents events;
+  office_ = LoadScenario("");
+  standin::MemoryAutomation automation(*office_);
+  RemoveOutlookToolbars(automation, events);
+  ASSERT_FALSE(events.lines.empty());
+  EXPECT_EQ(0u, events.lines.back().rfind(L"not reached: ", 0)) << events.lines.back();
+  EXPECT_EQ(2u, events.lines.size());  // the version read, then that
 }
 
 // The user's Outlook runs outside the running object table; the start reaches it (its class factory is
