@@ -135,6 +135,13 @@ class Object {
   const Interface* type_ = nullptr;
 };
 
+// The major file version of a class's registered local server; `otherView`: registered only in the other
+// registry view than the caller's (a 32-bit Office seen from a 64-bit program, or the reverse).
+struct ServerVersion {
+  std::optional<std::uint32_t> major;
+  bool otherView = false;
+};
+
 // Reaching an application by its programmatic identifier.
 class Automation {
  public:
@@ -153,9 +160,10 @@ class Automation {
   virtual bool HasProcessInSession(std::wstring_view imageName) = 0;
   // What the class registry says a start by `progId` would run, read without starting anything: the
   // versioned identifier that the ProgID's CurVer names ("Outlook.Application.16"), empty when it has none;
-  // and the major file version of the class's local server, empty when it cannot be read.
+  // and the major file version of the class's local server, looked for as COM activates it (in the caller's
+  // own registry view, then in the other), empty when no server is registered or its file cannot be read.
   virtual std::wstring CurrentVersionOf(std::wstring_view progId) = 0;
-  virtual std::optional<std::uint32_t> ServerFileVersion(std::wstring_view progId) = 0;
+  virtual ServerVersion ServerFileVersion(std::wstring_view progId) = 0;
 };
 
 }  // namespace corvix

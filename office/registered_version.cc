@@ -28,9 +28,12 @@ std::optional<std::uint32_t> VersionOfProgId(std::wstring_view versioned, std::w
 }
 
 RegisteredVersion FindRegisteredVersion(Automation& automation, std::wstring_view progId) {
+  if (const ServerVersion server = automation.ServerFileVersion(progId); server.major) {
+    return {server.major, server.otherView ? L"file version of the server in the other registry view"
+                                           : L"file version of the server"};
+  }
   const std::wstring current = automation.CurrentVersionOf(progId);
   if (const auto major = VersionOfProgId(current, progId)) return {major, L"CurVer \"" + current + L"\""};
-  if (const auto major = automation.ServerFileVersion(progId)) return {major, L"file version of the server"};
   return {};
 }
 

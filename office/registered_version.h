@@ -16,15 +16,16 @@ namespace corvix {
 // A version and where it was read, for the debugger channel.
 struct RegisteredVersion {
   std::optional<std::uint32_t> major;  // empty: neither the ProgID's CurVer nor its server says
-  std::wstring source;                 // "CurVer \"Outlook.Application.16\"", or "file version of the server"
+  std::wstring source;                 // "file version of the server", or "CurVer \"Outlook.Application.16\""
 };
 
 // The version in a versioned ProgID: 16 from "Outlook.Application.16" for "Outlook.Application" (the
 // ProgID compared without regard to case); empty when the text is not the ProgID, a dot and a number.
 std::optional<std::uint32_t> VersionOfProgId(std::wstring_view versioned, std::wstring_view progId);
 
-// The version a start by `progId` would run: the one its CurVer names first, as Office registers its
-// version-independent ProgIDs; only where that says none, the major file version of the class's local server.
+// The version a start by `progId` would run: the major file version of the class's local server, the very
+// file a start runs (every Outlook version registers the same class, so side-by-side installs can leave CurVer
+// naming another one); only where no server file can be read, the version its CurVer names.
 RegisteredVersion FindRegisteredVersion(Automation& automation, std::wstring_view progId);
 
 // Whether two names (ProgIDs, program file names: ASCII) are the same but for the case of their letters.

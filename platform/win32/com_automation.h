@@ -91,7 +91,7 @@ class ComAutomation final : public Automation {
   bool HasProcessInSession(std::wstring_view imageName) override;
   // HKCR\<progId>\CurVer; the version resource of the class's LocalServer32 program (registered_server.cc).
   std::wstring CurrentVersionOf(std::wstring_view progId) override;
-  std::optional<std::uint32_t> ServerFileVersion(std::wstring_view progId) override;
+  ServerVersion ServerFileVersion(std::wstring_view progId) override;
 
   const NameCache& names() const { return context_->names; }
 

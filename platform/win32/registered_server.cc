@@ -14,10 +14,15 @@ namespace corvix::win32 {
 
 namespace {
 
-// The default value of HKCR\<key>, a string; empty when there is none.
-std::wstring DefaultValueOf(const std::wstring& key) {
+// This process's own registry view and the other one, for the keys that WOW64 redirects (CLSID among them).
+constexpr REGSAM kOwnView = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+
+// The default value of HKCR\<key> in registry view `view`, a string; empty when there is none.
+std::wstring DefaultValueOf(const std::wstring& key, REGSAM view = kOwnView) {
   UniqueKey handle;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE, handle.put()) != ERROR_SUCCESS) return {};
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE | view, handle.put()) != ERROR_SUCCESS)
+    return {};
   std::wstring value(512, L'\0');
   DWORD size = static_cast<DWORD>((value.size() - 1) * sizeof(wchar_t));
   DWORD type = 0;
@@ -57,22 +62,29 @@ std::optional<std::uint32_t> MajorFileVersion(const std::wstring& path) {
 
 }  // namespace
 
-// ProgIDs and their CurVer are shared by both registry views on 64-bit Windows; the class's LocalServer32
-// is read in this process's own view, the one its start would use (the ProgID key's documentation,
-// docs/sources.md).
+// ProgIDs and their CurVer are shared by both registry views on 64-bit Windows, but a class's key is not: a
+// 32-bit Office registers its LocalServer32 in the 32-bit view. COM starts the server registered in the
+// client's own view, else the one in the other view, and so the server is looked for in that order (the
+// ProgID key's documentation, "Registry Keys Affected by WOW64" and PreferredServerBitness, docs/sources.md).
 std::wstring ComAutomation::CurrentVersionOf(std::wstring_view progId) {
   return DefaultValueOf(std::wstring(progId) + L"\\CurVer");
 }
 
-std::optional<std::uint32_t> ComAutomation::ServerFileVersion(std::wstring_view progId) {
+ServerVersion ComAutomation::ServerFileVersion(std::wstring_view progId) {
   CLSID clsid{};
-  if (FAILED(CLSIDFromProgID(std::wstring(progId).c_str(), &clsid))) return std::nullopt;
+  if (FAILED(CLSIDFromProgID(std::wstring(progId).c_str(), &clsid))) return {};
   wchar_t text[40] = {};
-  if (StringFromGUID2(clsid, text, 40) == 0) return std::nullopt;
-  const std::wstring command = DefaultValueOf(L"CLSID\\" + std::wstring(text) + L"\\LocalServer32");
-  const std::wstring program = ServerProgramOf(command);
-  if (program.empty()) return std::nullopt;
-  return MajorFileVersion(program);
+  if (StringFromGUID2(clsid, text, 40) == 0) return {};
+  const std::wstring key = L"CLSID\\" + std::wstring(text) + L"\\LocalServer32";
+  for (const REGSAM view : {kOwnView, kOtherView}) {
+    const std::wstring command = DefaultValueOf(key, view);
+    if (command.empty()) continue;
+    // The first view that names a server is the one a start runs from, readable or not.
+    const std::wstring program = ServerProgramOf(command);
+    if (program.empty()) return {};
+    return {MajorFileVersion(program), view == kOtherView};
+  }
+  return {};
 }
 
 }  // namespace corvix::win32

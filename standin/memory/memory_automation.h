@@ -15,8 +15,9 @@ class MemoryAutomation : public corvix::Automation {
   bool HasTopLevelWindow(std::wstring_view windowClass) override { return office_.HasTopLevelWindow(windowClass); }
   bool HasProcessInSession(std::wstring_view imageName) override { return office_.HasProcessInSession(imageName); }
   std::wstring CurrentVersionOf(std::wstring_view progId) override { return office_.CurrentVersionOf(progId); }
-  std::optional<std::uint32_t> ServerFileVersion(std::wstring_view progId) override {
-    return office_.ServerFileVersion(progId);
+  corvix::ServerVersion ServerFileVersion(std::wstring_view progId) override {
+    const Application* app = office_.Find(progId);
+    return {office_.ServerFileVersion(progId), app != nullptr && app->serverInOtherView};
   }
 
  private:

@@ -118,6 +118,7 @@ struct Application {
   bool process = false;      // a running application's process is seen by that name in the client's session
   std::optional<std::uint32_t> currentVersion;     // the version its ProgID's CurVer names, when it names one
   std::optional<std::uint32_t> serverFileVersion;  // the major file version of its local server, when it has one
+  bool serverInOtherView = false;                  // its class is registered in the other registry view only
   bool started = false;                            // started by a client
   int quitCount = 0;
   std::optional<bool> savedOnQuit;  // SaveChanges of the first Quit

@@ -68,12 +68,13 @@ bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* 
   return true;
 }
 
-// The flags of a Word or Outlook line that both have: "process", "version N", "fileversion N". Returns what
-// is wrong with them, or nothing.
+// The flags of a Word or Outlook line that both have: "process", "version N", "fileversion N", "otherview".
+// Returns what is wrong with them, or nothing.
 std::string ReadApplicationFlags(const std::vector<Token>& tokens, Application* app) {
   for (size_t i = 1; i < tokens.size(); ++i) {
     if (tokens[i].quoted) continue;
     if (tokens[i].text == "process") app->process = true;
+    if (tokens[i].text == "otherview") app->serverInOtherView = true;
     if (tokens[i].text != "version" && tokens[i].text != "fileversion") continue;
     const int version = i + 1 < tokens.size() ? std::atoi(tokens[i + 1].text.c_str()) : 0;
     if (version < 1 || version > 99) return tokens[i].text + " needs a number from 1 to 99";

@@ -3,6 +3,9 @@
 
 #include <objbase.h>
 
+#include <cstddef>
+#include <cwchar>
+
 #include "platform/win32/system_message.h"
 
 namespace standin::server {
@@ -43,11 +46,15 @@ std::wstring Win32Error(LONG code) {
   return out;
 }
 
-// Sets the default value of HKLM\Software\Classes\<key>.
-bool SetDefault(const std::wstring& key, const std::wstring& value, std::wstring* error) {
+// This process's own registry view and the other one, for a class's keys (WOW64 redirects them).
+constexpr REGSAM kOwnView = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+
+// Sets the default value of HKLM\Software\Classes\<key>, in registry view `view`.
+bool SetDefault(const std::wstring& key, const std::wstring& value, std::wstring* error, REGSAM view = kOwnView) {
   HKEY handle = nullptr;
-  LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kClasses + key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                &handle, nullptr);
+  LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kClasses + key).c_str(), 0, nullptr, 0, KEY_SET_VALUE | view,
+                                nullptr, &handle, nullptr);
   if (status == ERROR_SUCCESS) {
     status = RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -80,11 +87,57 @@ std::wstring ClassOf(const wchar_t* progId) {
   return value;
 }
 
+// A copy of the stand-in's exe at `copy` whose version resource gives `major` as its major file version: a
+// VS_VERSIONINFO of a VS_FIXEDFILEINFO only, as Corvix reads it.
+bool StampedCopy(const std::wstring& exe, const std::wstring& copy, std::uint32_t major, std::wstring* error) {
+  if (!CopyFileW(exe.c_str(), copy.c_str(), FALSE)) {
+    *error = L"cannot copy the server to " + copy + L": " + Win32Error(static_cast<LONG>(GetLastError()));
+    return false;
+  }
+  struct {
+    WORD length, valueLength, type;
+    wchar_t key[16];
+    WORD padding;
+    VS_FIXEDFILEINFO fixed;
+  } info{};
+  static_assert(offsetof(decltype(info), fixed) == 40, "VS_FIXEDFILEINFO follows the key, aligned to 32 bits");
+  info.length = sizeof info;
+  info.valueLength = sizeof info.fixed;
+  wcscpy(info.key, L"VS_VERSION_INFO");
+  info.fixed.dwSignature = 0xFEEF04BD;
+  info.fixed.dwStrucVersion = 0x00010000;
+  info.fixed.dwFileVersionMS = info.fixed.dwProductVersionMS = MAKELONG(0, major);
+  info.fixed.dwFileOS = VOS_NT_WINDOWS32;
+  info.fixed.dwFileType = VFT_APP;
+  const HANDLE update = BeginUpdateResourceW(copy.c_str(), FALSE);
+  const bool stamped = update != nullptr &&
+                       UpdateResourceW(update, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(VS_VERSION_INFO),
+                                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), &info, sizeof info) &&
+                       EndUpdateResourceW(update, FALSE);
+  if (!stamped) {
+    if (update != nullptr) EndUpdateResourceW(update, TRUE);
+    *error = L"cannot give " + copy + L" a version resource: " + Win32Error(static_cast<LONG>(GetLastError()));
+  }
+  return stamped;
+}
+
+// Removes HKLM\Software\Classes\CLSID\<clsid> from registry view `view`.
+LONG DeleteClass(const std::wstring& clsid, REGSAM view) {
+  HKEY classes = nullptr;
+  LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kClasses + std::wstring(L"CLSID")).c_str(), 0,
+                              DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE | view, &classes);
+  if (status != ERROR_SUCCESS) return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+  status = RegDeleteTreeW(classes, clsid.c_str());
+  RegCloseKey(classes);
+  return status;
+}
+
 }  // namespace
 
 bool Register(const std::vector<Registered>& apps, const std::wstring& exe, const std::wstring& stateDir,
               std::wstring* error) {
-  for (const auto& [app, version] : apps) {
+  for (const Registered& registered : apps) {
+    const KnownApp* app = registered.app;
     const std::wstring current = ClassOf(app->progId);
     if (!current.empty() && _wcsicmp(current.c_str(), GuidText(app->clsid).c_str()) != 0) {
       *error = std::wstring(app->progId) + L" belongs to " + current + L", not to the stand-in: not replacing it";
@@ -92,16 +145,23 @@ bool Register(const std::vector<Registered>& apps, const std::wstring& exe, cons
     }
   }
   if (!Unregister(error)) return false;
-  // COM appends -Embedding when it starts the server for a client.
-  const std::wstring command = L"\"" + exe + L"\" --state \"" + stateDir + L"\"";
-  for (const auto& [app, version] : apps) {
+  for (const auto& [app, version, fileVersion, otherView] : apps) {
+    std::wstring server = exe;
+    if (fileVersion) {
+      server = stateDir + L"\\" + app->name + L"_server.exe";
+      if (!StampedCopy(exe, server, *fileVersion, error)) return false;
+    }
+    // COM appends -Embedding when it starts the server for a client.
+    const std::wstring command = L"\"" + server + L"\" --state \"" + stateDir + L"\"";
     const std::wstring clsid = GuidText(app->clsid);
     const std::wstring description = std::wstring(app->progId) + L" (Corvix stand-in)";
     const std::wstring classKey = L"CLSID\\" + clsid;
+    const REGSAM view = otherView ? kOtherView : kOwnView;
     if (!SetDefault(app->progId, description, error) ||
         !SetDefault(std::wstring(app->progId) + L"\\CLSID", clsid, error) ||
-        !SetDefault(classKey, description, error) || !SetDefault(classKey + L"\\ProgID", app->progId, error) ||
-        !SetDefault(classKey + L"\\LocalServer32", command, error)) {
+        !SetDefault(classKey, description, error, view) ||
+        !SetDefault(classKey + L"\\ProgID", app->progId, error, view) ||
+        !SetDefault(classKey + L"\\LocalServer32", command, error, view)) {
       return false;
     }
     if (version) {
@@ -130,10 +190,12 @@ bool Unregister(std::wstring* error) {
         return false;
       }
     }
-    const LONG status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kClasses + (L"CLSID\\" + clsid)).c_str());
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-      *error = L"cannot remove " + clsid + L": " + Win32Error(status);
-      return false;
+    for (const REGSAM view : {kOwnView, kOtherView}) {
+      const LONG status = DeleteClass(clsid, view);
+      if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+        *error = L"cannot remove " + clsid + L": " + Win32Error(status);
+        return false;
+      }
     }
   }
   return true;

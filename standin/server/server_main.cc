@@ -546,8 +546,10 @@ int Main() {
 
   if (options.reg) {
     std::vector<Registered> registered;
-    for (const KnownApp* known : Served(*office))
-      registered.push_back({known, office->Find(known->progId)->currentVersion});
+    for (const KnownApp* known : Served(*office)) {
+      const Application& app = *office->Find(known->progId);
+      registered.push_back({known, app.currentVersion, app.serverFileVersion, app.serverInOtherView});
+    }
     return Register(registered, corvix::win32::ModulePath(), dir.path(), &error) ? kDone
                                                                                  : Fail(&dir, kComFailure, error);
   }

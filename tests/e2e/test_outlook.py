@@ -169,6 +169,32 @@ class OutlookVersions(Case):
                 self.assertIn(f"Corvix: Outlook: not running; {told}", run.trace())
                 self.assertIn("references held: 0", run.state)
 
+    def test_the_servers_file_version_decides_over_curver_in_either_registry_view(self):
+        # The stand-in's server is a copy of its exe whose version resource says `fileversion`; with
+        # `otherview` its class is registered in the other registry view only, as a 32-bit Office's is for
+        # the 64-bit Corvix.
+        for scenario, source, started in (
+                ("version 16 fileversion 12", "file version of the server", True),
+                ("version 12 fileversion 16", "file version of the server", False),
+                ("version 12 fileversion 16 otherview", "file version of the server in the other registry view",
+                 False),
+                ("version 16 fileversion 12 otherview", "file version of the server in the other registry view",
+                 True)):
+            with self.subTest(scenario=scenario):
+                run = self.corvix(f"outlook installed {scenario}\n" + OUTLOOK, trace=True)
+                version = scenario.split()[3]
+                if started:
+                    told = f"version {version} ({source}) is registered, one that kept the bars: started"
+                    self.assertEqual(MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES, run.calls("Delete"))
+                    self.assertEqual("Outlook.Quit()", run.calls()[-1])
+                    self.assertIn("references held: 0", run.state)
+                else:
+                    # No stand-in was ever started: nothing was called.
+                    told = f"not started: version {version} ({source}) is registered"
+                    self.assertEqual([], run.calls())
+                self.assertTrue(any(line.startswith(f"Corvix: Outlook: not running; {told}") for line in run.trace()),
+                                run.trace())
+
     def test_a_running_outlook_2016_is_cleaned_as_ever(self):
         run = self.corvix("outlook running window version 16\n" + OUTLOOK)
         self.assertEqual(MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES, run.calls("Delete"))

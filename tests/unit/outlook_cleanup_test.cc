@@ -151,7 +151,9 @@ TEST_F(OutlookCleanupTest, ANotRunningOutlookIsStartedOnlyInAVersionThatKeptTheB
   };
   for (const Case& c : {Case{"outlook installed version 16\n", false}, Case{"outlook installed version 14\n", false},
                         Case{"outlook installed fileversion 15\n", false}, Case{"outlook installed version 12\n", true},
-                        Case{"outlook installed version 11 fileversion 16\n", true},
+                        Case{"outlook installed version 11 fileversion 16\n", false},
+                        Case{"outlook installed version 16 fileversion 12\n", true},
+                        Case{"outlook installed version 12 fileversion 16 otherview\n", false},
                         Case{"outlook installed fileversion 12\n", true}, Case{"outlook installed\n", true}}) {
     SCOPED_TRACE(c.outlook);
     Run(c.outlook + std::string(kOutlookWithAddIn));

@@ -40,16 +40,19 @@ TEST(ServerProgramOf, QuotedUnquotedAndWithSpaces) {
   }
 }
 
-// CurVer is asked first; the server's file version only where CurVer names no version.
-TEST(FindRegisteredVersion, CurVerFirstThenTheServersFileVersion) {
+// The server's file version decides, in whichever registry view the class is; CurVer only where no server
+// file can be read.
+TEST(FindRegisteredVersion, TheServersFileVersionThenCurVer) {
   struct Case {
     const char* outlook;
     std::optional<std::uint32_t> major;
     const wchar_t* source;
   };
   for (const Case& c : {
-           Case{"outlook installed version 16 fileversion 12\n", 16, L"CurVer \"Outlook.Application.16\""},
-           Case{"outlook installed fileversion 12\n", 12, L"file version of the server"},
+           Case{"outlook installed version 16 fileversion 12\n", 12, L"file version of the server"},
+           Case{"outlook installed version 12 fileversion 16 otherview\n", 16,
+                L"file version of the server in the other registry view"},
+           Case{"outlook installed version 16\n", 16, L"CurVer \"Outlook.Application.16\""},
            Case{"outlook installed\n", std::nullopt, L""},
        }) {
     SCOPED_TRACE(c.outlook);

@@ -157,9 +157,7 @@ class ThrowingAutomation : public Automation {
   bool HasTopLevelWindow(std::wstring_view windowClass) override { return inner_.HasTopLevelWindow(windowClass); }
   bool HasProcessInSession(std::wstring_view imageName) override { return inner_.HasProcessInSession(imageName); }
   std::wstring CurrentVersionOf(std::wstring_view progId) override { return inner_.CurrentVersionOf(progId); }
-  std::optional<std::uint32_t> ServerFileVersion(std::wstring_view progId) override {
-    return inner_.ServerFileVersion(progId);
-  }
+  ServerVersion ServerFileVersion(std::wstring_view progId) override { return inner_.ServerFileVersion(progId); }
 
  private:
   standin::MemoryAutomation inner_;
