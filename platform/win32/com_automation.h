@@ -89,7 +89,8 @@ class ComAutomation final : public Automation {
   bool HasTopLevelWindow(std::wstring_view windowClass) override;
   // A process snapshot, each process of that name asked for its session (session_process.cc).
   bool HasProcessInSession(std::wstring_view imageName) override;
-  // HKCR\<progId>\CurVer; the version resource of the class's LocalServer32 program (registered_server.cc).
+  // HKCR\<progId>\CurVer; the version resource of the class's LocalServer32 program, in this process's registry
+  // view, then in the other (registered_server.cc).
   std::wstring CurrentVersionOf(std::wstring_view progId) override;
   ServerVersion ServerFileVersion(std::wstring_view progId) override;
 
