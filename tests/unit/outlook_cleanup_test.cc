@@ -204,22 +204,6 @@ TEST_F(OutlookCleanupTest, AStartedOutlookIsAskedForItsWindowsAfterTheStartAndBe
   EXPECT_EQ(1, Outlook().quitCount);
 }
 
-// The user opens a main window and an item window in the started Outlook once Corvix shows its own: it is
-// cleaned, and left running.
-TEST_F(OutlookCleanupTest, AStartedOutlookThatTheUserTakesUpIsNotQuit) {
-  RecordedEvents events;
-  office_ = LoadScenario(std::string("outlook installed takenup\n") + kOutlookWithAddIn);
-  standin::MemoryAutomation automation(*office_);
-  RemoveOutlookToolbars(automation, events);
-  EXPECT_EQ(8u, Calls(*office_, L"Delete").size());
-  EXPECT_TRUE(Calls(*office_, L"Quit").empty());
-  EXPECT_EQ(0, Outlook().quitCount);
-  EXPECT_EQ(
-      L"left running: the user has taken it up (main windows open: 2, item windows open: 1); not quit, "
-      L"so that nothing unsaved of theirs is lost",
-      events.lines.back());
-}
-
 TEST(MayQuitStartedOutlook, OnlyWithItsOwnMainWindowAndNoItemWindow) {
   struct Case {
     std::optional<std::int32_t> explorers;
