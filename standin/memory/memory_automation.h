@@ -18,6 +18,7 @@ class MemoryAutomation : public corvix::Automation {
   std::optional<std::uint32_t> ServerFileVersion(std::wstring_view progId) override {
     return office_.ServerFileVersion(progId);
   }
+  bool IsWritableFile(std::wstring_view path) override { return office_.IsWritableFile(path); }
 
  private:
   Office& office_;

@@ -160,6 +160,7 @@ class ThrowingAutomation : public Automation {
   std::optional<std::uint32_t> ServerFileVersion(std::wstring_view progId) override {
     return inner_.ServerFileVersion(progId);
   }
+  bool IsWritableFile(std::wstring_view path) override { return inner_.IsWritableFile(path); }
 
  private:
   standin::MemoryAutomation inner_;
