@@ -65,7 +65,9 @@ void SaveIfCleanedOnly(Automation& automation, const Object& wdApp, const Object
     // Save As dialog or answered by a message: it is left unsaved.
     const std::optional<std::wstring> file = changed.Get(L"FullName").String();
     if (!file || !automation.IsWritableFile(*file)) {
-      events.Report(event::NormalTemplate{Step::kNotWritable, {}, file.value_or(std::wstring())});
+      event::NormalTemplate notWritable{Step::kNotWritable, Outcome{}, {}};
+      if (file) notWritable.file = *file;
+      events.Report(notWritable);
       return;
     }
     SaveWithoutAlerts(wdApp, changed, events);

@@ -121,11 +121,12 @@ class Run:
 
 
 def _member(entry):
-    """The member of a journal entry 'target.member(args) -> result'."""
+    """The member of a journal entry 'target.member(args) -> result', or of a property put
+    'target.member = value -> result'."""
     call = entry.split(" -> ", 1)[0]
     if ".(default)(" in call:
         return "(default)"
-    return call.split("(", 1)[0].rsplit(".", 1)[-1]
+    return call.split("(", 1)[0].split(" = ", 1)[0].rsplit(".", 1)[-1]
 
 
 def _read(path):
