@@ -18,6 +18,8 @@ constexpr std::wstring_view kBarNames[] = {L"Merrowin Software", L"Merrowin Soft
 constexpr Subject kToolsMenu{Subject::Window::kOnly, Subject::Kind::kMenu, L"&Tools"};
 // WdAlertLevel's wdAlertsNone: no message, no dialog; a call that would show one fails instead.
 constexpr std::int32_t kAlertsNone = 0;
+// wdAlertsAll: what every Word starts with.
+constexpr std::int32_t kAlertsAll = -1;
 
 // The number of documents Word holds; empty when it cannot be read.
 std::optional<std::int32_t> DocumentCount(const Object& wdApp) {
@@ -192,6 +194,11 @@ void RemoveWordToolbars(Automation& automation, CleanupEvents& events) {
     events.Report(event::Quit{wdApp.Call(L"Quit", {true}).outcome()});
   } else {
     events.Report(event::LeftToTheUser{});
+    // The user's now: it gets the alerts every Word starts with back.
+    if (Outcome back = wdApp.Put(L"DisplayAlerts", kAlertsAll).outcome(); !back.ok()) {
+      using Failed = event::SettingFailed;
+      events.Report(Failed{Failed::Setting::kDisplayAlerts, Failed::Step::kGiveBack, std::move(back)});
+    }
   }
 }
 
