@@ -121,7 +121,8 @@ def run(corvix, scenario, root, driver_options=()):
 
 # ---- reading the journal
 
-ENTRY = re.compile(r"^\d+ (?P<target>.*?)\.(?P<member>[A-Za-z_()]+)\((?P<args>.*)\) -> (?P<result>.*)$")
+# A call "N target.member(args) -> result", or a property put "N target.member = value -> result".
+ENTRY = re.compile(r"^\d+ (?P<target>.*?)\.(?P<member>[A-Za-z_()]+)(?:\((?P<args>.*)\)| = (?P<value>.*?)) -> (?P<result>.*)$")
 
 
 def static_type(label):
@@ -130,6 +131,8 @@ def static_type(label):
         return "Word._Application"
     if label == "Outlook":
         return "Outlook._Application"
+    if label == "Normal" or label.startswith("template '"):
+        return "Word.Template"
     if label.endswith(" bars"):
         return "_CommandBars"
     if label.startswith("controls of "):

@@ -52,4 +52,9 @@ CallResult Object::CallDefault(std::vector<Arg> args) const {
   return impl_->CallDefault(args);
 }
 
+CallResult Object::Put(std::wstring_view member, Arg value) const {
+  if (!impl_) return CallResult::Failed(kNoObject);
+  return impl_->Put(*type_, member, value);
+}
+
 }  // namespace corvix

@@ -86,6 +86,8 @@ class Dispatch {
   virtual CallResult Get(const Interface& type, std::wstring_view member, const std::vector<Arg>& args) = 0;
   // Method call.
   virtual CallResult Call(const Interface& type, std::wstring_view member, const std::vector<Arg>& args) = 0;
+  // Property put: `member` is set to `value` (an object value is passed as a reference, not its default value).
+  virtual CallResult Put(const Interface& type, std::wstring_view member, const Arg& value) = 0;
   // Call of the object's default member (late-bound, no name lookup).
   virtual CallResult CallDefault(const std::vector<Arg>& args) = 0;
 };
@@ -110,6 +112,7 @@ class Object {
   CallResult Get(std::wstring_view member, std::vector<Arg> args = {}) const;
   CallResult Call(std::wstring_view member, std::vector<Arg> args = {}) const;
   CallResult CallDefault(std::vector<Arg> args) const;
+  CallResult Put(std::wstring_view member, Arg value) const;
 
   // Property get of an object-valued member; none when the call fails.
   // Defined here rather than in automation.cc: <windows.h> defines GetObject as a macro (GetObjectW), which
@@ -164,6 +167,9 @@ class Automation {
   // own registry view, then in the other), empty when no server is registered or its file cannot be read.
   virtual std::wstring CurrentVersionOf(std::wstring_view progId) = 0;
   virtual ServerVersion ServerFileVersion(std::wstring_view progId) = 0;
+  // Whether `path` names an existing file (not a directory) that the caller may write now: its read-only
+  // attribute is clear and opening it for writing succeeds. Nothing is written, and no application is called.
+  virtual bool IsWritableFile(std::wstring_view path) = 0;
 };
 
 }  // namespace corvix

@@ -68,11 +68,24 @@ struct Deleted {
   Outcome outcome;
 };
 
-// Word's Normal template after the clean-up of a Word that was running.
+// Word's Normal template (the template the deletions went to) after the clean-up of a Word that was running:
+// saved, or why not. kNotWritable: its file (`file`, empty when FullName could not be read) is not there or
+// cannot be written; kAlertsNotOff: DisplayAlerts could not be read or turned off for the Save.
 struct NormalTemplate {
-  enum class Step { kSaved, kSaveFailed, kUnreadable, kUsersChanges, kNothingUnsaved };
+  enum class Step { kSaved, kSaveFailed, kUnreadable, kUsersChanges, kNothingUnsaved, kNotWritable, kAlertsNotOff };
   Step step;
-  Outcome outcome;  // of the Save, for kSaveFailed
+  Outcome outcome;  // of the Save, for kSaveFailed; of the DisplayAlerts call, for kAlertsNotOff
+  std::wstring file = {};
+};
+
+// A Word setting that the clean-up changes for its run failed to change, or to be given back: DisplayAlerts
+// (turned off in a started Word, and around the Save of Normal) or CustomizationContext (set to Normal).
+struct SettingFailed {
+  enum class Setting { kDisplayAlerts, kCustomizationContext };
+  enum class Step { kSet, kGiveBack };
+  Setting setting;
+  Step step;
+  Outcome outcome;
 };
 
 // Outlook's windows: a new main window opened on the Inbox (or not), none there to clean, and the Inbox's
@@ -118,9 +131,9 @@ struct GivenUp {
 using CleanupEvent =
     std::variant<event::Attached, event::Started, event::StartReachedUsers, event::LeftRunning, event::NotStarted,
                  event::StartedForVersion, event::NotReached, event::Looked, event::FoundByBuiltInId, event::Deleted,
-                 event::NormalTemplate, event::InboxOpened, event::NoMainWindow, event::NoItemWindow, event::Quit,
-                 event::LeftToTheUser, event::TakenUpByUser, event::NotCleanedHere, event::EndedByException,
-                 event::Refused, event::GivenUp>;
+                 event::NormalTemplate, event::SettingFailed, event::InboxOpened, event::NoMainWindow,
+                 event::NoItemWindow, event::Quit, event::LeftToTheUser, event::TakenUpByUser, event::NotCleanedHere,
+                 event::EndedByException, event::Refused, event::GivenUp>;
 
 // Where a clean-up's events go. Report may be called from the clean-up's thread and from the thread that
 // watches it, at once.

@@ -107,10 +107,26 @@ std::wstring Text(const event::NormalTemplate& e) {
       return L"Normal template not saved: whether it had unsaved changes could not be read";
     case Step::kUsersChanges:
       return L"Normal template not saved: it had unsaved changes of the user's";
+    case Step::kNotWritable:
+      return L"Normal template not saved: its file " + (e.file.empty() ? std::wstring(L"(unknown)") : e.file) +
+             L" is not there or cannot be written";
+    case Step::kAlertsNotOff:
+      return L"Normal template not saved: DisplayAlerts could not be turned off for it: " + Failure(e.outcome);
     case Step::kNothingUnsaved:
       break;
   }
   return L"Normal template not saved: the clean-up left nothing unsaved in it";
+}
+
+std::wstring Text(const event::SettingFailed& e) {
+  using Setting = event::SettingFailed::Setting;
+  const bool alerts = e.setting == Setting::kDisplayAlerts;
+  const std::wstring what = alerts ? L"DisplayAlerts" : L"CustomizationContext";
+  if (e.step == event::SettingFailed::Step::kGiveBack) {
+    return what + L" not given back the user's value: " + Failure(e.outcome);
+  }
+  return what + (alerts ? L" not turned off: " : L" not set to Normal: the deletions go where it names: ") +
+         Failure(e.outcome);
 }
 
 std::wstring Text(const event::InboxOpened& e) {

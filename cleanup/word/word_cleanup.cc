@@ -16,23 +16,63 @@ constexpr std::wstring_view kInspectorMenu = L"Inspector Menu";
 // The add-in's two toolbars, and the menu that holds its items.
 constexpr std::wstring_view kBarNames[] = {L"Merrowin Software", L"Merrowin Software Toolbar"};
 constexpr Subject kToolsMenu{Subject::Window::kOnly, Subject::Kind::kMenu, L"&Tools"};
+// WdAlertLevel's wdAlertsNone: no message, no dialog; a call that would show one fails instead.
+constexpr std::int32_t kAlertsNone = 0;
+// wdAlertsAll: what every Word starts with.
+constexpr std::int32_t kAlertsAll = -1;
 
 // The number of documents Word holds; empty when it cannot be read.
 std::optional<std::int32_t> DocumentCount(const Object& wdApp) {
   return wdApp.GetObject(L"Documents", word_types::kDocuments).Get(L"Count").Int32();
 }
 
-// Whether Normal holds no unsaved changes; empty when that cannot be read.
-std::optional<bool> NormalSaved(const Object& normal) { return normal.Get(L"Saved").Bool(); }
+// Whether the template holds no unsaved changes; empty when that cannot be read.
+std::optional<bool> TemplateSaved(const Object& changed) { return changed.Get(L"Saved").Bool(); }
 
-// Saves Normal once the clean-up alone has changed it, and reports why it did or did not.
-void SaveNormalIfCleanedOnly(const Object& normal, std::optional<bool> savedBefore, CleanupEvents& events) {
+// Turns Word's alerts off (wdAlertsNone): a call that would otherwise show a message or Save As fails instead.
+Outcome AlertsOff(const Object& wdApp) { return wdApp.Put(L"DisplayAlerts", kAlertsNone).outcome(); }
+
+// Saves the template the deletions went to, with Word's alerts off, and gives the user's DisplayAlerts back.
+void SaveWithoutAlerts(const Object& wdApp, const Object& changed, CleanupEvents& events) {
   using Step = event::NormalTemplate::Step;
-  const std::optional<bool> savedAfter = NormalSaved(normal);
+  using Failed = event::SettingFailed;
+  const CallResult users = wdApp.Get(L"DisplayAlerts");
+  const std::optional<std::int32_t> usersAlerts = users.Int32();
+  if (!usersAlerts) {
+    // Without the user's value there is nothing to give back: the alerts are left as they are, and so is Normal.
+    events.Report(event::NormalTemplate{Step::kAlertsNotOff, users.ok() ? Outcome{kWrongType, {}} : users.outcome()});
+    return;
+  }
+  if (Outcome off = AlertsOff(wdApp); !off.ok()) {
+    events.Report(event::NormalTemplate{Step::kAlertsNotOff, std::move(off)});
+    return;
+  }
+  Outcome saved = changed.Call(L"Save").outcome();
+  const Step step = saved.ok() ? Step::kSaved : Step::kSaveFailed;
+  events.Report(event::NormalTemplate{step, std::move(saved)});
+  // Word keeps DisplayAlerts as it was last set, for the user's session too.
+  if (Outcome back = wdApp.Put(L"DisplayAlerts", *usersAlerts).outcome(); !back.ok()) {
+    events.Report(Failed{Failed::Setting::kDisplayAlerts, Failed::Step::kGiveBack, std::move(back)});
+  }
+}
+
+// Saves the template the deletions went to once the clean-up alone has changed it and its file can be
+// written, and reports why it did or did not.
+void SaveIfCleanedOnly(Automation& automation, const Object& wdApp, const Object& changed,
+                       std::optional<bool> savedBefore, CleanupEvents& events) {
+  using Step = event::NormalTemplate::Step;
+  const std::optional<bool> savedAfter = TemplateSaved(changed);
   if (MaySaveNormalTemplate(savedBefore, savedAfter)) {
-    Outcome saved = normal.Call(L"Save").outcome();
-    const Step step = saved.ok() ? Step::kSaved : Step::kSaveFailed;
-    events.Report(event::NormalTemplate{step, std::move(saved)});
+    // A template that was never saved, or whose file is read-only, locked or gone, would be saved through a
+    // Save As dialog or answered by a message: it is left unsaved.
+    const std::optional<std::wstring> file = changed.Get(L"FullName").String();
+    if (!file || !automation.IsWritableFile(*file)) {
+      event::NormalTemplate notWritable{Step::kNotWritable, Outcome{}, {}};
+      if (file) notWritable.file = *file;
+      events.Report(notWritable);
+      return;
+    }
+    SaveWithoutAlerts(wdApp, changed, events);
   } else if (!savedBefore) {
     events.Report(event::NormalTemplate{Step::kUnreadable, {}});
   } else if (!*savedBefore) {
@@ -41,6 +81,40 @@ void SaveNormalIfCleanedOnly(const Object& normal, std::optional<bool> savedBefo
     events.Report(event::NormalTemplate{Step::kNothingUnsaved, {}});
   }
 }
+
+// Word's CustomizationContext for the clean-up: set to Normal, so that the deletions go there, and the user's
+// given back afterwards.
+class NormalContext {
+ public:
+  NormalContext(const Object& wdApp, CleanupEvents& events)
+      : wdApp_(wdApp),
+        events_(events),
+        normal_(wdApp.GetObject(L"NormalTemplate", word_types::kTemplate)),
+        users_(wdApp.GetObject(L"CustomizationContext", word_types::kTemplate)) {
+    Outcome set = normal_ ? wdApp.Put(L"CustomizationContext", &normal_).outcome() : Outcome{kNoObject, {}};
+    switched_ = set.ok();
+    if (!switched_) events.Report(Failed{Failed::Setting::kCustomizationContext, Failed::Step::kSet, std::move(set)});
+  }
+
+  // The template the deletions go to: Normal, or, when the context could not be set, the one it names.
+  const Object& changed() const { return switched_ || !users_ ? normal_ : users_; }
+
+  // Gives the user's context back (when it was changed, and it could be read). Once only.
+  void GiveBack() {
+    if (!switched_ || !users_) return;
+    if (Outcome back = wdApp_.Put(L"CustomizationContext", &users_).outcome(); !back.ok()) {
+      events_.Report(Failed{Failed::Setting::kCustomizationContext, Failed::Step::kGiveBack, std::move(back)});
+    }
+  }
+
+ private:
+  using Failed = event::SettingFailed;
+  const Object& wdApp_;
+  CleanupEvents& events_;
+  Object normal_;
+  Object users_;
+  bool switched_ = false;
+};
 
 }  // namespace
 
@@ -79,13 +153,19 @@ void RemoveWordToolbars(Automation& automation, CleanupEvents& events) {
   }
   if (!wdApp) return;
 
-  // A Word that was running: whether its Normal template had unsaved changes before the clean-up.
-  Object normal;
-  std::optional<bool> normalSavedBefore;
-  if (!bCreated) {
-    normal = wdApp.GetObject(L"NormalTemplate", word_types::kTemplate);
-    normalSavedBefore = NormalSaved(normal);
+  // A Word started here shows nobody its messages: from its first call on, it answers without them.
+  if (bCreated) {
+    if (Outcome off = AlertsOff(wdApp); !off.ok()) {
+      using Failed = event::SettingFailed;
+      events.Report(Failed{Failed::Setting::kDisplayAlerts, Failed::Step::kSet, std::move(off)});
+    }
   }
+  // Word keeps command-bar changes in the template its CustomizationContext names, which a macro or another
+  // add-in may have set to a template of its own; the deletions are made in Normal.
+  NormalContext context(wdApp, events);
+  // A Word that was running: whether that template had unsaved changes before the clean-up.
+  std::optional<bool> savedBefore;
+  if (!bCreated) savedBefore = TemplateSaved(context.changed());
 
   const CommandBars bars(wdApp.GetObject(L"CommandBars", office_types::kCommandBars));
   for (const std::wstring_view name : kBarNames) {
@@ -97,11 +177,13 @@ void RemoveWordToolbars(Automation& automation, CleanupEvents& events) {
 
   const Found<CommandBarPopup> menu = Reported(events, kToolsMenu, FindWordMenubar(wdApp, kToolsMenu, events));
   if (menu) RemoveWordMenus(menu.value, kToolsMenu, events);
+  context.GiveBack();
 
-  // Word keeps the deletions in its Normal template, in memory until the template is saved. A Word that was
-  // running saves it here, once, after the last deletion (when nothing of the user's was unsaved in it).
+  // Word keeps the deletions in the template, in memory until it is saved. A Word that was running saves it
+  // here, once, after the last deletion (when nothing of the user's was unsaved in it, and its file can be
+  // written), with its alerts off for the Save alone.
   if (!bCreated) {
-    SaveNormalIfCleanedOnly(normal, normalSavedBefore, events);
+    SaveIfCleanedOnly(automation, wdApp, context.changed(), savedBefore, events);
     return;
   }
   // Saving on the way out is what makes the deletions stick in a Word that was started here. The other two
@@ -112,6 +194,11 @@ void RemoveWordToolbars(Automation& automation, CleanupEvents& events) {
     events.Report(event::Quit{wdApp.Call(L"Quit", {true}).outcome()});
   } else {
     events.Report(event::LeftToTheUser{});
+    // The user's now: it gets the alerts every Word starts with back.
+    if (Outcome back = wdApp.Put(L"DisplayAlerts", kAlertsAll).outcome(); !back.ok()) {
+      using Failed = event::SettingFailed;
+      events.Report(Failed{Failed::Setting::kDisplayAlerts, Failed::Step::kGiveBack, std::move(back)});
+    }
   }
 }
 

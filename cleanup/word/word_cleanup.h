@@ -23,11 +23,13 @@ inline constexpr Interface kTemplate{L"Word.Template"};
 // the user's to save (or not): with them, or with a reading that failed (empty), nothing is saved.
 bool MaySaveNormalTemplate(std::optional<bool> savedBefore, std::optional<bool> savedAfter);
 
-// Attaches to the running Word or starts one, empties and deletes the add-in's two toolbars, purges the
-// add-in's items from the Tools menu, and quits a Word it started, saving the changes, unless it holds a
-// document by then. A Word that was running has its Normal template saved when the clean-up alone changed it
-// (MaySaveNormalTemplate). A Word that runs but cannot be attached to (its main window is there, or its
-// process runs in this session) is neither started a second time nor cleaned. Best-effort throughout; reports
+// Attaches to the running Word or starts one (and turns a started Word's alerts off first), sets its
+// CustomizationContext to Normal, empties and deletes the add-in's two toolbars, purges the add-in's items from
+// the Tools menu, gives the user's CustomizationContext back, and quits a Word it started, saving the changes,
+// unless it holds a document by then. A Word that was running has its Normal template saved when the clean-up
+// alone changed it (MaySaveNormalTemplate) and its file can be written, with its alerts off for the Save and
+// the user's DisplayAlerts given back after it. A Word that runs but cannot be attached to (its main window is there,
+// or its process runs in this session) is neither started a second time nor cleaned. Best-effort throughout; reports
 // each step to `events`.
 void RemoveWordToolbars(Automation& automation, CleanupEvents& events = NoEvents());
 

@@ -126,6 +126,13 @@ CallResult Invoke(IDispatch* object, DISPID id, WORD flags, const std::vector<Ar
   DISPPARAMS params{};
   params.rgvarg = arguments.size() == 0 ? nullptr : arguments.data();
   params.cArgs = static_cast<UINT>(arguments.size());
+  // A property put passes its value as the one named argument DISPID_PROPERTYPUT, and gets no result.
+  DISPID putId = DISPID_PROPERTYPUT;
+  const bool put = (flags & DISPATCH_PROPERTYPUT) != 0;
+  if (put) {
+    params.rgdispidNamedArgs = &putId;
+    params.cNamedArgs = 1;
+  }
 
   Variant result;
   EXCEPINFO exception{};
@@ -134,7 +141,8 @@ CallResult Invoke(IDispatch* object, DISPID id, WORD flags, const std::vector<Ar
   {
     const WatchedCall call(*context->watch, name);
     if (call.admitted())
-      hr = object->Invoke(id, IID_NULL, kLocale, flags, &params, result.get(), &exception, &badArgument);
+      hr =
+          object->Invoke(id, IID_NULL, kLocale, flags, &params, put ? nullptr : result.get(), &exception, &badArgument);
   }
   if (hr == DISP_E_EXCEPTION) {
     if (exception.pfnDeferredFillIn != nullptr) exception.pfnDeferredFillIn(&exception);
@@ -175,6 +183,10 @@ CallResult ComDispatch::Get(const Interface& type, std::wstring_view member, con
 
 CallResult ComDispatch::Call(const Interface& type, std::wstring_view member, const std::vector<Arg>& args) {
   return CallByName(type, member, DISPATCH_METHOD, args);
+}
+
+CallResult ComDispatch::Put(const Interface& type, std::wstring_view member, const Arg& value) {
+  return CallByName(type, member, DISPATCH_PROPERTYPUT, {value});
 }
 
 ComDispatch::~ComDispatch() { LetGo(object_, *context_->watch); }

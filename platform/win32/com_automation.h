@@ -61,6 +61,7 @@ class ComDispatch final : public Dispatch {
   CallResult Get(const Interface& type, std::wstring_view member, const std::vector<Arg>& args) override;
   CallResult Call(const Interface& type, std::wstring_view member, const std::vector<Arg>& args) override;
   CallResult CallDefault(const std::vector<Arg>& args) override;
+  CallResult Put(const Interface& type, std::wstring_view member, const Arg& value) override;
 
   // The reference, borrowed.
   IDispatch* get() const { return object_.Get(); }
@@ -93,6 +94,8 @@ class ComAutomation final : public Automation {
   // view, then in the other (registered_server.cc).
   std::wstring CurrentVersionOf(std::wstring_view progId) override;
   ServerVersion ServerFileVersion(std::wstring_view progId) override;
+  // The file's attributes, then an open for writing that every other opener may share (writable_file.cc).
+  bool IsWritableFile(std::wstring_view path) override;
 
   const NameCache& names() const { return context_->names; }
 

@@ -20,6 +20,9 @@ class MemoryDispatch : public corvix::Dispatch {
                           const std::vector<corvix::Arg>& args) override {
     return Invoke(member, kMethod, args);
   }
+  corvix::CallResult Put(const corvix::Interface&, std::wstring_view member, const corvix::Arg& value) override {
+    return Invoke(member, kPut, {value});
+  }
   corvix::CallResult CallDefault(const std::vector<corvix::Arg>& args) override {
     return Invoke({}, kMethod | kGet, args);
   }

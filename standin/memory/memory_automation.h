@@ -19,6 +19,7 @@ class MemoryAutomation : public corvix::Automation {
     const Application* app = office_.Find(progId);
     return {office_.ServerFileVersion(progId), app != nullptr && app->serverInOtherView};
   }
+  bool IsWritableFile(std::wstring_view path) override { return office_.IsWritableFile(path); }
 
  private:
   Office& office_;

@@ -24,7 +24,9 @@ Reply CountNode::Answer(std::wstring_view member, unsigned flags, const std::vec
 std::optional<Reply> CheckCall(unsigned flags, unsigned wanted, const std::vector<Value>& args, size_t least,
                                size_t most) {
   if ((flags & wanted) == 0) {
-    return Reply::Fail(status::kMemberNotFound, wanted == kGet ? L"a property, not a method" : L"a method");
+    return Reply::Fail(status::kMemberNotFound, (flags & kPut) != 0 ? L"a property that cannot be set"
+                                                : wanted == kGet    ? L"a property, not a method"
+                                                                    : L"a method");
   }
   if (args.size() < least || args.size() > most) return Reply::Fail(status::kBadParamCount, L"wrong argument count");
   return std::nullopt;

@@ -24,9 +24,14 @@ std::wstring Describe(const Value& value) {
 }
 
 std::wstring JournalEntry::ToString() const {
-  std::wstring out = target + L"." + member + L"(";
-  for (size_t i = 0; i < args.size(); ++i) out += (i ? L", " : L"") + args[i];
-  out += L") -> ";
+  std::wstring out = target + L"." + member;
+  if (put && args.size() == 1) {
+    out += L" = " + args[0] + L" -> ";
+  } else {
+    out += L"(";
+    for (size_t i = 0; i < args.size(); ++i) out += (i ? L", " : L"") + args[i];
+    out += L") -> ";
+  }
   out += status >= 0 ? result : status == status::kHung ? L"hung" : L"failed " + corvix::Hex(status) + L" " + result;
   return out;
 }
@@ -171,10 +176,11 @@ bool Office::HangsOnStart(const Application& app) const {
 
 Reply Office::Invoke(Node& target, std::wstring_view member, unsigned flags, const std::vector<Value>& args) {
   const int number = static_cast<int>(journal_.size()) + 1;
-  JournalEntry entry{target.Label(), member.empty() ? L"(default)" : std::wstring(member), {}, 0, {}};
+  JournalEntry entry{target.Label(),     member.empty() ? L"(default)" : std::wstring(member), {}, 0, {},
+                     (flags & kPut) != 0};
   for (const Value& arg : args) entry.args.push_back(Describe(arg));
   const Fault* fault = MatchFault(target.Label(), member.empty() ? L"(default)" : member, number);
-  // A deletion among Word's bars changes its Normal template, where Word keeps them.
+  // A deletion among Word's bars changes the template its CustomizationContext names, where Word keeps them.
   WordApplicationNode* word = nullptr;
   if (member == L"Delete") {
     for (auto& app : apps_) {
@@ -185,8 +191,9 @@ Reply Office::Invoke(Node& target, std::wstring_view member, unsigned flags, con
   Reply reply = fault == nullptr ? target.Answer(member, flags, args)
                 : fault->hang    ? Reply::Fail(status::kHung, L"")
                                  : Reply::Fail(status::kInjected, L"injected failure");
-  if (word != nullptr && reply.ok()) word->normal().set_saved(false);
-  hangPending_ = fault != nullptr && fault->hang;
+  if (word != nullptr && reply.ok()) word->context().set_saved(false);
+  // An injected hang, or a call the model itself leaves without an answer (a dialog that Word shows).
+  hangPending_ = reply.status == status::kHung;
   entry.status = reply.status;
   entry.result = reply.ok() ? Describe(reply.value) : reply.description;
   journal_.push_back(std::move(entry));
@@ -252,6 +259,27 @@ std::wstring Office::StateText() const {
   }
   out += L"references held: " + std::to_wstring(HeldReferences()) + L"\n";
   return out;
+}
+
+void Office::SetFile(std::wstring path, bool exists, bool readOnly) { files_[std::move(path)] = {exists, readOnly}; }
+
+std::wstring Office::FilePath(const std::wstring& path) const {
+  const bool absolute = path.size() >= 2 && (path[1] == L':' || (path[0] == L'\\' && path[1] == L'\\'));
+  if (absolute || fileRoot_.empty()) return path;
+  return fileRoot_ + L"\\" + path;
+}
+
+bool Office::IsWritableFile(std::wstring_view path) const {
+  for (const auto& [key, state] : files_) {
+    if (FilePath(key) == path) return state.first && !state.second;
+  }
+  return false;
+}
+
+std::vector<Office::File> Office::Files() const {
+  std::vector<File> files;
+  for (const auto& [key, state] : files_) files.push_back({FilePath(key), state.first, state.second});
+  return files;
 }
 
 }  // namespace standin

@@ -22,7 +22,8 @@ struct Missing {};
 using Value = std::variant<std::monostate, Missing, bool, std::int16_t, std::int32_t, std::wstring, NodeRef>;
 
 // How a member is invoked: bits as in IDispatch::Invoke's wFlags.
-enum InvokeFlags : unsigned { kMethod = 1, kGet = 2 };
+// A property put passes the value as its one argument.
+enum InvokeFlags : unsigned { kMethod = 1, kGet = 2, kPut = 4 };
 
 // Status codes, as HRESULTs.
 namespace status {
@@ -41,6 +42,8 @@ inline constexpr std::int32_t kHung = static_cast<std::int32_t>(0x8001011F);
 // A busy application's refusals of incoming calls: RPC_E_CALL_REJECTED, RPC_E_SERVERCALL_RETRYLATER.
 inline constexpr std::int32_t kCallRejected = static_cast<std::int32_t>(0x80010001);
 inline constexpr std::int32_t kRetryLater = static_cast<std::int32_t>(0x8001010A);
+// Word's own run-time error 4198, "Command failed", as automation gets it (FACILITY_CONTROL).
+inline constexpr std::int32_t kWordCommandFailed = static_cast<std::int32_t>(0x800A1066);
 }  // namespace status
 
 struct Reply {
@@ -63,8 +66,10 @@ struct JournalEntry {
   std::vector<std::wstring> args;  // Describe() of each argument
   std::int32_t status = 0;
   std::wstring result;  // Describe() of the result, or the failure's description
+  bool put = false;     // a property put, of args[0]
 
-  // "bar 'X'.Delete() -> ok", "controls of 'X'.Item(I4 3) -> button 'Find'", "... -> failed 0x80070057 ..."
+  // "bar 'X'.Delete() -> ok", "controls of 'X'.Item(I4 3) -> button 'Find'", "... -> failed 0x80070057 ...";
+  // a property put: "Word.DisplayAlerts = I4 0 -> nothing"
   std::wstring ToString() const;
 };
 
@@ -207,6 +212,22 @@ class Office {
 
   Application& AddApplication(std::wstring name, std::wstring progId);
 
+  // The files the model's applications name (Word's templates), by the path a scenario gives them: one that
+  // is not absolute is under the file root. Not calls: nothing is journaled.
+  void SetFile(std::wstring path, bool exists, bool readOnly);
+  // The root of the paths that are not absolute (the COM server's state directory); none in-process.
+  void SetFileRoot(std::wstring root) { fileRoot_ = std::move(root); }
+  // A scenario's path as the applications name it (FullName).
+  std::wstring FilePath(const std::wstring& path) const;
+  // Whether the file the applications name `path` exists and is not read-only.
+  bool IsWritableFile(std::wstring_view path) const;
+  struct File {
+    std::wstring path;  // as the applications name it
+    bool exists;
+    bool readOnly;
+  };
+  std::vector<File> Files() const;
+
  private:
   // The fault that applies to call `number`, or null.
   const Fault* MatchFault(const std::wstring& label, std::wstring_view member, int number);
@@ -232,6 +253,8 @@ class Office {
   std::map<std::pair<std::wstring, std::wstring>, int> matchCounts_;
   std::vector<JournalEntry> journal_;
   std::map<const Node*, std::pair<NodeRef, int>> held_;
+  std::map<std::wstring, std::pair<bool, bool>> files_;  // scenario path: exists, read-only
+  std::wstring fileRoot_;
 };
 
 }  // namespace standin

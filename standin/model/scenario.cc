@@ -143,6 +143,9 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
         if (normal->text != "unsaved") return fail("word normal takes unsaved");
         word.normal().set_saved(false);
       }
+      if (const Token* alerts = after_token("alerts")) {
+        word.set_initial_display_alerts(std::atoi(alerts->text.c_str()));
+      }
       bars = &word.bars();
       outlook = nullptr;
       open.clear();
@@ -176,6 +179,20 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
         }
       }
       office->AddDocument(Widen(tokens[1].text), afterCall, std::move(afterMember));
+    } else if (keyword == "normal" || keyword == "template") {
+      if (app == nullptr || app->name != L"word") return fail(keyword + " outside word");
+      if (tokens.size() < 2 || !tokens[1].quoted) return fail(keyword + " needs a quoted file");
+      auto& word = static_cast<WordApplicationNode&>(*app->object);
+      TemplateNode* kept = nullptr;
+      if (keyword == "normal") {
+        office->SetFile(word.normal().file(), false, false);
+        kept = &word.normal();
+        kept->set_file(Widen(tokens[1].text));
+      } else {
+        kept = &word.AddTemplate(Widen(tokens[1].text), flag("context"));
+        kept->set_saved(!flag("unsaved"));
+      }
+      office->SetFile(kept->file(), !flag("missing"), flag("readonly"));
     } else if (keyword == "explorer" || keyword == "inbox") {
       if (outlook == nullptr) return fail(keyword + " outside outlook");
       bars = keyword == "explorer" ? &outlook->explorer_bars() : nullptr;

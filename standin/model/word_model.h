@@ -10,19 +10,29 @@
 
 namespace standin {
 
-// Word's Normal template: whether it holds unsaved changes (`Saved`), and `Save`.
+class WordApplicationNode;
+
+// One of Word's templates (Normal, or another that a macro made the CustomizationContext): its name, the file
+// it was loaded from (`FullName`), whether it holds unsaved changes (`Saved`), and `Save`.
 class TemplateNode : public Node {
  public:
-  explicit TemplateNode(Office& office) : Node(office) {}
+  TemplateNode(Office& office, const WordApplicationNode& word, std::wstring name)
+      : Node(office), word_(word), name_(std::move(name)), file_(name_) {}
   std::wstring TypeName() const override { return L"Template"; }
-  std::wstring Label() const override { return L"Normal"; }
+  std::wstring Label() const override { return name_ == L"Normal.dotm" ? L"Normal" : L"template '" + name_ + L"'"; }
   Reply Answer(std::wstring_view member, unsigned flags, const std::vector<Value>& args) override;
 
   bool saved() const { return saved_; }
   void set_saved(bool saved) { saved_ = saved; }
   int saves() const { return saves_; }
+  // The file, as a scenario names it (Office::FilePath gives FullName).
+  const std::wstring& file() const { return file_; }
+  void set_file(std::wstring file) { file_ = std::move(file); }
 
  private:
+  const WordApplicationNode& word_;
+  std::wstring name_;
+  std::wstring file_;
   bool saved_ = true;
   int saves_ = 0;
 };
@@ -43,6 +53,13 @@ class WordApplicationNode : public Node {
   const std::vector<std::wstring>& documents() const { return documents_; }
 
   TemplateNode& normal() { return *normal_; }
+  // The template the bars' changes go to: Normal, unless CustomizationContext was set to another.
+  TemplateNode& context() { return *context_; }
+  // Another template, loaded as a global template; CustomizationContext names it when `context`.
+  TemplateNode& AddTemplate(std::wstring name, bool context);
+  std::int32_t display_alerts() const { return displayAlerts_; }
+  // Word's DisplayAlerts before any client came: wdAlertsAll (-1) unless a scenario says otherwise.
+  void set_initial_display_alerts(std::int32_t alerts) { displayAlerts_ = initialAlerts_ = alerts; }
   // Whether `node` is one of this Word's bars or controls (whose deletion changes the Normal template).
   bool Holds(const Node& node) const;
 
@@ -52,6 +69,11 @@ class WordApplicationNode : public Node {
   std::vector<std::wstring> documents_;
   NodeRef documentsNode_;
   std::shared_ptr<TemplateNode> normal_;
+  std::vector<std::shared_ptr<TemplateNode>> templates_;  // Normal's companions
+  std::shared_ptr<TemplateNode> context_;
+  std::shared_ptr<TemplateNode> initialContext_;
+  std::int32_t displayAlerts_ = -1;
+  std::int32_t initialAlerts_ = -1;
 };
 
 }  // namespace standin

@@ -45,6 +45,9 @@ constexpr Member kMembers[] = {
     {L"NormalTemplate", 0x11C},
     {L"Saved", 0x11D},
     {L"Save", 0x11E},
+    {L"DisplayAlerts", 0x11F},
+    {L"CustomizationContext", 0x120},
+    {L"FullName", 0x121},
 };
 
 struct TypeMembers {
@@ -54,9 +57,11 @@ struct TypeMembers {
 
 // What each type of the model answers. A member added to a node's Answer belongs here too.
 const TypeMembers kTypes[] = {
-    {L"Word.Application", {L"CommandBars", L"Documents", L"NormalTemplate", L"Visible", L"Name", L"Quit"}},
+    {L"Word.Application",
+     {L"CommandBars", L"Documents", L"NormalTemplate", L"Visible", L"Name", L"Quit", L"DisplayAlerts",
+      L"CustomizationContext"}},
     {L"Documents", {L"Count"}},
-    {L"Template", {L"Saved", L"Save"}},
+    {L"Template", {L"Saved", L"Save", L"FullName", L"Name"}},
     {L"CommandBars", {L"Item", L"ActiveMenuBar", L"Count"}},
     {L"CommandBar", {L"Controls", L"Name", L"FindControl", L"Delete"}},
     {L"CommandBarControls", {L"Count", L"Item"}},

@@ -207,12 +207,19 @@ HRESULT NodeDispatch::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAM
       if (unconverted < 0) unconverted = static_cast<int>(count - 1 - i);
     }
   }
-  if ((flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0) {
-    // The value comes as the one named argument DISPID_PROPERTYPUT; no member of the model can be set.
-    return Reject(journaled, std::move(described), DISP_E_MEMBERNOTFOUND, L"the stand-in sets no properties",
+  if ((flags & DISPATCH_PROPERTYPUTREF) != 0) {
+    // Word's settable members (DisplayAlerts, CustomizationContext) are property puts, object or not.
+    return Reject(journaled, std::move(described), DISP_E_MEMBERNOTFOUND, L"the stand-in sets no property by reference",
                   exception);
   }
-  if (params && params->cNamedArgs > 0) {
+  const bool put = (flags & DISPATCH_PROPERTYPUT) != 0;
+  if (put && (count != 1 || params->cNamedArgs != 1 || params->rgdispidNamedArgs == nullptr ||
+              params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)) {
+    // The value comes as the one named argument DISPID_PROPERTYPUT.
+    return Reject(journaled, std::move(described), DISP_E_PARAMNOTOPTIONAL,
+                  L"a put takes its value as DISPID_PROPERTYPUT", exception);
+  }
+  if (!put && params && params->cNamedArgs > 0) {
     return Reject(journaled, std::move(described), DISP_E_NONAMEDARGS, L"named arguments are not taken", exception);
   }
   if (unconverted >= 0) {
@@ -222,7 +229,7 @@ HRESULT NodeDispatch::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAM
   }
 
   if (const int delay = session_.office().CallDelay(); delay > 0) Sleep(static_cast<DWORD>(delay));
-  const Reply reply = session_.office().Invoke(*node_, member, flags & (kMethod | kGet), args);
+  const Reply reply = session_.office().Invoke(*node_, member, put ? kPut : flags & (kMethod | kGet), args);
   session_.Flush();
   session_.HangIfDue();
   if (!reply.ok()) return Failure(reply.status, reply.description, exception);

@@ -14,6 +14,7 @@
 
 #include "office/hex.h"
 #include "platform/win32/module_path.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/utf8.h"
 #include "standin/model/office_model.h"
 #include "standin/server/node_dispatch.h"
@@ -102,6 +103,25 @@ int Fail(const StateDir* dir, int code, const std::wstring& message) {
   return code;
 }
 
+// The files the scenario's applications name (Word's templates), made real: a relative path is under DIR, and
+// a client that asks the file system about one gets the model's answer. One that is there already is kept (a
+// COM-started server loads the scenario again).
+void PlaceFiles(Office& office, const StateDir& dir) {
+  office.SetFileRoot(dir.path());
+  for (const Office::File& file : office.Files()) {
+    if (!file.exists || GetFileAttributesW(file.path.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+    {
+      const corvix::win32::UniqueHandle made(
+          CreateFileW(file.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!made) continue;
+      static constexpr char kContent[] = "stand-in template\r\n";
+      DWORD written = 0;
+      WriteFile(made.get(), kContent, sizeof kContent - 1, &written, nullptr);
+    }
+    if (file.readOnly) SetFileAttributesW(file.path.c_str(), FILE_ATTRIBUTE_READONLY);
+  }
+}
+
 std::unique_ptr<Office> LoadScenario(const StateDir& dir, std::wstring* error) {
   std::string text;
   if (!dir.Read(L"scenario.txt", &text)) {
@@ -112,7 +132,9 @@ std::unique_ptr<Office> LoadScenario(const StateDir& dir, std::wstring* error) {
   auto office = Office::FromScenario(text, &parseError);
   if (!office) {
     *error = L"scenario.txt: " + corvix::win32::FromUtf8(parseError);
+    return nullptr;
   }
+  PlaceFiles(*office, dir);
   return office;
 }
 

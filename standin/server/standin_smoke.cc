@@ -255,7 +255,7 @@ int wmain() {
       "8 Word bars.Item(bar 'Merrowin Software') -> failed 0x80020005 Index must be a bar name\n"
       "9 controls of 'Merrowin Software'.Item(I4 2) -> popup 'More'\n"
       "10 popup 'More'.Caption() -> failed 0x80010105 injected failure\n"
-      "11 Word.Visible(BOOL true) -> failed 0x80020003 the stand-in sets no properties\n",
+      "11 Word.Visible = BOOL true -> failed 0x80020003 a property that cannot be set\n",
       ReadText(dir + L"\\journal.txt"), "journal.txt");
   const std::string names = ReadText(dir + L"\\getidsofnames.txt");
   Check(names.find("1 Word.GetIDsOfNames(\"commandBARS\") -> DISPID 267\n") == 0, "the first lookup, by any case");

@@ -98,10 +98,12 @@ class Run:
         return [entry.split(" -> ", 1)[0] for entry in self.entries(member)]
 
     def entries(self, member=None):
-        """Journal entries as 'target.member(args) -> result', without numbers."""
+        """Journal entries as 'target.member(args) -> result', without numbers; the run's folder (where the
+        stand-in keeps Word's template files) reads DIR, so that two runs' journals compare."""
+        folder = "Z:" + str(self.folder).replace("/", "\\")
         out = []
         for line in self.journal:
-            entry = line.split(" ", 1)[1] if " " in line else line
+            entry = (line.split(" ", 1)[1] if " " in line else line).replace(folder, "DIR")
             if member is None or _member(entry) == member:
                 out.append(entry)
         return out
@@ -121,11 +123,12 @@ class Run:
 
 
 def _member(entry):
-    """The member of a journal entry 'target.member(args) -> result'."""
+    """The member of a journal entry 'target.member(args) -> result', or of a property put
+    'target.member = value -> result'."""
     call = entry.split(" -> ", 1)[0]
     if ".(default)(" in call:
         return "(default)"
-    return call.split("(", 1)[0].rsplit(".", 1)[-1]
+    return call.split("(", 1)[0].split(" = ", 1)[0].rsplit(".", 1)[-1]
 
 
 def _read(path):

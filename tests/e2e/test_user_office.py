@@ -66,7 +66,10 @@ class UserWord(Case):
         run = self.corvix("word installed\n" + '  document "Letter" after Delete\n' + WORD, "")
         self.assertEqual(WORD_DELETES, deletes(run.entries()))
         self.assertEqual([], run.calls("Quit"))
-        self.assertEqual(["Word.Documents() -> Documents", "Documents.Count() -> I4 1"], run.entries()[-2:])
+        # It gets the alerts every Word starts with back.
+        self.assertEqual(["Word.Documents() -> Documents", "Documents.Count() -> I4 1",
+                          "Word.DisplayAlerts = I4 -1 -> nothing"], run.entries()[-3:])
+        self.assertNotIn("display alerts left at", run.state)
         self.assertIn("word: running no, started yes, quit 0, saved no", run.state)
         self.assertIn("document 'Letter' open", run.state)
         self.assertEqual("", run.saved())

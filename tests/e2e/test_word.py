@@ -145,28 +145,58 @@ class StartedWord(Case):
 
 
 class NormalTemplate(Case):
-    """A running Word keeps the deletions in its Normal template until it is saved: Corvix saves it, once,
-    when the clean-up alone changed it."""
+    """A running Word keeps the deletions in the template its CustomizationContext names: Corvix makes that
+    Normal for the clean-up, and saves Normal, once, when the clean-up alone changed it and its file can be
+    written, with Word's alerts off for the Save alone."""
 
     def test_a_clean_normal_is_saved_once_after_the_last_deletion(self):
         run = self.corvix("word running\n" + WORD, trace=True)
         calls = run.calls()
-        self.assertEqual(["Word.NormalTemplate()", "Normal.Saved()"], calls[1:3])
-        self.assertEqual(["Normal.Saved()", "Normal.Save()"], calls[-2:])
+        self.assertEqual(["Word.NormalTemplate()", "Word.CustomizationContext()", "Word.CustomizationContext = Normal",
+                          "Normal.Saved()"], calls[1:5])
+        self.assertEqual(["Word.CustomizationContext = Normal", "Normal.Saved()", "Normal.FullName()",
+                          "Word.DisplayAlerts()", "Word.DisplayAlerts = I4 0", "Normal.Save()",
+                          "Word.DisplayAlerts = I4 -1"], calls[-7:])
         last_delete = max(i for i, call in enumerate(calls) if call.endswith(".Delete()"))
-        self.assertEqual([len(calls) - 1], [i for i, call in enumerate(calls) if call == "Normal.Save()"])
-        self.assertLess(last_delete, len(calls) - 1)
+        self.assertLess(last_delete, len(calls) - 7)
         self.assertEqual(WORD_DELETES, run.calls("Delete"))
         self.assertEqual([], run.calls("Quit"))
         self.assertIn("normal template: saved yes, Save called 1 times", run.state)
         self.assertIn("Corvix: Word: Normal template saved, so that the deletions are stored now", run.trace())
         self.assertIn("references held: 0", run.state)
 
+    def test_the_users_alerts_and_context_are_given_back(self):
+        # A macro made an add-in's template the CustomizationContext, and the user keeps message boxes only.
+        run = self.corvix('word running alerts -2\n  template "Other.dotm" context\n' + WORD, trace=True)
+        self.assertEqual(["Word.CustomizationContext()", "Word.CustomizationContext = Normal",
+                          "Word.CustomizationContext = template 'Other.dotm'"], run.calls("CustomizationContext"))
+        self.assertEqual(["Word.DisplayAlerts()", "Word.DisplayAlerts = I4 0", "Word.DisplayAlerts = I4 -2"],
+                         run.calls("DisplayAlerts"))
+        self.assertEqual(WORD_DELETES, run.calls("Delete"))
+        # The deletions landed in Normal, which was saved; the other template was not touched.
+        self.assertIn("normal template: saved yes, Save called 1 times", run.state)
+        self.assertNotIn("template 'Other.dotm': saved", run.state)
+        self.assertNotIn("left at", run.state)
+        self.assertIn("references held: 0", run.state)
+
+    def test_a_read_only_normal_is_not_saved_and_nothing_stalls(self):
+        # Its Save would wait on Word's message (the stand-in's Save gets no answer with the alerts on).
+        run = self.corvix('word running\n  normal "Normal.dotm" readonly\n' + WORD, "", trace=True)
+        self.assertEqual(WORD_DELETES, run.calls("Delete"))
+        self.assertEqual([], run.calls("Save"))
+        self.assertEqual([], run.calls("DisplayAlerts"))
+        self.assertEqual([], [e for e in run.entries() if e.endswith("-> hung")])
+        self.assertEqual([DONE], run.messages())
+        self.assertIn("normal template: saved no, Save called 0 times", run.state)
+        self.assertNotIn("left at", run.state)
+        trace = "\n".join(run.trace())
+        self.assertRegex(trace, r"Normal template not saved: its file .*\\Normal\.dotm is not there or cannot be written")
+        self.assertNotIn("given up", trace)
+        self.assertIn("references held: 0", run.state)
+
     def test_unsaved_changes_or_a_failed_reading_save_nothing(self):
         for scenario, told in (("word running normal unsaved\n", "it had unsaved changes of the user's"),
-                               ("word running\nfail Saved nth 1\n", "whether it had unsaved changes could not be read"),
-                               ("word running\nfail NormalTemplate\n",
-                                "whether it had unsaved changes could not be read")):
+                               ("word running\nfail Saved nth 1\n", "whether it had unsaved changes could not be read")):
             with self.subTest(scenario=scenario):
                 run = self.corvix(scenario + WORD, trace=True)
                 self.assertEqual(WORD_DELETES, run.calls("Delete"))
@@ -175,9 +205,13 @@ class NormalTemplate(Case):
                 self.assertIn(f"Corvix: Word: Normal template not saved: {told}", run.trace())
                 self.assertIn("references held: 0", run.state)
 
-    def test_a_started_word_is_quit_saving_and_never_asked_for_normal(self):
+    def test_a_started_word_turns_its_alerts_off_before_its_bars_are_touched(self):
         run = self.corvix("word installed\n" + WORD)
-        self.assertEqual([], run.calls("NormalTemplate"))
+        calls = run.calls()
+        started = calls.index('COM.CoCreateInstance("Word.Application")')
+        self.assertEqual("Word.DisplayAlerts = I4 0", calls[started + 1])
+        self.assertEqual(["Word.DisplayAlerts = I4 0"], run.calls("DisplayAlerts"))
+        self.assertEqual([], run.calls("Save"))
         self.assertEqual(["Word.Quit(BOOL true)"], run.calls("Quit"))
 
 

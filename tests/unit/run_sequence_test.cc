@@ -158,6 +158,7 @@ class ThrowingAutomation : public Automation {
   bool HasProcessInSession(std::wstring_view imageName) override { return inner_.HasProcessInSession(imageName); }
   std::wstring CurrentVersionOf(std::wstring_view progId) override { return inner_.CurrentVersionOf(progId); }
   ServerVersion ServerFileVersion(std::wstring_view progId) override { return inner_.ServerFileVersion(progId); }
+  bool IsWritableFile(std::wstring_view path) override { return inner_.IsWritableFile(path); }
 
  private:
   standin::MemoryAutomation inner_;

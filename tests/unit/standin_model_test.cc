@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "standin/model/command_bar_model.h"
+#include "standin/model/word_model.h"
 #include "tests/unit/test_support.h"
 
 namespace standin {
@@ -140,6 +141,31 @@ TEST_F(StrictModel, RejectsWhatOfficeWouldReject) {
   EXPECT_TRUE(office_->Invoke(*bar, L"Delete", kMethod, {}).ok());
   EXPECT_FALSE(office_->Invoke(*controls, L"Count", kGet, {}).ok());
   EXPECT_EQ(status::kInvalidArg, office_->Invoke(*bars_, L"Item", kGet, {std::wstring(L"B")}).status);
+}
+
+// Word's Save of a template whose file it cannot write waits on its message, unless its alerts are off; the
+// bars' changes go to the template CustomizationContext names.
+TEST(StandinWord, SavingAnUnwritableTemplateWaitsOnAMessageUnlessAlertsAreOff) {
+  auto office = corvix::testing::LoadScenario("word running normal unsaved\n  normal \"N.dotm\" readonly\n");
+  auto& word = static_cast<WordApplicationNode&>(*office->Applications().at(0)->object);
+  EXPECT_EQ(status::kHung, office->Invoke(word.normal(), L"Save", kMethod, {}).status);
+  EXPECT_TRUE(office->TakeHang());
+  EXPECT_TRUE(office->Invoke(word, L"DisplayAlerts", kPut, {std::int32_t{0}}).ok());
+  EXPECT_EQ(status::kWordCommandFailed, office->Invoke(word.normal(), L"Save", kMethod, {}).status);
+  EXPECT_FALSE(word.normal().saved());
+  EXPECT_EQ(status::kMemberNotFound, office->Invoke(word, L"Visible", kPut, {true}).status);
+  EXPECT_NE(std::wstring::npos, office->StateText().find(L"display alerts left at 0 (was -1)"));
+}
+
+TEST(StandinWord, TheBarsChangesGoToTheCustomizationContext) {
+  auto office = corvix::testing::LoadScenario("word running\n  template \"A.dotm\" context\n  bar \"B\"\n");
+  auto& word = static_cast<WordApplicationNode&>(*office->Applications().at(0)->object);
+  auto bar = std::get<NodeRef>(office->Invoke(word.bars(), L"Item", kGet, {std::wstring(L"B")}).value);
+  EXPECT_TRUE(office->Invoke(*bar, L"Delete", kMethod, {}).ok());
+  EXPECT_TRUE(word.normal().saved());
+  EXPECT_FALSE(word.context().saved());
+  EXPECT_TRUE(office->IsWritableFile(L"A.dotm"));
+  EXPECT_FALSE(office->IsWritableFile(L"Normal.dotm.bak"));
 }
 
 TEST_F(StrictModel, FaultsFailOnlyTheChosenCall) {

@@ -24,7 +24,12 @@ inline std::vector<std::wstring> Calls(const standin::Office& office, const std:
   std::vector<std::wstring> calls;
   for (const auto& entry : office.Journal()) {
     if (!member.empty() && entry.member != member) continue;
-    std::wstring call = entry.target + L"." + entry.member + L"(";
+    std::wstring call = entry.target + L"." + entry.member;
+    if (entry.put && entry.args.size() == 1) {
+      calls.push_back(call + L" = " + entry.args[0]);
+      continue;
+    }
+    call += L"(";
     for (size_t i = 0; i < entry.args.size(); ++i) call += (i ? L", " : L"") + entry.args[i];
     calls.push_back(call + L")");
   }

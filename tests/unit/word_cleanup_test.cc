@@ -114,8 +114,7 @@ TEST_F(WordCleanupTest, FindWordMenubarFindsOnlyAMenu) {
     return Subject{Subject::Window::kOnly, Subject::Kind::kMenu, caption};
   };
   EXPECT_TRUE(FindWordMenubar(wdApp.value, menu(L"&Tools")));
-  EXPECT_FALSE(FindWordMenubar(wdApp.value, menu(L"&tools")));
-  EXPECT_FALSE(FindWordMenubar(wdApp.value, menu(L"Tools")));
+  EXPECT_FALSE(FindWordMenubar(wdApp.value, menu(L"&Help")));
   EXPECT_FALSE(FindWordMenubar(Object(), menu(L"&Tools")));
 }
 
@@ -127,22 +126,74 @@ TEST(MaySaveNormalTemplate, OnlyWhenTheCleanUpAloneChangedIt) {
   EXPECT_FALSE(MaySaveNormalTemplate(true, std::nullopt));
 }
 
-// An attached Word whose Normal had nothing unsaved saves it once, after the last deletion.
+// An attached Word whose Normal had nothing unsaved saves it once, after the last deletion, with its alerts
+// off for the Save alone; its CustomizationContext is Normal for the clean-up and the user's again after it.
 TEST_F(WordCleanupTest, AnAttachedWordSavesACleanNormalOnceAfterTheLastDeletion) {
-  Run(std::string("word running\n") + kWordWithAddIn);
+  Run(std::string("word running alerts -2\n") + kWordWithAddIn);
   const auto calls = Calls(*office_);
-  ASSERT_GE(calls.size(), 4u);
-  EXPECT_EQ(L"Word.NormalTemplate()", calls[1]);
-  EXPECT_EQ(L"Normal.Saved()", calls[2]);
-  EXPECT_EQ((std::vector<std::wstring>{L"Normal.Saved()", L"Normal.Save()"}),
-            std::vector<std::wstring>(calls.end() - 2, calls.end()));
-  EXPECT_EQ(1u, Calls(*office_, L"Save").size());
+  ASSERT_GE(calls.size(), 12u);
+  EXPECT_EQ((std::vector<std::wstring>{L"Word.NormalTemplate()", L"Word.CustomizationContext()",
+                                       L"Word.CustomizationContext = Normal", L"Normal.Saved()"}),
+            std::vector<std::wstring>(calls.begin() + 1, calls.begin() + 5));
+  EXPECT_EQ((std::vector<std::wstring>{L"button 'Ours'.Delete()", L"Word.CustomizationContext = Normal",
+                                       L"Normal.Saved()", L"Normal.FullName()", L"Word.DisplayAlerts()",
+                                       L"Word.DisplayAlerts = I4 0", L"Normal.Save()", L"Word.DisplayAlerts = I4 -2"}),
+            std::vector<std::wstring>(calls.end() - 8, calls.end()));
   EXPECT_TRUE(StateHas(*office_, L"normal template: saved yes, Save called 1 times"));
+  EXPECT_FALSE(StateHas(*office_, L"left at"));  // DisplayAlerts and CustomizationContext as the user had them
+}
+
+// A macro made another template the CustomizationContext: the deletions still land in Normal, which is saved,
+// and the user's context is given back.
+TEST_F(WordCleanupTest, TheDeletionsLandInNormalWhateverTheContextNamed) {
+  Run(std::string("word running\n  template \"Merrowin.dotm\" context\n") + kWordWithAddIn);
+  EXPECT_EQ(L"Word.CustomizationContext = template 'Merrowin.dotm'", Calls(*office_, L"CustomizationContext").back());
+  EXPECT_TRUE(StateHas(*office_, L"normal template: saved yes, Save called 1 times"));
+  EXPECT_FALSE(StateHas(*office_, L"template 'Merrowin.dotm': saved"));
+  EXPECT_FALSE(StateHas(*office_, L"left at"));
+}
+
+// When the context cannot be set, the deletions go where it names: that template's Saved is what is read.
+TEST_F(WordCleanupTest, AContextThatCannotBeSetIsTheTemplateWhoseSavedIsRead) {
+  Run(std::string("word running\n  template \"Merrowin.dotm\" context\nfail CustomizationContext nth 2\n") +
+      kWordWithAddIn);
+  EXPECT_EQ(2u, Calls(*office_, L"CustomizationContext").size());  // read and the failed set; nothing to give back
+  EXPECT_TRUE(Calls(*office_, L"Saved").size() == 2 &&
+              Calls(*office_, L"Saved")[0] == L"template 'Merrowin.dotm'.Saved()");
+  EXPECT_TRUE(StateHas(*office_, L"template 'Merrowin.dotm': saved yes, Save called 1 times"));
+  EXPECT_FALSE(StateHas(*office_, L"normal template"));
+}
+
+// Normal's file is read-only or gone: a Save would meet a message or Save As. Nothing is saved, and Word's
+// alerts are not touched.
+TEST_F(WordCleanupTest, ANormalWhoseFileCannotBeWrittenIsNotSaved) {
+  for (const char* normal : {"  normal \"Normal.dotm\" readonly\n", "  normal \"Normal.dotm\" missing\n"}) {
+    SCOPED_TRACE(normal);
+    Run(std::string("word running\n") + normal + kWordWithAddIn);
+    EXPECT_EQ(7u, Calls(*office_, L"Delete").size());
+    EXPECT_EQ(std::vector<std::wstring>{L"Normal.FullName()"}, Calls(*office_, L"FullName"));
+    EXPECT_TRUE(Calls(*office_, L"Save").empty());
+    EXPECT_TRUE(Calls(*office_, L"DisplayAlerts").empty());
+    TearDown();
+  }
+}
+
+// Alerts that cannot be read or turned off: no Save, since it could show a message. A Save that fails still
+// gives the user's alerts back.
+TEST_F(WordCleanupTest, TheSaveHappensOnlyWithAlertsOffAndTheyAreAlwaysGivenBack) {
+  for (const char* fault : {"fail DisplayAlerts nth 1\n", "fail DisplayAlerts nth 2\n"}) {
+    SCOPED_TRACE(fault);
+    Run(std::string("word running\n") + fault + kWordWithAddIn);
+    EXPECT_TRUE(Calls(*office_, L"Save").empty());
+    TearDown();
+  }
+  Run(std::string("word running alerts -2\nfail Save\n") + kWordWithAddIn);
+  EXPECT_EQ(L"Word.DisplayAlerts = I4 -2", Calls(*office_).back());
 }
 
 TEST_F(WordCleanupTest, AnAttachedWordIsNotToldToSaveWhenNormalWasNotCleanOrUnknown) {
-  for (const char* word : {"word running normal unsaved\n", "word running\nfail Saved nth 1\n",
-                           "word running\nfail Saved nth 2\n", "word running\nfail NormalTemplate\n"}) {
+  for (const char* word :
+       {"word running normal unsaved\n", "word running\nfail Saved nth 1\n", "word running\nfail Saved nth 2\n"}) {
     SCOPED_TRACE(word);
     Run(word + std::string(kWordWithAddIn));
     EXPECT_EQ(7u, Calls(*office_, L"Delete").size());
@@ -154,9 +205,16 @@ TEST_F(WordCleanupTest, AnAttachedWordIsNotToldToSaveWhenNormalWasNotCleanOrUnkn
   EXPECT_TRUE(Calls(*office_, L"Save").empty());
 }
 
-TEST_F(WordCleanupTest, AStartedWordIsNeverAskedForItsNormalTemplate) {
+// A started Word shows nobody its messages: its alerts go off before anything else, and its Normal is saved
+// by the Quit alone.
+TEST_F(WordCleanupTest, AStartedWordTurnsItsAlertsOffFirstAndLeavesNormalToTheQuit) {
   Run(std::string("word installed\n") + kWordWithAddIn);
-  EXPECT_TRUE(Calls(*office_, L"NormalTemplate").empty());
+  const auto calls = Calls(*office_);
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_EQ(L"Word.DisplayAlerts = I4 0", calls[2]);  // after the attach and the start
+  EXPECT_EQ(1u, Calls(*office_, L"DisplayAlerts").size());
+  EXPECT_TRUE(Calls(*office_, L"Save").empty());
+  EXPECT_TRUE(Calls(*office_, L"Saved").empty());
   EXPECT_EQ(std::vector<std::wstring>{L"Word.Quit(BOOL true)"}, Calls(*office_, L"Quit"));
 }
 
@@ -192,7 +250,10 @@ TEST_F(WordCleanupTest, AStartedWordThatTheUserTookOverIsLeftRunningUnsaved) {
     EXPECT_TRUE(Calls(*office_, L"Quit").empty());
     EXPECT_EQ(0, Word().quitCount);
     EXPECT_FALSE(Word().savedOnQuit.has_value());
-    EXPECT_EQ(L"Documents.Count() -> I4 1", office_->Journal().back().ToString());
+    const auto calls = Calls(*office_);
+    EXPECT_EQ((std::vector<std::wstring>{L"Documents.Count()", L"Word.DisplayAlerts = I4 -1"}),
+              std::vector<std::wstring>(calls.end() - 2, calls.end()));
+    EXPECT_FALSE(StateHas(*office_, L"display alerts left at"));  // what a Word starts with
     // The cleaning itself was done.
     EXPECT_EQ(7u, Calls(*office_, L"Delete").size());
     TearDown();
