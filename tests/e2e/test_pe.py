@@ -72,6 +72,8 @@ WINDOWS7_IMPORTS = {
         "CreateDirectoryW", "CreateFileW", "DeleteFileW", "GetDriveTypeW", "GetFinalPathNameByHandleW",
         "GetTempPathW", "K32GetMappedFileNameW", "MoveFileExW", "QueryDosDeviceW", "ReadFile", "RemoveDirectoryW",
         "WriteFile",
+        # Whether the user's Normal template can be saved over: its attributes, and an open for writing.
+        "GetFileAttributesW",
         # The debugger channel (whether anyone listens, and its writer), and the system's text for a failed
         # attach or start.
         "FormatMessageW", "IsDebuggerPresent", "OpenFileMappingW", "OutputDebugStringW",
