@@ -35,7 +35,7 @@ bool StartsOutlookOfVersion(std::optional<std::uint32_t> version);
 
 // Where an Outlook that keeps its bars keeps them and the mail profiles it logs on to, in the user's roaming
 // application data folder and under HKEY_CURRENT_USER. Outlook 2013 and later keep their profiles elsewhere,
-// but they keep no bars either.
+// but they keep no bars either (docs/sources.md, "Outlook's stored bars and mail profiles").
 namespace outlook_settings {
 inline constexpr std::wstring_view kBarsFile = L"\\Microsoft\\Outlook\\outcmd.dat";  // under the folder
 inline constexpr std::wstring_view kProfilesKey =
