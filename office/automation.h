@@ -145,6 +145,14 @@ struct ServerVersion {
   bool otherView = false;
 };
 
+// A value of the user's registry (HKEY_CURRENT_USER): not there (no such key or value), read (its text: a string
+// as stored, unexpanded; a DWORD in decimal), or there but not readable as either.
+struct UserRegistryValue {
+  enum class State { kAbsent, kRead, kUnreadable };
+  State state = State::kAbsent;
+  std::wstring text;
+};
+
 // Reaching an application by its programmatic identifier.
 class Automation {
  public:
@@ -170,6 +178,12 @@ class Automation {
   // Whether `path` names an existing file (not a directory) that the caller may write now: its read-only
   // attribute is clear and opening it for writing succeeds. Nothing is written, and no application is called.
   virtual bool IsWritableFile(std::wstring_view path) = 0;
+  // The user's settings that decide what a start of an application would meet, read without starting it:
+  // the user's roaming application data folder (%APPDATA%; empty when it cannot be found), whether `path`
+  // names an existing file (not a directory), and a value of the user's registry.
+  virtual std::wstring RoamingAppDataFolder() = 0;
+  virtual bool IsExistingFile(std::wstring_view path) = 0;
+  virtual UserRegistryValue ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) = 0;
 };
 
 }  // namespace corvix

@@ -23,6 +23,25 @@ struct Subject {
   std::wstring_view name;
 };
 
+// What an Outlook that keeps its bars (2007 and before) would meet if it were started, read from the user's
+// settings: its stored bars' file, and the mail profile it would log on to without asking.
+struct OutlookStartSettings {
+  std::wstring barsFile;  // outcmd.dat's path; empty when the roaming application data folder is not known
+  bool barsFileExists = false;
+  UserRegistryValue defaultProfile;    // the default mail profile's name
+  UserRegistryValue pickLogonProfile;  // whether Outlook asks for a profile at its start
+};
+
+// Whether such an Outlook is started, or the first reason why not.
+enum class OutlookStartVerdict {
+  kStart,
+  kNoAppDataFolder,
+  kNoStoredBars,
+  kNoDefaultProfile,
+  kPromptsForProfile,
+  kSettingUnreadable
+};
+
 namespace event {
 
 // How the application was reached, or why not.
@@ -39,6 +58,14 @@ struct LeftRunning {
 struct NotStarted {
   std::uint32_t version;
   std::wstring source;
+};
+// Not running, and the registered version (`version`, read at `source`) keeps its bars: what was read of the
+// user's settings, and whether that started it.
+struct StartSettingsRead {
+  std::uint32_t version;
+  std::wstring source;
+  OutlookStartSettings settings;
+  OutlookStartVerdict verdict;
 };
 // Not running, and started for the registered version: one that kept the bars, or none could be read.
 struct StartedForVersion {
@@ -130,10 +157,10 @@ struct GivenUp {
 
 using CleanupEvent =
     std::variant<event::Attached, event::Started, event::StartReachedUsers, event::LeftRunning, event::NotStarted,
-                 event::StartedForVersion, event::NotReached, event::Looked, event::FoundByBuiltInId, event::Deleted,
-                 event::NormalTemplate, event::SettingFailed, event::InboxOpened, event::NoMainWindow,
-                 event::NoItemWindow, event::Quit, event::LeftToTheUser, event::TakenUpByUser, event::NotCleanedHere,
-                 event::EndedByException, event::Refused, event::GivenUp>;
+                 event::StartSettingsRead, event::StartedForVersion, event::NotReached, event::Looked,
+                 event::FoundByBuiltInId, event::Deleted, event::NormalTemplate, event::SettingFailed,
+                 event::InboxOpened, event::NoMainWindow, event::NoItemWindow, event::Quit, event::LeftToTheUser,
+                 event::TakenUpByUser, event::NotCleanedHere, event::EndedByException, event::Refused, event::GivenUp>;
 
 // Where a clean-up's events go. Report may be called from the clean-up's thread and from the thread that
 // watches it, at once.

@@ -67,6 +67,43 @@ std::wstring Text(const event::NotStarted& e) {
          L": Outlook 2010 and later keep no add-in's bars, so a start would find none";
 }
 
+// A value of the user's registry as the line shows it: "\"Outlook\"", "not set", "unreadable".
+std::wstring Setting(const UserRegistryValue& value) {
+  switch (value.state) {
+    case UserRegistryValue::State::kRead:
+      return L"\"" + value.text + L"\"";
+    case UserRegistryValue::State::kUnreadable:
+      return L"unreadable";
+    case UserRegistryValue::State::kAbsent:
+      break;
+  }
+  return L"not set";
+}
+
+std::wstring Text(const event::StartSettingsRead& e) {
+  const OutlookStartSettings& read = e.settings;
+  std::wstring text = L"not running; " + Version(e.version, e.source) + L", one that kept the bars; read: ";
+  text += read.barsFile.empty() ? std::wstring(L"no roaming application data folder")
+                                : read.barsFile + (read.barsFileExists ? L" there" : L" not there");
+  text += L", DefaultProfile " + Setting(read.defaultProfile) + L", PickLogonProfile " +
+          Setting(read.pickLogonProfile) + L": ";
+  switch (e.verdict) {
+    case OutlookStartVerdict::kStart:
+      return text + L"started";
+    case OutlookStartVerdict::kNoAppDataFolder:
+      return text + L"not started: where it stores its bars is not known";
+    case OutlookStartVerdict::kNoStoredBars:
+      return text + L"not started: it stores no bars, so a start would find none";
+    case OutlookStartVerdict::kNoDefaultProfile:
+      return text + L"not started: no default mail profile, so a start would show its profile wizard";
+    case OutlookStartVerdict::kPromptsForProfile:
+      return text + L"not started: it prompts for a profile, so a start would wait on its profile chooser";
+    case OutlookStartVerdict::kSettingUnreadable:
+      break;
+  }
+  return text + L"not started: whether a start would ask for a profile cannot be told";
+}
+
 std::wstring Text(const event::StartedForVersion& e) {
   if (!e.version) return L"not running; no registered version can be read: started, as ever";
   return L"not running; " + Version(*e.version, e.source) + L", one that kept the bars: started";
@@ -220,6 +257,8 @@ void CleanupTrace::Count(const CleanupEvent& event) {
     reach_ = Reach::kLeftRunning;
   } else if (std::holds_alternative<event::NotStarted>(event)) {
     reach_ = Reach::kNotStarted;
+  } else if (const auto* read = std::get_if<event::StartSettingsRead>(&event)) {
+    if (read->verdict != OutlookStartVerdict::kStart) reach_ = Reach::kNotStarted;
   } else if (std::holds_alternative<event::NotReached>(event)) {
     reach_ = Reach::kNone;
   }

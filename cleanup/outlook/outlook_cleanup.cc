@@ -68,6 +68,19 @@ bool WasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<std::in
   return explorers.value_or(0) > 0 || inspectors.value_or(0) > 0;
 }
 
+// What a start would meet, read from the user's settings; nothing is asked of any application.
+OutlookStartSettings ReadStartSettings(Automation& automation) {
+  using namespace outlook_settings;
+  OutlookStartSettings settings;
+  if (const std::wstring folder = automation.RoamingAppDataFolder(); !folder.empty()) {
+    settings.barsFile = folder + std::wstring(kBarsFile);
+    settings.barsFileExists = automation.IsExistingFile(settings.barsFile);
+  }
+  settings.defaultProfile = automation.ReadUserRegistryValue(kProfilesKey, kDefaultProfile);
+  settings.pickLogonProfile = automation.ReadUserRegistryValue(kClientOptionsKey, kPickLogonProfile);
+  return settings;
+}
+
 // Purges the item window of the Inbox's first item, when that item is a mail item.
 void CleanFirstInboxItemWindow(const Object& olApp, CleanupEvents& events) {
   const Object items = Inbox(MapiNameSpace(olApp)).GetObject(L"Items", kItems);
@@ -126,7 +139,14 @@ Reached ReachOutlook(Automation& automation, CleanupEvents& events) {
       events.Report(event::NotStarted{*version.major, version.source});
       return {};
     }
-    events.Report(event::StartedForVersion{version.major, version.source});
+    if (version.major) {
+      OutlookStartSettings settings = ReadStartSettings(automation);
+      const OutlookStartVerdict verdict = DecideOutlookStart(settings);
+      events.Report(event::StartSettingsRead{*version.major, version.source, std::move(settings), verdict});
+      if (verdict != OutlookStartVerdict::kStart) return {};
+    } else {
+      events.Report(event::StartedForVersion{version.major, version.source});
+    }
   }
   Found<Object> start = automation.Start(kProgId, kApplication);
   if (!start) {
@@ -201,6 +221,19 @@ void QuitIfStillOurs(const Object& olApp, std::int32_t ownMainWindows, CleanupEv
 
 bool StartsOutlookOfVersion(std::optional<std::uint32_t> version) {
   return !version || *version < kFirstOutlookWithoutStoredBars;
+}
+
+OutlookStartVerdict DecideOutlookStart(const OutlookStartSettings& settings) {
+  using State = UserRegistryValue::State;
+  if (settings.barsFile.empty()) return OutlookStartVerdict::kNoAppDataFolder;
+  if (!settings.barsFileExists) return OutlookStartVerdict::kNoStoredBars;
+  if (settings.defaultProfile.state == State::kUnreadable || settings.pickLogonProfile.state == State::kUnreadable)
+    return OutlookStartVerdict::kSettingUnreadable;
+  if (settings.defaultProfile.state == State::kAbsent || settings.defaultProfile.text.empty())
+    return OutlookStartVerdict::kNoDefaultProfile;
+  if (settings.pickLogonProfile.state == State::kRead && settings.pickLogonProfile.text != L"0")
+    return OutlookStartVerdict::kPromptsForProfile;
+  return OutlookStartVerdict::kStart;
 }
 
 bool MayQuitStartedOutlook(std::optional<std::int32_t> explorers, std::optional<std::int32_t> inspectors,

@@ -33,6 +33,25 @@ inline constexpr std::uint32_t kFirstOutlookWithoutStoredBars = 14;
 // would run: one that kept the bars (2007 and before), or one whose version cannot be read (empty).
 bool StartsOutlookOfVersion(std::optional<std::uint32_t> version);
 
+// Where an Outlook that keeps its bars keeps them and the mail profiles it logs on to, in the user's roaming
+// application data folder and under HKEY_CURRENT_USER. Outlook 2013 and later keep their profiles elsewhere,
+// but they keep no bars either (docs/sources.md, "Outlook's stored bars and mail profiles").
+namespace outlook_settings {
+inline constexpr std::wstring_view kBarsFile = L"\\Microsoft\\Outlook\\outcmd.dat";  // under the folder
+inline constexpr std::wstring_view kProfilesKey =
+    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+inline constexpr std::wstring_view kDefaultProfile = L"DefaultProfile";
+// "Prompt for a profile to be used" (Mail in Control Panel): "0", or no value, logs on to the default profile.
+inline constexpr std::wstring_view kClientOptionsKey = L"Software\\Microsoft\\Exchange\\Client\\Options";
+inline constexpr std::wstring_view kPickLogonProfile = L"PickLogonProfile";
+}  // namespace outlook_settings
+
+// Whether an Outlook of a version that keeps its bars, not running, is started: only where it stores bars
+// (outcmd.dat is there) and would log on without asking anything (a default profile is set, and it is not
+// set to prompt for a profile). A start that shows the profile wizard or chooser never answers the clean-up's
+// logon, and one with no stored bars finds nothing; a setting that cannot be read is such a doubt too.
+OutlookStartVerdict DecideOutlookStart(const OutlookStartSettings& settings);
+
 // Whether an Outlook that the clean-up started is still its own alone just before its Quit, from the numbers
 // of its main windows and item windows read again then: no more main windows than the clean-up opened
 // (`ownMainWindows`, 0 or 1) and no item window. Quit discards what is unsaved in the user's items, so an
@@ -44,7 +63,8 @@ bool MayQuitStartedOutlook(std::optional<std::int32_t> explorers, std::optional<
 // removes the add-in's toolbar from the main window and from the first Inbox item's window, purges their
 // Tools and Actions menus of the add-in's items, and quits an Outlook it started while it is still its own
 // alone (MayQuitStartedOutlook). An Outlook that was not reached is not spoken of again. An Outlook that is not
-// running is started only when it is of a version that kept the bars (StartsOutlookOfVersion). A start that
+// running is started only when it is of a version that kept the bars (StartsOutlookOfVersion) and, where that
+// version is known, only when the user's settings allow it (DecideOutlookStart). A start that
 // reaches an Outlook that was running (its main window is there, its process runs in this session, or it has
 // windows open) counts as attaching.
 // Best-effort throughout; reports each step to `events`.

@@ -20,6 +20,13 @@ class MemoryAutomation : public corvix::Automation {
     return {office_.ServerFileVersion(progId), app != nullptr && app->serverInOtherView};
   }
   bool IsWritableFile(std::wstring_view path) override { return office_.IsWritableFile(path); }
+  std::wstring RoamingAppDataFolder() override { return std::wstring(Office::kAppDataFolder); }
+  bool IsExistingFile(std::wstring_view path) override { return office_.IsUserFile(path); }
+  corvix::UserRegistryValue ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) override {
+    const auto text = office_.UserRegistryValueOf(key, name);
+    if (!text) return {};
+    return {corvix::UserRegistryValue::State::kRead, *text};
+  }
 
  private:
   Office& office_;

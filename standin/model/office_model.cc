@@ -1,6 +1,7 @@
 // The stand-in Office's root: applications, the journal, injected faults and reference counts.
 #include "standin/model/office_model.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cwctype>
 
@@ -274,6 +275,16 @@ bool Office::IsWritableFile(std::wstring_view path) const {
     if (FilePath(key) == path) return state.first && !state.second;
   }
   return false;
+}
+
+bool Office::IsUserFile(std::wstring_view path) const {
+  return std::find(userFiles_.begin(), userFiles_.end(), path) != userFiles_.end();
+}
+
+std::optional<std::wstring> Office::UserRegistryValueOf(std::wstring_view key, std::wstring_view name) const {
+  const auto found = userRegistry_.find({std::wstring(key), std::wstring(name)});
+  if (found == userRegistry_.end()) return std::nullopt;
+  return found->second;
 }
 
 std::vector<Office::File> Office::Files() const {

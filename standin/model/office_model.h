@@ -228,6 +228,18 @@ class Office {
   };
   std::vector<File> Files() const;
 
+  // The user's settings that a client reads before it starts Outlook (its stored bars, its mail profile):
+  // files under the user's roaming application data folder, and values of the user's registry (a key under
+  // HKEY_CURRENT_USER). Not calls: nothing is journaled.
+  static constexpr std::wstring_view kAppDataFolder = L"C:\\Users\\user\\AppData\\Roaming";
+  void AddUserFile(std::wstring path) { userFiles_.push_back(std::move(path)); }
+  bool IsUserFile(std::wstring_view path) const;
+  void SetUserRegistryValue(const std::wstring& key, const std::wstring& name, std::wstring text) {
+    userRegistry_[{key, name}] = std::move(text);
+  }
+  // The value's text; empty when the key or the value is not there.
+  std::optional<std::wstring> UserRegistryValueOf(std::wstring_view key, std::wstring_view name) const;
+
  private:
   // The fault that applies to call `number`, or null.
   const Fault* MatchFault(const std::wstring& label, std::wstring_view member, int number);
@@ -255,6 +267,8 @@ class Office {
   std::map<const Node*, std::pair<NodeRef, int>> held_;
   std::map<std::wstring, std::pair<bool, bool>> files_;  // scenario path: exists, read-only
   std::wstring fileRoot_;
+  std::vector<std::wstring> userFiles_;
+  std::map<std::pair<std::wstring, std::wstring>, std::wstring> userRegistry_;  // key, name: text
 };
 
 }  // namespace standin

@@ -158,6 +158,20 @@ std::unique_ptr<Office> Office::FromScenario(std::string_view text, std::string*
       app->mainWindow = app->running && flag("window") && !flag("late");
       if (flag("itemwindow")) outlook->OpenItemWindow();
       if (flag("takenup")) outlook->TakenUpOnDisplay();
+      // The user's settings that a start would meet (read in-process only; under Wine, the tests write them
+      // into the prefix): the stored bars' file, the default mail profile, and whether Outlook prompts for one.
+      if (flag("barsfile")) {
+        office->AddUserFile(std::wstring(Office::kAppDataFolder) + L"\\Microsoft\\Outlook\\outcmd.dat");
+      }
+      if (const Token* profile = after_token("profile")) {
+        office->SetUserRegistryValue(
+            L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles",
+            L"DefaultProfile", Widen(profile->text));
+      }
+      if (const Token* prompt = after_token("pickprofile")) {
+        office->SetUserRegistryValue(L"Software\\Microsoft\\Exchange\\Client\\Options", L"PickLogonProfile",
+                                     Widen(prompt->text));
+      }
       bars = nullptr;
       open.clear();
     }

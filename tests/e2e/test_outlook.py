@@ -1,7 +1,11 @@
 """Corvix.exe against the stand-in Outlook (and Word and Outlook together), under Wine."""
+import contextlib
+import os
+import pwd
 import unittest
+from pathlib import Path
 
-from harness import Case
+from harness import Case, wine
 from test_word import DONE, WORD, WORD_DELETES
 
 # Outlook's main window with the add-in's bar and Tools items; a mail item first in the Inbox, whose
@@ -39,6 +43,54 @@ MAIN_WINDOW_DELETES = ["button 'Send'.Delete()", "button 'Find'.Delete()", "expl
                        "button 'Explorer item'.Delete()", "button 'Ours'.Delete()"]
 ITEM_WINDOW_DELETES = ["button 'Reply with Merrowin'.Delete()", "inspector bar 'Merrowin Software'.Delete()",
                        "button 'Also ours'.Delete()", "button 'Ours'.Delete()"]
+
+
+# What an Outlook 2007 that is not running would meet at a start, as it keeps it for the user: its stored bars'
+# file under the roaming application data folder, the default mail profile, and "Prompt for a profile to be used".
+PROFILES_KEY = r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows Messaging Subsystem\Profiles"
+OPTIONS_KEY = r"HKCU\Software\Microsoft\Exchange\Client\Options"
+
+
+def bars_file():
+    """outcmd.dat in the prefix's roaming folder of the user Wine runs as (named after the Unix user)."""
+    user = pwd.getpwuid(os.getuid()).pw_name
+    roaming = Path(os.environ["WINEPREFIX"]) / "drive_c" / "users" / user / "AppData" / "Roaming"
+    return roaming / "Microsoft" / "Outlook" / "outcmd.dat"
+
+
+def read_line(version, bars, profile, prompt):
+    """The channel's line on what was read before a start of Outlook 2007, up to its verdict."""
+    where = "C:\\users\\" + pwd.getpwuid(os.getuid()).pw_name + "\\AppData\\Roaming\\Microsoft\\Outlook\\outcmd.dat"
+    return (f"Corvix: Outlook: not running; {version} is registered, one that kept the bars; read: {where} {bars}, "
+            f"DefaultProfile {profile}, PickLogonProfile {prompt}")
+
+
+class OutlookSettings(Case):
+    """A case that writes Outlook's stored bars and profile settings into the prefix, and takes them out again
+    whatever happens, so that no other test meets them."""
+
+    @contextlib.contextmanager
+    def user_settings(self, bars=False, profile=None, prompt=None):
+        path = bars_file()
+        written = []
+        try:
+            if bars:
+                self.assertTrue(path.parents[2].is_dir(), f"no roaming folder at {path.parents[2]}")
+                path.parent.mkdir(parents=True, exist_ok=True)
+                written.append(path)
+                path.write_bytes(b"\0" * 64)  # its content is Outlook's own; only whether it is there counts
+            for key, name, value in ((PROFILES_KEY, "DefaultProfile", profile),
+                                     (OPTIONS_KEY, "PickLogonProfile", prompt)):
+                if value is not None:
+                    written.append((key, name))
+                    wine("reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
+            yield
+        finally:
+            for what in written:
+                if isinstance(what, Path):
+                    what.unlink(missing_ok=True)
+                else:
+                    wine("reg", "delete", what[0], "/v", what[1], "/f", check=False)
 
 
 class RunningOutlook(Case):
@@ -137,15 +189,16 @@ class WordAndOutlook(Case):
                 self.assertIn("references held: 0", run.state)
 
 
-class OutlookVersions(Case):
+class OutlookVersions(OutlookSettings):
     """An Outlook that is not running is started only in a version that kept the add-in's bars (2007 and
     before), or one whose version cannot be read; a running one is cleaned whatever its version."""
 
     def test_outlook_2016_not_running_is_not_started_and_word_is_cleaned(self):
         run = self.corvix("word running\n" + WORD + "outlook installed version 16\n" + OUTLOOK, "", trace=True)
         self.assertNotIn('COM.CoCreateInstance("Outlook.Application")', run.calls())
-        # Word's Normal template saved is the run's last call: nothing of Outlook's followed.
-        self.assertEqual("Normal.Save()", run.calls()[-1])
+        # Word's Normal template saved, and its DisplayAlerts given back, are the run's last calls: nothing of
+        # Outlook's followed.
+        self.assertEqual(["Normal.Save()", "Word.DisplayAlerts = I4 -1"], run.calls()[-2:])
         self.assertEqual(WORD_DELETES, run.calls("Delete"))
         self.assertEqual([DONE], run.messages())
         self.assertIn("outlook: running no, started no, quit 0", run.state)
@@ -155,24 +208,49 @@ class OutlookVersions(Case):
         self.assertIn("Outlook not running, not started, 0 deleted, 0 failed", run.trace()[-1])
         self.assertIn("references held: 0", run.state)
 
-    def test_outlook_2007_not_running_is_started_as_ever(self):
-        for scenario, told in (("outlook installed version 12\n", 'version 12 (CurVer "Outlook.Application.12") is '
-                                 "registered, one that kept the bars: started"),
-                                ("outlook installed\n", "no registered version can be read: started, as ever")):
-            with self.subTest(scenario=scenario):
-                run = self.corvix(scenario + OUTLOOK, trace=True)
+    def test_outlook_of_no_readable_version_not_running_is_started_as_ever(self):
+        run = self.corvix("outlook installed\n" + OUTLOOK, trace=True)
+        self.assertEqual(['COM.CoCreateInstance("Outlook.Application")'], run.calls("CoCreateInstance"))
+        self.assertEqual(["explorer 1.Display()"], run.calls("Display"))
+        self.assertEqual(MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES, run.calls("Delete"))
+        self.assertEqual("Outlook.Quit()", run.calls()[-1])
+        self.assertIn("outlook: running no, started yes, quit 1", run.state)
+        self.assertIn("Corvix: Outlook: not running; no registered version can be read: started, as ever", run.trace())
+        self.assertIn("references held: 0", run.state)
+
+    def test_outlook_2007_not_running_is_started_where_it_stores_bars_and_logs_on_unasked(self):
+        for prompt in (None, "0"):
+            with self.subTest(prompt=prompt), self.user_settings(bars=True, profile="Outlook", prompt=prompt):
+                run = self.corvix("outlook installed version 12\n" + OUTLOOK, trace=True)
                 self.assertEqual(['COM.CoCreateInstance("Outlook.Application")'], run.calls("CoCreateInstance"))
                 self.assertEqual(["explorer 1.Display()"], run.calls("Display"))
                 self.assertEqual(MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES, run.calls("Delete"))
                 self.assertEqual("Outlook.Quit()", run.calls()[-1])
                 self.assertIn("outlook: running no, started yes, quit 1", run.state)
-                self.assertIn(f"Corvix: Outlook: not running; {told}", run.trace())
+                told = 'not set' if prompt is None else f'"{prompt}"'
+                self.assertIn(read_line('version 12 (CurVer "Outlook.Application.12")', "there", '"Outlook"', told)
+                              + ": started", run.trace())
                 self.assertIn("references held: 0", run.state)
+
+    def test_outlook_2007_not_running_is_not_started_without_bars_or_a_profile_or_with_a_prompt(self):
+        for settings, read, why in (
+                ({}, ("not there", "not set", "not set"), "it stores no bars, so a start would find none"),
+                ({"bars": True}, ("there", "not set", "not set"),
+                 "no default mail profile, so a start would show its profile wizard"),
+                ({"bars": True, "profile": "Outlook", "prompt": "1"}, ("there", '"Outlook"', '"1"'),
+                 "it prompts for a profile, so a start would wait on its profile chooser")):
+            with self.subTest(settings=settings), self.user_settings(**settings):
+                run = self.corvix("outlook installed version 12\n" + OUTLOOK, trace=True)
+                # No stand-in was ever started: nothing was called.
+                self.assertEqual([], run.calls())
+                self.assertIn(read_line('version 12 (CurVer "Outlook.Application.12")', *read) + ": not started: " + why,
+                              run.trace())
+                self.assertIn("Outlook not running, not started, 0 deleted, 0 failed", run.trace()[-1])
 
     def test_the_servers_file_version_decides_over_curver_in_either_registry_view(self):
         # The stand-in's server is a copy of its exe whose version resource says `fileversion`; with
         # `otherview` its class is registered in the other registry view only, as a 32-bit Office's is for
-        # the 64-bit Corvix.
+        # the 64-bit Corvix. Where it is 12, Outlook stores bars and logs on unasked.
         for scenario, source, started in (
                 ("version 16 fileversion 12", "file version of the server", True),
                 ("version 12 fileversion 16", "file version of the server", False),
@@ -180,20 +258,19 @@ class OutlookVersions(Case):
                  False),
                 ("version 16 fileversion 12 otherview", "file version of the server in the other registry view",
                  True)):
-            with self.subTest(scenario=scenario):
+            with self.subTest(scenario=scenario), self.user_settings(bars=True, profile="Outlook"):
                 run = self.corvix(f"outlook installed {scenario}\n" + OUTLOOK, trace=True)
                 version = scenario.split()[3]
                 if started:
-                    told = f"version {version} ({source}) is registered, one that kept the bars: started"
+                    told = read_line(f"version {version} ({source})", "there", '"Outlook"', "not set") + ": started"
                     self.assertEqual(MAIN_WINDOW_DELETES + ITEM_WINDOW_DELETES, run.calls("Delete"))
                     self.assertEqual("Outlook.Quit()", run.calls()[-1])
                     self.assertIn("references held: 0", run.state)
                 else:
                     # No stand-in was ever started: nothing was called.
-                    told = f"not started: version {version} ({source}) is registered"
+                    told = f"Corvix: Outlook: not running; not started: version {version} ({source}) is registered"
                     self.assertEqual([], run.calls())
-                self.assertTrue(any(line.startswith(f"Corvix: Outlook: not running; {told}") for line in run.trace()),
-                                run.trace())
+                self.assertTrue(any(line.startswith(told) for line in run.trace()), run.trace())
 
     def test_a_running_outlook_2016_is_cleaned_as_ever(self):
         run = self.corvix("outlook running window version 16\n" + OUTLOOK)

@@ -143,18 +143,23 @@ TEST(StartsOutlookOfVersion, OnlyVersionsThatKeptTheBarsOrAnUnknownOne) {
   EXPECT_TRUE(StartsOutlookOfVersion(std::nullopt));
 }
 
+// Outlook's stored bars and a default profile it logs on to without asking.
+constexpr const char* kLogsOn = " barsfile profile \"Outlook\"\n";
+
 // Not running: the registered version decides whether Outlook is started; nothing running is ever asked.
 TEST_F(OutlookCleanupTest, ANotRunningOutlookIsStartedOnlyInAVersionThatKeptTheBars) {
   struct Case {
-    const char* outlook;
+    std::string outlook;
     bool started;
   };
-  for (const Case& c : {Case{"outlook installed version 16\n", false}, Case{"outlook installed version 14\n", false},
-                        Case{"outlook installed fileversion 15\n", false}, Case{"outlook installed version 12\n", true},
-                        Case{"outlook installed version 11 fileversion 16\n", false},
-                        Case{"outlook installed version 16 fileversion 12\n", true},
-                        Case{"outlook installed version 12 fileversion 16 otherview\n", false},
-                        Case{"outlook installed fileversion 12\n", true}, Case{"outlook installed\n", true}}) {
+  for (const Case& c :
+       {Case{"outlook installed version 16\n", false}, Case{"outlook installed version 14\n", false},
+        Case{"outlook installed fileversion 15\n", false},
+        Case{std::string("outlook installed version 12") + kLogsOn, true},
+        Case{"outlook installed version 11 fileversion 16\n", false},
+        Case{std::string("outlook installed version 16 fileversion 12") + kLogsOn, true},
+        Case{"outlook installed version 12 fileversion 16 otherview\n", false},
+        Case{std::string("outlook installed fileversion 12") + kLogsOn, true}, Case{"outlook installed\n", true}}) {
     SCOPED_TRACE(c.outlook);
     Run(c.outlook + std::string(kOutlookWithAddIn));
     EXPECT_EQ(c.started, Outlook().started);
@@ -163,6 +168,84 @@ TEST_F(OutlookCleanupTest, ANotRunningOutlookIsStartedOnlyInAVersionThatKeptTheB
     if (!c.started) {
       EXPECT_EQ(std::vector<std::wstring>{L"ROT.GetActiveObject(\"Outlook.Application\")"}, Calls(*office_));
     }
+    TearDown();
+  }
+}
+
+TEST(DecideOutlookStart, OnlyWithStoredBarsAndADefaultProfileAndNoPrompt) {
+  using State = UserRegistryValue::State;
+  using Verdict = OutlookStartVerdict;
+  const UserRegistryValue absent{};
+  const UserRegistryValue unreadable{State::kUnreadable, {}};
+  auto read = [](const wchar_t* text) { return UserRegistryValue{State::kRead, text}; };
+  const std::wstring file = L"C:\\A\\Microsoft\\Outlook\\outcmd.dat";
+  struct Case {
+    OutlookStartSettings settings;
+    Verdict verdict;
+  };
+  const Case cases[] = {
+      {{file, true, read(L"Outlook"), absent}, Verdict::kStart},
+      {{file, true, read(L"Outlook"), read(L"0")}, Verdict::kStart},
+      {{L"", false, read(L"Outlook"), absent}, Verdict::kNoAppDataFolder},
+      {{file, false, read(L"Outlook"), absent}, Verdict::kNoStoredBars},
+      {{file, true, absent, absent}, Verdict::kNoDefaultProfile},
+      {{file, true, read(L""), absent}, Verdict::kNoDefaultProfile},
+      {{file, true, read(L"Outlook"), read(L"1")}, Verdict::kPromptsForProfile},
+      {{file, true, read(L"Outlook"), read(L"yes")}, Verdict::kPromptsForProfile},  // only "0" says no prompt
+      {{file, true, unreadable, absent}, Verdict::kSettingUnreadable},
+      {{file, true, read(L"Outlook"), unreadable}, Verdict::kSettingUnreadable},
+      // The first reason is told: no stored bars outweighs the rest.
+      {{file, false, absent, read(L"1")}, Verdict::kNoStoredBars},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.verdict, DecideOutlookStart(c.settings))
+        << ::testing::PrintToString(c.settings.barsFile) << " " << c.settings.barsFileExists << " "
+        << ::testing::PrintToString(c.settings.defaultProfile.text) << " "
+        << ::testing::PrintToString(c.settings.pickLogonProfile.text);
+  }
+}
+
+// Outlook 2007 not running: started only where it stores bars and logs on without asking; otherwise nothing of
+// it is started or called, and the channel says what was read and why.
+TEST_F(OutlookCleanupTest, A2007NotRunningIsStartedOnlyWhereItStoresBarsAndLogsOnUnasked) {
+  struct Case {
+    const char* flags;
+    bool started;
+    const wchar_t* told;
+  };
+  const std::wstring file = L"C:\\Users\\user\\AppData\\Roaming\\Microsoft\\Outlook\\outcmd.dat";
+  for (const Case& c : {
+           Case{" barsfile profile \"Outlook\"", true,
+                L" there, DefaultProfile \"Outlook\", PickLogonProfile not set: started"},
+           Case{" barsfile profile \"Outlook\" pickprofile \"0\"", true, L"PickLogonProfile \"0\": started"},
+           Case{" profile \"Outlook\"", false,
+                L" not there, DefaultProfile \"Outlook\", PickLogonProfile not set: not "
+                L"started: it stores no bars, so a start would find none"},
+           Case{" barsfile", false,
+                L"DefaultProfile not set, PickLogonProfile not set: not started: no default mail "
+                L"profile, so a start would show its profile wizard"},
+           Case{" barsfile profile \"Outlook\" pickprofile \"1\"", false,
+                L"PickLogonProfile \"1\": not started: it prompts for a profile"},
+       }) {
+    SCOPED_TRACE(c.flags);
+    RecordedEvents events;
+    office_ = LoadScenario(std::string("outlook installed version 12") + c.flags + "\n" + kOutlookWithAddIn);
+    standin::MemoryAutomation automation(*office_);
+    RemoveOutlookToolbars(automation, events);
+    EXPECT_EQ(c.started, Outlook().started);
+    EXPECT_EQ(c.started ? 8u : 0u, Calls(*office_, L"Delete").size());
+    if (!c.started) {
+      EXPECT_EQ(std::vector<std::wstring>{L"ROT.GetActiveObject(\"Outlook.Application\")"}, Calls(*office_));
+      EXPECT_EQ(1u, events.lines.size());  // what was read is the last word
+    }
+    ASSERT_FALSE(events.lines.empty());
+    const std::wstring& line = events.lines.front();
+    EXPECT_EQ(0u, line.rfind(L"not running; version 12 (CurVer \"Outlook.Application.12\") is registered, one that "
+                             L"kept the bars; read: " +
+                                 file,
+                             0))
+        << ::testing::PrintToString(line);
+    EXPECT_NE(std::wstring::npos, line.find(c.told)) << ::testing::PrintToString(line);
     TearDown();
   }
 }

@@ -159,6 +159,11 @@ class ThrowingAutomation : public Automation {
   std::wstring CurrentVersionOf(std::wstring_view progId) override { return inner_.CurrentVersionOf(progId); }
   ServerVersion ServerFileVersion(std::wstring_view progId) override { return inner_.ServerFileVersion(progId); }
   bool IsWritableFile(std::wstring_view path) override { return inner_.IsWritableFile(path); }
+  std::wstring RoamingAppDataFolder() override { return inner_.RoamingAppDataFolder(); }
+  bool IsExistingFile(std::wstring_view path) override { return inner_.IsExistingFile(path); }
+  UserRegistryValue ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) override {
+    return inner_.ReadUserRegistryValue(key, name);
+  }
 
  private:
   standin::MemoryAutomation inner_;
