@@ -4,6 +4,7 @@
 // implements Dispatch and Automation; the clean-up code only sees Object.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -145,6 +146,15 @@ struct ServerVersion {
   bool otherView = false;
 };
 
+// A file opened for reading, in place: its size, and its bytes at an offset. Destroying it closes the file.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  virtual std::uint64_t Size() const = 0;
+  // Reads exactly `count` bytes at `offset` into `into`; false when they cannot all be read.
+  virtual bool Read(std::uint64_t offset, void* into, std::size_t count) = 0;
+};
+
 // Reaching an application by its programmatic identifier.
 class Automation {
  public:
@@ -170,6 +180,14 @@ class Automation {
   // Whether `path` names an existing file (not a directory) that the caller may write now: its read-only
   // attribute is clear and opening it for writing succeeds. Nothing is written, and no application is called.
   virtual bool IsWritableFile(std::wstring_view path) = 0;
+  // The file at `path`, opened for reading and shared with any writer (an application may hold it open);
+  // none, with how the open ended in `outcome`, when it cannot be opened.
+  virtual std::unique_ptr<ReadableFile> OpenForReading(std::wstring_view path, Outcome& outcome) = 0;
+  // The string value `name` of the user's registry key `key` (under HKEY_CURRENT_USER), environment
+  // references expanded; empty when there is none. Nothing is written.
+  virtual std::optional<std::wstring> UserRegistryString(std::wstring_view key, std::wstring_view name) = 0;
+  // The user's roaming application-data folder (%APPDATA%); empty when it is not known.
+  virtual std::wstring RoamingAppDataFolder() = 0;
 };
 
 }  // namespace corvix

@@ -96,6 +96,10 @@ class ComAutomation final : public Automation {
   ServerVersion ServerFileVersion(std::wstring_view progId) override;
   // The file's attributes, then an open for writing that every other opener may share (writable_file.cc).
   bool IsWritableFile(std::wstring_view path) override;
+  // CreateFileW shared with every writer; HKEY_CURRENT_USER; %APPDATA% (user_files.cc).
+  std::unique_ptr<ReadableFile> OpenForReading(std::wstring_view path, Outcome& outcome) override;
+  std::optional<std::wstring> UserRegistryString(std::wstring_view key, std::wstring_view name) override;
+  std::wstring RoamingAppDataFolder() override;
 
   const NameCache& names() const { return context_->names; }
 

@@ -1,6 +1,11 @@
 // The stand-in Office served in-process: the clean-ups' automation surface over the model, for unit tests.
 #pragma once
 
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
 #include "office/automation.h"
 #include "standin/model/office_model.h"
 
@@ -20,6 +25,15 @@ class MemoryAutomation : public corvix::Automation {
     return {office_.ServerFileVersion(progId), app != nullptr && app->serverInOtherView};
   }
   bool IsWritableFile(std::wstring_view path) override { return office_.IsWritableFile(path); }
+  // The user's files, registry values and application-data folder, as a test sets them (public members below).
+  std::unique_ptr<corvix::ReadableFile> OpenForReading(std::wstring_view path, corvix::Outcome& outcome) override;
+  std::optional<std::wstring> UserRegistryString(std::wstring_view key, std::wstring_view name) override;
+  std::wstring RoamingAppDataFolder() override { return appData; }
+
+  // Files by path; registry strings by "key\\name"; %APPDATA%. With none set, no Normal template can be read.
+  std::map<std::wstring, std::string, std::less<>> files;
+  std::map<std::wstring, std::wstring, std::less<>> userRegistry;
+  std::wstring appData;
 
  private:
   Office& office_;

@@ -159,6 +159,13 @@ class ThrowingAutomation : public Automation {
   std::wstring CurrentVersionOf(std::wstring_view progId) override { return inner_.CurrentVersionOf(progId); }
   ServerVersion ServerFileVersion(std::wstring_view progId) override { return inner_.ServerFileVersion(progId); }
   bool IsWritableFile(std::wstring_view path) override { return inner_.IsWritableFile(path); }
+  std::unique_ptr<ReadableFile> OpenForReading(std::wstring_view path, Outcome& outcome) override {
+    return inner_.OpenForReading(path, outcome);
+  }
+  std::optional<std::wstring> UserRegistryString(std::wstring_view key, std::wstring_view name) override {
+    return inner_.UserRegistryString(key, name);
+  }
+  std::wstring RoamingAppDataFolder() override { return inner_.RoamingAppDataFolder(); }
 
  private:
   standin::MemoryAutomation inner_;
