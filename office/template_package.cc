@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "office/trace.h"
+
 namespace corvix::package {
 
 namespace {
@@ -36,8 +38,6 @@ std::wstring Wide(std::string_view ascii) {
   for (const char c : ascii) text += static_cast<wchar_t>(static_cast<unsigned char>(c));
   return text;
 }
-
-std::wstring Number(std::uint64_t value) { return std::to_wstring(value); }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -89,7 +89,7 @@ Directory ReadDirectory(ReadableFile& file) {
   if (U16(record + 4) != 0 || U16(record + 6) != 0 || U16(record + 8) != count)
     return {{}, 0, L"a package spanning several files"};
   if (count == 0xFFFF || length == 0xFFFFFFFF || offset == 0xFFFFFFFF) return {{}, 0, L"a ZIP64 package"};
-  if (length > kLongestDirectory) return {{}, 0, L"a central directory longer than " + Number(kLongestDirectory)};
+  if (length > kLongestDirectory) return {{}, 0, L"a central directory longer than " + Decimal(kLongestDirectory)};
   if (std::uint64_t{offset} + length > tailStart + *end) return {{}, 0, L"a central directory past its end"};
   std::vector<std::uint8_t> bytes(length);
   if (length > 0 && !file.Read(offset, bytes.data(), bytes.size()))
@@ -150,7 +150,7 @@ class PartReader {
     const std::wstring name = Wide(entry.name);
     if ((entry.flags & kEncrypted) != 0) return name + L" is encrypted";
     if (entry.method != kStored && entry.method != kDeflated) return name + L" is packed by an unknown method";
-    if (entry.size > kLongestPart) return name + L" states " + Number(entry.size) + L" bytes, more than are read";
+    if (entry.size > kLongestPart) return name + L" states " + Decimal(entry.size) + L" bytes, more than are read";
     if (inflated_ + entry.size > kMostInflated) return L"the package's parts state more bytes than are read";
     std::uint8_t local[kLocalLength];
     if (!file_.Read(entry.localOffset, local, sizeof local) || U32(local) != kLocalSignature)
@@ -171,7 +171,7 @@ class PartReader {
     auto take = [&](const std::uint8_t* bytes, std::size_t count) -> std::optional<std::wstring> {
       produced += count;
       if (produced > entry.size)
-        return name + L" inflates to more than the " + Number(entry.size) + L" bytes it states";
+        return name + L" inflates to more than the " + Decimal(entry.size) + L" bytes it states";
       crc = static_cast<std::uint32_t>(crc32(crc, bytes, static_cast<uInt>(count)));
       return std::nullopt;
     };
@@ -207,7 +207,7 @@ class PartReader {
     }
     inflated_ += produced;
     if (produced != entry.size)
-      return name + L" inflates to fewer bytes than the " + Number(entry.size) + L" it states";
+      return name + L" inflates to fewer bytes than the " + Decimal(entry.size) + L" it states";
     if (crc != entry.crc) return name + L": its checksum does not match";
     return std::nullopt;
   }
@@ -369,7 +369,7 @@ Reading ReadStoredToolbars(ReadableFile& file, const std::vector<std::wstring_vi
     }
     if (scanner.Finish()) return {Verdict::kAddIns, std::wstring(*scanner.found())};
     if (!scanned.empty()) scanned += L", ";
-    scanned += Wide(entry->name) + L" (" + Number(entry->size) + L" bytes)";
+    scanned += Wide(entry->name) + L" (" + Decimal(entry->size) + L" bytes)";
   }
   return {Verdict::kNothing, L"stored toolbars " + scanned + L" hold none of the add-in's names"};
 }

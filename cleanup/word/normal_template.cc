@@ -6,6 +6,7 @@
 #include "office/hex.h"
 #include "office/registered_version.h"
 #include "office/template_package.h"
+#include "office/trace.h"
 
 namespace corvix {
 
@@ -19,8 +20,6 @@ static_assert(kWord2003 + 1 == kWord2007, "no Word between 2003 and 2007");
 constexpr std::wstring_view kUserTemplates = L"UserTemplates";
 // The add-in's names as its stored toolbars hold them: its two bars' names and its menu items' marker.
 constexpr std::wstring_view kAddInNames[] = {L"Merrowin Software", L"Merrowin Software Toolbar", L"Inspector Menu"};
-
-std::wstring Decimal(std::uint32_t value) { return std::to_wstring(value); }
 
 std::wstring Joined(std::wstring folder, std::wstring_view name) {
   if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';

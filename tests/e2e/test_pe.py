@@ -79,6 +79,9 @@ WINDOWS7_IMPORTS = {
         # does not run (its server's version resource, read as data).
         "CreateToolhelp32Snapshot", "Process32FirstW", "Process32NextW", "ProcessIdToSessionId",
         "FindResourceW", "LoadResource", "LockResource", "SizeofResource",
+        # Whether Normal's file may be written; Normal read before Word is started (its size, and a "User
+        # templates" folder or %APPDATA% expanded).
+        "ExpandEnvironmentStringsW", "GetFileAttributesW", "GetFileSizeEx",
         # x64 only: the unwinder and the C exception handler (64-bit Windows XP and later).
         "RtlCaptureContext", "RtlLookupFunctionEntry", "RtlUnwindEx", "RtlVirtualUnwind", "__C_specific_handler",
     },
