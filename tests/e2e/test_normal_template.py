@@ -95,11 +95,12 @@ class WordNormalTemplate(Case):
         self.assert_started_and_cleaned(run, lines, "cannot be told (it cannot be opened: 0x8007000")
 
     def test_a_template_without_customizations_is_not_started(self):
-        path = self.write_normal(normal_template())
+        content = normal_template()
+        path = self.write_normal(content)
         run, lines = self.run_word(started=False)
         self.assert_not_started(run, lines, "(no stored toolbars)")
         self.assertIn("Microsoft\\Templates\\Normal.dotm (the default folder)", lines[0])
-        self.assertEqual(normal_template(), path.read_bytes(), "the template was changed")
+        self.assertEqual(content, path.read_bytes(), "the template was changed")
 
     def test_the_users_own_toolbars_are_not_started_for(self):
         self.write_normal(normal_template(stored_toolbars("My Bar", "Print Preview", "Explorer Menu")))
