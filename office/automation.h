@@ -4,6 +4,7 @@
 // implements Dispatch and Automation; the clean-up code only sees Object.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -146,11 +147,21 @@ struct ServerVersion {
 };
 
 // A value of the user's registry (HKEY_CURRENT_USER): not there (no such key or value), read (its text: a string
-// as stored, unexpanded; a DWORD in decimal), or there but not readable as either.
+// as stored (a REG_EXPAND_SZ with its environment references expanded); a DWORD in decimal), or there but not readable
+// as either.
 struct UserRegistryValue {
   enum class State { kAbsent, kRead, kUnreadable };
   State state = State::kAbsent;
   std::wstring text;
+};
+
+// A file opened for reading, in place: its size, and its bytes at an offset. Destroying it closes the file.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  virtual std::uint64_t Size() const = 0;
+  // Reads exactly `count` bytes at `offset` into `into`; false when they cannot all be read.
+  virtual bool Read(std::uint64_t offset, void* into, std::size_t count) = 0;
 };
 
 // Reaching an application by its programmatic identifier.
@@ -178,12 +189,15 @@ class Automation {
   // Whether `path` names an existing file (not a directory) that the caller may write now: its read-only
   // attribute is clear and opening it for writing succeeds. Nothing is written, and no application is called.
   virtual bool IsWritableFile(std::wstring_view path) = 0;
-  // The user's settings that decide what a start of an application would meet, read without starting it:
-  // the user's roaming application data folder (%APPDATA%; empty when it cannot be found), whether `path`
-  // names an existing file (not a directory), and a value of the user's registry.
+  // The user's settings and files that decide what a start of an application would meet, read without
+  // starting it: the user's roaming application data folder (%APPDATA%; empty when it cannot be found), whether
+  // `path` names an existing file (not a directory), a value of the user's registry, and a file opened for
+  // reading, shared with any writer (an application may hold it open): none, with how the open ended in
+  // `outcome`, when it cannot be opened.
   virtual std::wstring RoamingAppDataFolder() = 0;
   virtual bool IsExistingFile(std::wstring_view path) = 0;
   virtual UserRegistryValue ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) = 0;
+  virtual std::unique_ptr<ReadableFile> OpenForReading(std::wstring_view path, Outcome& outcome) = 0;
 };
 
 }  // namespace corvix

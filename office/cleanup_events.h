@@ -72,6 +72,18 @@ struct StartedForVersion {
   std::optional<std::uint32_t> version;
   std::wstring source;
 };
+// Not running: what its Normal template (`path`, found in `folderSource`) stores, read before a start: something
+// of the add-in's (`detail` names it: started), nothing of it (not started), or it cannot be told (`detail`
+// says why: started, as ever). The version, where it was read, is the one the start would run.
+struct NormalTemplateRead {
+  enum class Verdict { kStoresAddIns, kStoresNothing, kCannotTell };
+  Verdict verdict = Verdict::kCannotTell;
+  std::optional<std::uint32_t> version = {};
+  std::wstring versionSource = {};
+  std::wstring folderSource = {};
+  std::wstring path = {};
+  std::wstring detail = {};
+};
 struct NotReached {
   Outcome attach;
   Outcome start;
@@ -157,8 +169,8 @@ struct GivenUp {
 
 using CleanupEvent =
     std::variant<event::Attached, event::Started, event::StartReachedUsers, event::LeftRunning, event::NotStarted,
-                 event::StartSettingsRead, event::StartedForVersion, event::NotReached, event::Looked,
-                 event::FoundByBuiltInId, event::Deleted, event::NormalTemplate, event::SettingFailed,
+                 event::StartSettingsRead, event::StartedForVersion, event::NormalTemplateRead, event::NotReached,
+                 event::Looked, event::FoundByBuiltInId, event::Deleted, event::NormalTemplate, event::SettingFailed,
                  event::InboxOpened, event::NoMainWindow, event::NoItemWindow, event::Quit, event::LeftToTheUser,
                  event::TakenUpByUser, event::NotCleanedHere, event::EndedByException, event::Refused, event::GivenUp>;
 

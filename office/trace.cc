@@ -109,6 +109,24 @@ std::wstring Text(const event::StartedForVersion& e) {
   return L"not running; " + Version(*e.version, e.source) + L", one that kept the bars: started";
 }
 
+std::wstring Text(const event::NormalTemplateRead& e) {
+  using Verdict = event::NormalTemplateRead::Verdict;
+  std::wstring read = L"its Normal template";
+  if (!e.path.empty()) read += L" " + e.path + L" (" + e.folderSource + L")";
+  if (e.version) read += L", for version " + Decimal(*e.version) + L" (" + e.versionSource + L"),";
+  switch (e.verdict) {
+    case Verdict::kStoresAddIns:
+      return L"not running; " + read + L" stores the add-in's \"" + e.detail + L"\": started";
+    case Verdict::kStoresNothing:
+      return L"not running; not started: " + read + L" stores nothing of the add-in's (" + e.detail +
+             L"), so a start would find nothing to remove";
+    case Verdict::kCannotTell:
+      break;
+  }
+  return L"not running; whether " + read + L" stores the add-in's bars cannot be told (" + e.detail +
+         L"): started, as ever";
+}
+
 std::wstring Text(const event::NotReached& e) {
   return L"not reached: attach " + Failure(e.attach) + L", start " + Failure(e.start);
 }
@@ -259,6 +277,8 @@ void CleanupTrace::Count(const CleanupEvent& event) {
     reach_ = Reach::kNotStarted;
   } else if (const auto* read = std::get_if<event::StartSettingsRead>(&event)) {
     if (read->verdict != OutlookStartVerdict::kStart) reach_ = Reach::kNotStarted;
+  } else if (const auto* normal = std::get_if<event::NormalTemplateRead>(&event)) {
+    if (normal->verdict == event::NormalTemplateRead::Verdict::kStoresNothing) reach_ = Reach::kNotStarted;
   } else if (std::holds_alternative<event::NotReached>(event)) {
     reach_ = Reach::kNone;
   }

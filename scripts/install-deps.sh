@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing Corvix on Debian needs: compilers, MinGW-w64, Wine (with its 32-bit
-# half where the kernel runs 32-bit programs, so that 32-bit Windows programs run too) and Xvfb; NSIS and
+# half where the kernel runs 32-bit programs, so that 32-bit Windows programs run too) and Xvfb; zlib for
+# MinGW-w64 (linked into Corvix.exe, which reads Word's template package with it); NSIS and
 # msitools' wixl for the example installers, osslsigncode and openssl for signing the release.
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev clang-format
-          mingw-w64 wine wine64 xvfb xauth x11-utils python3
+          mingw-w64 libz-mingw-w64-dev wine wine64 xvfb xauth x11-utils python3
           nsis wixl msitools osslsigncode openssl git)
 # wine32 only where the kernel runs 32-bit programs: elsewhere it could not run (and its i386 maintainer
 # scripts fail), and 64-bit Wine runs every 64-bit program without it.

@@ -1,6 +1,8 @@
 // The Word clean-up.
 #include "cleanup/word/word_cleanup.h"
 
+#include "cleanup/word/normal_template.h"
+
 namespace corvix {
 
 namespace {
@@ -142,6 +144,13 @@ void RemoveWordToolbars(Automation& automation, CleanupEvents& events) {
       events.Report(event::LeftRunning{false, kImageName});
       return;
     }
+    // Nothing runs: a start loads Normal, which is worth starting for only if it stores the add-in's bars.
+    // Starting Word costs seconds and can stop on a first-run or sign-in screen; one whose Normal cannot be
+    // read is started as ever.
+    event::NormalTemplateRead normal = ReadNormalTemplate(automation);
+    const bool storesNothing = normal.verdict == event::NormalTemplateRead::Verdict::kStoresNothing;
+    events.Report(std::move(normal));
+    if (storesNothing) return;
     Found<Object> start = automation.Start(kProgId, word_types::kApplication);
     wdApp = std::move(start.value);
     bCreated = true;

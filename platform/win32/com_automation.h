@@ -96,10 +96,12 @@ class ComAutomation final : public Automation {
   ServerVersion ServerFileVersion(std::wstring_view progId) override;
   // The file's attributes, then an open for writing that every other opener may share (writable_file.cc).
   bool IsWritableFile(std::wstring_view path) override;
-  // APPDATA of the environment, the file's attributes, and HKEY_CURRENT_USER (user_settings.cc).
+  // APPDATA of the environment, the file's attributes, HKEY_CURRENT_USER, and CreateFileW shared with every
+  // writer (user_settings.cc).
   std::wstring RoamingAppDataFolder() override;
   bool IsExistingFile(std::wstring_view path) override;
   UserRegistryValue ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) override;
+  std::unique_ptr<ReadableFile> OpenForReading(std::wstring_view path, Outcome& outcome) override;
 
   const NameCache& names() const { return context_->names; }
 

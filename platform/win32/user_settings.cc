@@ -1,8 +1,10 @@
-// The user's settings that decide what a start of an application would meet: the roaming application data
-// folder, whether a file is there, and a value of the user's registry, read without starting anything.
+// The user's settings and files that decide what a start of an application would meet: the roaming application
+// data folder, whether a file is there, a value of the user's registry, and a file read in place, without
+// starting anything.
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "office/trace.h"
@@ -15,6 +17,43 @@ namespace {
 
 // The longest value read, in characters: a profile's name, a flag, a folder.
 constexpr DWORD kLongestValue = 1024;
+
+// A file held open for reading; every read names its offset, so no file pointer is kept between reads.
+class Win32File final : public ReadableFile {
+ public:
+  Win32File(UniqueHandle file, std::uint64_t size) : file_(std::move(file)), size_(size) {}
+  std::uint64_t Size() const override { return size_; }
+  bool Read(std::uint64_t offset, void* into, std::size_t count) override {
+    auto* bytes = static_cast<BYTE*>(into);
+    while (count > 0) {
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+      DWORD read = 0;
+      const DWORD want = count > 0x100000 ? 0x100000 : static_cast<DWORD>(count);
+      if (!ReadFile(file_.get(), bytes, want, &read, &at) || read == 0) return false;
+      bytes += read;
+      offset += read;
+      count -= read;
+    }
+    return true;
+  }
+
+ private:
+  UniqueHandle file_;
+  std::uint64_t size_;
+};
+
+// `text` with its environment references (%APPDATA%) expanded; empty when they cannot be.
+std::wstring Expanded(const std::wstring& text) {
+  const DWORD length = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+  if (length == 0) return {};
+  std::wstring expanded(length, L'\0');
+  const DWORD written = ExpandEnvironmentStringsW(text.c_str(), expanded.data(), length);
+  if (written == 0 || written > length) return {};
+  expanded.resize(written - 1);
+  return expanded;
+}
 
 }  // namespace
 
@@ -56,7 +95,24 @@ UserRegistryValue ComAutomation::ReadUserRegistryValue(std::wstring_view key, st
   if (type != REG_SZ && type != REG_EXPAND_SZ) return {UserRegistryValue::State::kUnreadable, {}};
   value.resize(size / sizeof(wchar_t));
   while (!value.empty() && value.back() == L'\0') value.pop_back();
-  return {UserRegistryValue::State::kRead, value};
+  if (type == REG_SZ) return {UserRegistryValue::State::kRead, value};
+  const std::wstring expanded = Expanded(value);
+  if (expanded.empty() && !value.empty()) return {UserRegistryValue::State::kUnreadable, {}};
+  return {UserRegistryValue::State::kRead, expanded};
+}
+
+std::unique_ptr<ReadableFile> ComAutomation::OpenForReading(std::wstring_view path, Outcome& outcome) {
+  const std::wstring name(path);
+  // Shared with every other opener: Word may hold its Normal template open, and nothing here writes.
+  UniqueHandle file(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !GetFileSizeEx(file.get(), &size)) {
+    outcome = {static_cast<std::int32_t>(HRESULT_FROM_WIN32(GetLastError())), {}};
+    return nullptr;
+  }
+  outcome = {};
+  return std::make_unique<Win32File>(std::move(file), static_cast<std::uint64_t>(size.QuadPart));
 }
 
 }  // namespace corvix::win32

@@ -95,4 +95,47 @@ corvix::Found<corvix::Object> MemoryAutomation::Start(std::wstring_view progId, 
   return {corvix::Object(std::make_unique<MemoryDispatch>(office_, app), type), {}};
 }
 
+namespace {
+
+// A file of the test's, read from a copy of its bytes.
+class MemoryFile final : public corvix::ReadableFile {
+ public:
+  explicit MemoryFile(std::string bytes) : bytes_(std::move(bytes)) {}
+  std::uint64_t Size() const override { return bytes_.size(); }
+  bool Read(std::uint64_t offset, void* into, std::size_t count) override {
+    if (offset > bytes_.size() || count > bytes_.size() - offset) return false;
+    bytes_.copy(static_cast<char*>(into), count, static_cast<std::size_t>(offset));
+    return true;
+  }
+
+ private:
+  std::string bytes_;
+};
+
+// ERROR_FILE_NOT_FOUND as an HRESULT.
+constexpr std::int32_t kFileNotFound = static_cast<std::int32_t>(0x80070002);
+
+}  // namespace
+
+std::unique_ptr<corvix::ReadableFile> MemoryAutomation::OpenForReading(std::wstring_view path,
+                                                                       corvix::Outcome& outcome) {
+  const auto file = files.find(path);
+  if (file == files.end()) {
+    outcome = {kFileNotFound, L"no such file"};
+    return nullptr;
+  }
+  outcome = {};
+  return std::make_unique<MemoryFile>(file->second);
+}
+
+corvix::UserRegistryValue MemoryAutomation::ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) {
+  if (const auto value = userRegistry.find(std::wstring(key) + L"\\" + std::wstring(name));
+      value != userRegistry.end()) {
+    return {corvix::UserRegistryValue::State::kRead, value->second};
+  }
+  const auto text = office_.UserRegistryValueOf(key, name);
+  if (!text) return {};
+  return {corvix::UserRegistryValue::State::kRead, *text};
+}
+
 }  // namespace standin

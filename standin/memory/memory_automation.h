@@ -1,6 +1,11 @@
 // The stand-in Office served in-process: the clean-ups' automation surface over the model, for unit tests.
 #pragma once
 
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
 #include "office/automation.h"
 #include "standin/model/office_model.h"
 
@@ -20,13 +25,18 @@ class MemoryAutomation : public corvix::Automation {
     return {office_.ServerFileVersion(progId), app != nullptr && app->serverInOtherView};
   }
   bool IsWritableFile(std::wstring_view path) override { return office_.IsWritableFile(path); }
-  std::wstring RoamingAppDataFolder() override { return std::wstring(Office::kAppDataFolder); }
-  bool IsExistingFile(std::wstring_view path) override { return office_.IsUserFile(path); }
-  corvix::UserRegistryValue ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) override {
-    const auto text = office_.UserRegistryValueOf(key, name);
-    if (!text) return {};
-    return {corvix::UserRegistryValue::State::kRead, *text};
+  // The user's settings and files: a scenario's (the model's), and those a unit test sets (public members below).
+  std::wstring RoamingAppDataFolder() override { return appData; }
+  bool IsExistingFile(std::wstring_view path) override {
+    return office_.IsUserFile(path) || files.find(path) != files.end();
   }
+  corvix::UserRegistryValue ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) override;
+  std::unique_ptr<corvix::ReadableFile> OpenForReading(std::wstring_view path, corvix::Outcome& outcome) override;
+
+  // Files by path; registry strings by "key\\name"; %APPDATA%. With no file set, no Normal template can be read.
+  std::map<std::wstring, std::string, std::less<>> files;
+  std::map<std::wstring, std::wstring, std::less<>> userRegistry;
+  std::wstring appData{Office::kAppDataFolder};
 
  private:
   Office& office_;

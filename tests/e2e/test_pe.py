@@ -81,9 +81,9 @@ WINDOWS7_IMPORTS = {
         # does not run (its server's version resource, read as data).
         "CreateToolhelp32Snapshot", "Process32FirstW", "Process32NextW", "ProcessIdToSessionId",
         "FindResourceW", "LoadResource", "LockResource", "SizeofResource",
-        # Whether a file is there (Word's Normal template may be written; Outlook's stored bars), and the
-        # user's roaming folder (APPDATA) where Outlook keeps those bars.
-        "GetEnvironmentVariableW", "GetFileAttributesW",
+        # Whether a file is there (Outlook's stored bars), the user's roaming folder (APPDATA) where Outlook
+        # keeps them, and Normal read before Word is started (its size, a REG_EXPAND_SZ "User templates" folder).
+        "ExpandEnvironmentStringsW", "GetEnvironmentVariableW", "GetFileSizeEx",
         # x64 only: the unwinder and the C exception handler (64-bit Windows XP and later).
         "RtlCaptureContext", "RtlLookupFunctionEntry", "RtlUnwindEx", "RtlVirtualUnwind", "__C_specific_handler",
     },

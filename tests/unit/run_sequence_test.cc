@@ -164,6 +164,9 @@ class ThrowingAutomation : public Automation {
   UserRegistryValue ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) override {
     return inner_.ReadUserRegistryValue(key, name);
   }
+  std::unique_ptr<ReadableFile> OpenForReading(std::wstring_view path, Outcome& outcome) override {
+    return inner_.OpenForReading(path, outcome);
+  }
 
  private:
   standin::MemoryAutomation inner_;

@@ -90,7 +90,12 @@ TEST_F(TraceTest, ALookupThatFailsIsToldApartFromOneThatFindsNothing) {
 
 TEST_F(TraceTest, AStartedWordIsToldAsStartedAndQuit) {
   RunWord("word installed\n  bar \"Merrowin Software\"\n");
-  EXPECT_EQ(L"Corvix: Word: not running; started", sink_.lines.front());
+  ASSERT_GE(sink_.lines.size(), 2u);
+  EXPECT_EQ(
+      L"Corvix: Word: not running; whether its Normal template stores the add-in's bars cannot be told (no "
+      L"registered version can be read): started, as ever",
+      sink_.lines[0]);
+  EXPECT_EQ(L"Corvix: Word: not running; started", sink_.lines[1]);
   EXPECT_EQ(L"Corvix: Word: quit", sink_.lines.back());
   EXPECT_EQ(L"Word started, 1 deleted, 0 failed, quit", word_.Summary());
 }
@@ -103,7 +108,8 @@ TEST_F(TraceTest, AStartedWordTheUserTookOverIsToldAsLeftRunning) {
 
 TEST_F(TraceTest, AWordNeitherAttachedNorStartedIsToldWithBothFailures) {
   RunWord("");
-  EXPECT_EQ(std::vector<std::wstring>{L"Corvix: Word: not reached: attach 0x800401E3, start 0x80040154"}, sink_.lines);
+  EXPECT_EQ(L"Corvix: Word: not reached: attach 0x800401E3, start 0x80040154", sink_.lines.back());
+  EXPECT_EQ(2u, sink_.lines.size());
   EXPECT_EQ(L"Word not reached, 0 deleted, 0 failed", word_.Summary());
 }
 
