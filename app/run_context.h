@@ -158,6 +158,11 @@ static_assert(kShellAnswerMs + 2 * giveup::kCleanupWorstMs <= kChildWaitMs,
 static_assert(kShellAnswerMs + kReportInMs + 2 * giveup::kCleanupWorstMs <= kChildWaitMs,
               "after a shell that answers late and a copy that never came, this process's own run must still end "
               "within the wait");
+// A copy that took the run just as this process was taking it back (at kReportInMs) is given this long to
+// report in; it comes out of the margin too.
+inline constexpr std::uint32_t kLateReportMs = 5000;
+static_assert(kShellAnswerMs + kReportInMs + kLateReportMs <= kCopyMarginMs,
+              "asking the shell and waiting for a late copy fit in the margin that the wait leaves for a start");
 // As LocalSystem: how many sessions' copies run at once (each starts a Word and an Outlook of its own), and
 // the whole wait, for all of them together.
 inline constexpr std::size_t kCopiesAtOnce = 4;

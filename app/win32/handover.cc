@@ -24,8 +24,6 @@ constexpr LONG kTaken = 1;
 constexpr LONG kWithdrawn = 2;
 // The longest argument text that can be handed over; a longer one (nothing an installer passes) is not.
 constexpr std::size_t kMaxArguments = 4096;
-// A copy that took the run just as the parent was taking it back is given this long to report in.
-constexpr DWORD kLateReportMs = 5000;
 
 struct Block {
   std::uint32_t magic;
@@ -114,7 +112,8 @@ CopyOutcome HandoverOffer::Await(std::uint32_t& reportedMs, std::uint32_t& ended
   if (WaitForSingleObject(reported_.get(), relaunch::kReportInMs) != WAIT_OBJECT_0) {
     if (!Withdraw()) return CopyOutcome::kNeverCame;
     // Taken at the last moment: it reports in at once, unless it ended first.
-    if (WaitForSingleObject(reported_.get(), kLateReportMs) != WAIT_OBJECT_0) return CopyOutcome::kEndedUnsaid;
+    if (WaitForSingleObject(reported_.get(), relaunch::kLateReportMs) != WAIT_OBJECT_0)
+      return CopyOutcome::kEndedUnsaid;
   }
   reportedMs = GetTickCount() - madeMs_;
   const DWORD left = reportedMs >= relaunch::kChildWaitMs ? 0 : relaunch::kChildWaitMs - reportedMs;

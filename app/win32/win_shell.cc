@@ -43,8 +43,8 @@ void TakeStartupShowState(HWND form) {
   // A caller that starts Corvix hidden (Inno Setup's runhidden, a hidden console's ExecWait) hands that state
   // to the first main window the process shows, which would be the message box. The first ShowWindow of the
   // process takes the caller's state in place of its own; SW_SHOWDEFAULT asks for that state outright. The
-  // form takes it (staying hidden), and the box that follows is shown as asked. Only a hidden state: taking
-  // any other would show the form (a minimised one, on the taskbar).
+  // form takes it (staying hidden: it refuses ever to be shown), and the box that follows is shown as asked.
+  // Only a hidden state is taken: any other (minimised, say) is left to the box, as the caller asked.
   if ((startup.dwFlags & STARTF_USESHOWWINDOW) != 0 && startup.wShowWindow == SW_HIDE) {
     ShowWindow(form, SW_SHOWDEFAULT);
   }
