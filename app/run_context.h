@@ -139,8 +139,6 @@ namespace relaunch {
 // screen may outlast it: the parent ends, the copy stays until it is dismissed.)
 inline constexpr std::uint32_t kCopyMarginMs = 60000;
 inline constexpr std::uint32_t kChildWaitMs = 2 * giveup::kCleanupWorstMs + kCopyMarginMs;
-static_assert(kChildWaitMs > 2 * giveup::kCleanupWorstMs,
-              "the parent must outwait a copy whose clean-ups are both given up");
 // How long the shell's copy has to report in. A copy that Windows starts is running within a second or two;
 // past this it is taken to be blocked, and this process decides without it.
 inline constexpr std::uint32_t kReportInMs = 30000;

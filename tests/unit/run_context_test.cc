@@ -151,15 +151,6 @@ TEST(RunContext, TheOfferGoesToTheShellsUserOrElseTheSessionsUser) {
   EXPECT_EQ(kAdminLimited.user, DesktopUser(readable));
 }
 
-TEST(RunContext, OnlyACopyThatReportedInCountsAsHavingRun) {
-  EXPECT_FALSE(CopyRan(CopyOutcome::kNotAsked));
-  EXPECT_FALSE(CopyRan(CopyOutcome::kNeverCame));
-  EXPECT_TRUE(CopyRan(CopyOutcome::kEnded));
-  // A copy that crashed after it took the run may have cleaned part of it: the run is not done twice.
-  EXPECT_TRUE(CopyRan(CopyOutcome::kEndedUnsaid));
-  EXPECT_TRUE(CopyRan(CopyOutcome::kStillRunning));
-}
-
 TEST(RunContext, AChildReadsExactlyTheParentsArgumentText) {
   const wchar_t* program = L"C:\\Program Files (x86)\\Merrowin Soft\\Corvix.exe";
   for (const wchar_t* arguments : {L"/s", L"", L"/S", L"/s ", L"/s\t", L"\"/s\"", L"/s \"a b\" c"}) {
@@ -193,26 +184,6 @@ TEST(RunContext, TheDiagnosticsSayWhatWasFoundAndWhereTheRunGoes) {
       DescribeDecision(locked, DecidePlacement(locked)));
   // No user's own identifier goes out on the channel.
   EXPECT_EQ(std::wstring::npos, DescribeDecision(elevated, Placement::kRunAsShellUser).find(kAdminLimited.user));
-}
-
-TEST(RunContext, TheDiagnosticsTellACopyThatNeverCameFromOneThatRan) {
-  EXPECT_EQ(L"context: the shell's copy reported in after 0.11 s and ended after 4.50 s",
-            DescribeCopy(CopyOutcome::kEnded, 110, 4500));
-  EXPECT_EQ(
-      L"context: the shell's copy reported in after 0.11 s and ended after 4.50 s without saying so (it crashed, "
-      L"or was ended)",
-      DescribeCopy(CopyOutcome::kEndedUnsaid, 110, 4500));
-  EXPECT_EQ(
-      L"context: no copy reported in within 30.00 s of the shell's start of it: it was blocked, refused or never "
-      L"started",
-      DescribeCopy(CopyOutcome::kNeverCame, 0, 0));
-  EXPECT_EQ(L"context: the desktop shell could not be asked to start a copy: 0x80004005",
-            DescribeCopy(CopyOutcome::kNotAsked, 0, 0, L"0x80004005"));
-  EXPECT_EQ(
-      L"context: the shell's copy reported in after 0.11 s; still running at the bound, 240.00 s: left to finish; "
-      L"this process ends",
-      DescribeCopy(CopyOutcome::kStillRunning, 110, 240000));
-  EXPECT_NE(DescribeFallback(Placement::kRunHere), DescribeFallback(Placement::kRunNothing));
 }
 
 TEST(SessionSchedule, AFewCopiesAtATimeTheNextWhenOneEnds) {

@@ -194,17 +194,5 @@ TEST(RunSequence, ACleanUpThatThrowsCostsTheRunNothingElse) {
   }
 }
 
-TEST(RunSequence, FormLoadResetsASilentFlagLeftFromBefore) {
-  auto office = testing::LoadScenario("");
-  standin::MemoryAutomation automation(*office);
-  RecordingShell shell(L"/silent", *office);
-  InlineRunner runner(automation);
-  frmMain form(shell, runner);
-  form.bSilent = true;
-  form.Form_Load();
-  EXPECT_FALSE(form.bSilent);
-  EXPECT_EQ(1u, shell.messages.size());
-}
-
 }  // namespace
 }  // namespace corvix

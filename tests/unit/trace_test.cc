@@ -253,15 +253,6 @@ TEST(RunTrace, TheRunStartsWithItsArgumentsAndEndsWithItsSummary) {
             sink.lines);
 }
 
-TEST(RunTrace, TheStartLineSaysWhetherTheRunIsSilent) {
-  EXPECT_EQ(
-      L"version " CORVIX_VERSION_TEXT L", arguments \"/S\": not silent, the completion message follows the clean-ups",
-      StartLine(L"/S", false));
-  EXPECT_EQ(
-      L"version " CORVIX_VERSION_TEXT L", arguments \"\": not silent, the completion message follows the clean-ups",
-      StartLine(L"", false));
-}
-
 TEST(RunTrace, FailuresReadAsOneShortLine) {
   EXPECT_EQ(L"0x80070057", DescribeFailure(static_cast<std::int32_t>(0x80070057)));
   EXPECT_EQ(L"0x80004003 (an earlier step gave none)", DescribeFailure(kNoObject));
@@ -271,14 +262,6 @@ TEST(RunTrace, FailuresReadAsOneShortLine) {
   const std::wstring described = DescribeFailure(1, longText);
   EXPECT_LT(described.size(), 240u);
   EXPECT_NE(std::wstring::npos, described.find(L"...)"));
-}
-
-TEST(RunTrace, NumbersAndSecondsAreWrittenOut) {
-  EXPECT_EQ(L"0", Decimal(0));
-  EXPECT_EQ(L"4294967295", Decimal(4294967295u));
-  EXPECT_EQ(L"0.05 s", Seconds(59));
-  EXPECT_EQ(L"61.00 s", Seconds(61005));
-  EXPECT_EQ(L"4294967.29 s", Seconds(4294967295u));
 }
 
 constexpr Subject kBar{Subject::Window::kOnly, Subject::Kind::kBar, L"Merrowin Software"};

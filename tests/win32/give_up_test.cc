@@ -85,15 +85,6 @@ void RefusalsThatSpendTheBudgetCancelTheCallAndGiveTheCleanUpUp() {
   Check(!watch.Begin(40000), "no further call is made");
 }
 
-void IncomingCallsAndPendingMessagesAreLeftToCom() {
-  CallWatch watch;
-  win32::RetryMessageFilter filter(watch);
-  Check(filter.HandleInComingCall(CALLTYPE_TOPLEVEL, nullptr, 0, nullptr) == SERVERCALL_ISHANDLED,
-        "incoming call handled");
-  Check(filter.MessagePending(nullptr, 0, PENDINGTYPE_TOPLEVEL) == PENDINGMSG_WAITDEFPROCESS,
-        "pending messages as COM's default");
-}
-
 void CallsAreAdmittedAndCountedUntilTheCleanUpIsGivenUp() {
   CallWatch watch;
   {
@@ -167,7 +158,6 @@ void AGivenUpCleanUpStaysInItsApartment() {
 int main() {
   TheFilterAnswersEachRefusalAsTheWatchSays();
   RefusalsThatSpendTheBudgetCancelTheCallAndGiveTheCleanUpUp();
-  IncomingCallsAndPendingMessagesAreLeftToCom();
   CallsAreAdmittedAndCountedUntilTheCleanUpIsGivenUp();
   ReferencesAreReleasedUntilTheCleanUpIsGivenUpThenAbandoned();
   AStalledCallGivesTheCleanUpUpAtTheBound();
