@@ -216,12 +216,12 @@ Object WrapDispatch(ComPtr<IDispatch> object, std::shared_ptr<ComContext> contex
   return Object(std::make_unique<ComDispatch>(std::move(object), std::move(context)), type);
 }
 
-namespace {
-
 HRESULT ClassFromProgId(std::wstring_view progId, CLSID* clsid) {
   const std::wstring text(progId);
   return CLSIDFromProgID(text.c_str(), clsid);
 }
+
+namespace {
 
 // "None" for a failed attach or start, with the system's text for the failure where it has one.
 Found<Object> Failed(HRESULT hr) {

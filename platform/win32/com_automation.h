@@ -73,6 +73,10 @@ class ComDispatch final : public Dispatch {
   std::shared_ptr<ComContext> context_;
 };
 
+// The class a ProgID names in the class registry (CLSIDFromProgID), as an attach, a start and the registered
+// server's version look it up.
+HRESULT ClassFromProgId(std::wstring_view progId, CLSID* clsid);
+
 // Reaching applications through the class registry and the running object table. COM must be initialised
 // on the calling thread (ScopedComInit) for as long as any reference it gives out lives.
 class ComAutomation final : public Automation {

@@ -72,7 +72,7 @@ std::wstring ComAutomation::CurrentVersionOf(std::wstring_view progId) {
 
 ServerVersion ComAutomation::ServerFileVersion(std::wstring_view progId) {
   CLSID clsid{};
-  if (FAILED(CLSIDFromProgID(std::wstring(progId).c_str(), &clsid))) return {};
+  if (FAILED(ClassFromProgId(progId, &clsid))) return {};
   wchar_t text[40] = {};
   if (StringFromGUID2(clsid, text, 40) == 0) return {};
   const std::wstring key = L"CLSID\\" + std::wstring(text) + L"\\LocalServer32";
