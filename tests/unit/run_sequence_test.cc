@@ -85,26 +85,6 @@ TEST(RunSequence, WordIsCleanedBeforeOutlookWhateverWordDid) {
   EXPECT_EQ(0, office->HeldReferences()) << office->HeldText();
 }
 
-// Runs each clean-up against the model, except those it is told to give up before they make any call, as
-// the Windows program gives up a clean-up whose Office stopped answering.
-class GivingUpRunner : public CleanupRunner {
- public:
-  GivingUpRunner(standin::Office& office, std::vector<bool> giveUp) : automation_(office), giveUp_(std::move(giveUp)) {}
-  void Run(Cleanup cleanup, CleanupTrace& trace) override {
-    const size_t index = runs++;
-    if (index < giveUp_.size() && giveUp_[index]) {
-      trace.Report(event::GivenUp{L"GetActiveObject Word.Application", event::GivenUp::Why::kNoAnswer, 60000});
-      return;
-    }
-    cleanup(automation_, trace);
-  }
-  size_t runs = 0;
-
- private:
-  standin::MemoryAutomation automation_;
-  std::vector<bool> giveUp_;
-};
-
 TEST(RunSequence, AGivenUpCleanUpCostsTheRunNothingElse) {
   const char* scenario =
       "word running\n  bar \"Merrowin Software\"\n"
@@ -112,7 +92,7 @@ TEST(RunSequence, AGivenUpCleanUpCostsTheRunNothingElse) {
   for (const auto& giveUp : {std::vector<bool>{true, false}, std::vector<bool>{false, true}}) {
     SCOPED_TRACE(giveUp[0] ? "Word given up" : "Outlook given up");
     auto office = testing::LoadScenario(scenario);
-    GivingUpRunner runner(*office, giveUp);
+    testing::GivingUpRunner runner(*office, giveUp, L"GetActiveObject Word.Application");
     RecordingShell shell(L"", *office);
     frmMain form(shell, runner);
     form.Form_Load();

@@ -3,10 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/frm_main.h"
+#include "office/give_up_policy.h"
 #include "standin/memory/memory_automation.h"
 #include "standin/model/office_model.h"
 
@@ -40,5 +45,36 @@ inline std::vector<std::wstring> Calls(const standin::Office& office, const std:
 inline bool StateHas(const standin::Office& office, const std::wstring& text) {
   return office.StateText().find(text) != std::wstring::npos;
 }
+
+// Runs each clean-up against the in-process stand-in, or, where `giveUp` says so for that run, gives it up as
+// the runner does a clean-up whose Office stopped answering at `call`, after `refusals` refused calls
+// (`refusedMs` in all; none: no refusals reported).
+class GivingUpRunner : public CleanupRunner {
+ public:
+  GivingUpRunner(standin::Office& office, std::vector<bool> giveUp, std::wstring call, std::uint32_t refusals = 0,
+                 std::uint32_t refusedMs = 0)
+      : automation_(office),
+        giveUp_(std::move(giveUp)),
+        call_(std::move(call)),
+        refusals_(refusals),
+        refusedMs_(refusedMs) {}
+  void Run(Cleanup cleanup, CleanupTrace& trace) override {
+    const std::size_t index = runs++;
+    if (index < giveUp_.size() && giveUp_[index]) {
+      if (refusals_ > 0) trace.Report(event::Refused{refusals_, refusedMs_});
+      trace.Report(event::GivenUp{call_, event::GivenUp::Why::kNoAnswer, stall::kBoundMs});
+      return;
+    }
+    cleanup(automation_, trace);
+  }
+  std::size_t runs = 0;
+
+ private:
+  standin::MemoryAutomation automation_;
+  std::vector<bool> giveUp_;
+  std::wstring call_;
+  std::uint32_t refusals_;
+  std::uint32_t refusedMs_;
+};
 
 }  // namespace corvix::testing

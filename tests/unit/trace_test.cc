@@ -208,16 +208,6 @@ outlook running window
   EXPECT_EQ(sink.lines, sample);
 }
 
-// A runner that gives every clean-up up before it makes a call, as the Windows program gives up a clean-up
-// whose Office stopped answering.
-class GivingUpRunner : public CleanupRunner {
- public:
-  void Run(Cleanup, CleanupTrace& trace) override {
-    trace.Report(event::Refused{3, 450});
-    trace.Report(event::GivenUp{L"_CommandBars.Item", event::GivenUp::Why::kNoAnswer, 60000});
-  }
-};
-
 class SilentShell : public Shell {
  public:
   explicit SilentShell(TraceSink& sink) : sink_(sink) {}
@@ -235,7 +225,8 @@ class SilentShell : public Shell {
 TEST(RunTrace, TheRunStartsWithItsArgumentsAndEndsWithItsSummary) {
   RecordingSink sink;
   SilentShell shell(sink);
-  GivingUpRunner runner;
+  auto office = testing::LoadScenario("");
+  testing::GivingUpRunner runner(*office, {true, true}, L"_CommandBars.Item", 3, 450);
   frmMain form(shell, runner);
   TellStart(shell);
   form.Form_Load();
