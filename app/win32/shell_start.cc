@@ -90,8 +90,7 @@ HRESULT DesktopShellDispatch(ShellObjects& objects) {
 
 Variant Text(std::wstring_view text) {
   Variant value;
-  value.get()->vt = VT_BSTR;
-  value.get()->bstrVal = Bstr(text).Release();
+  SetText(*value.get(), text);
   return value;
 }
 

@@ -48,13 +48,7 @@ class ArgumentWriter {
     target_.lVal = value;
     return S_OK;
   }
-  HRESULT operator()(const std::wstring& value) {
-    Bstr text(value);
-    if (text.get() == nullptr) return E_OUTOFMEMORY;
-    target_.vt = VT_BSTR;
-    target_.bstrVal = text.Release();
-    return S_OK;
-  }
+  HRESULT operator()(const std::wstring& value) { return SetText(target_, value); }
   // Borrowed: the caller's reference stays the caller's; a callee that keeps the object AddRefs it.
   // "None" is passed as a null object (Nothing).
   HRESULT operator()(const Object* value) {

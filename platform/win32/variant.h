@@ -97,4 +97,13 @@ class ArgumentArray {
   std::vector<VARIANT> values_;
 };
 
+// Makes the empty VARIANT `target` a string (VT_BSTR) holding `text`; E_OUTOFMEMORY when it cannot be had.
+inline HRESULT SetText(VARIANT& target, std::wstring_view text) {
+  Bstr value(text);
+  if (value.get() == nullptr) return E_OUTOFMEMORY;
+  target.vt = VT_BSTR;
+  target.bstrVal = value.Release();
+  return S_OK;
+}
+
 }  // namespace corvix::win32
