@@ -186,9 +186,6 @@ class Automation {
   // own registry view, then in the other), empty when no server is registered or its file cannot be read.
   virtual std::wstring CurrentVersionOf(std::wstring_view progId) = 0;
   virtual ServerVersion ServerFileVersion(std::wstring_view progId) = 0;
-  // Whether `path` names an existing file (not a directory) that the caller may write now: its read-only
-  // attribute is clear and opening it for writing succeeds. Nothing is written, and no application is called.
-  virtual bool IsWritableFile(std::wstring_view path) = 0;
   // The user's settings and files that decide what a start of an application would meet, read without
   // starting it: the user's roaming application data folder (%APPDATA%; empty when it cannot be found), whether
   // `path` names an existing file (not a directory), a value of the user's registry, and a file opened for
@@ -196,6 +193,9 @@ class Automation {
   // `outcome`, when it cannot be opened.
   virtual std::wstring RoamingAppDataFolder() = 0;
   virtual bool IsExistingFile(std::wstring_view path) = 0;
+  // Whether `path` names an existing file (not a directory) that the caller may write now: its read-only
+  // attribute is clear and opening it for writing succeeds. Nothing is written, and no application is called.
+  virtual bool IsWritableFile(std::wstring_view path) = 0;
   virtual UserRegistryValue ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) = 0;
   virtual std::unique_ptr<ReadableFile> OpenForReading(std::wstring_view path, Outcome& outcome) = 0;
 };

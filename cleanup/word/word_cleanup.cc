@@ -34,10 +34,17 @@ std::optional<bool> TemplateSaved(const Object& changed) { return changed.Get(L"
 // Turns Word's alerts off (wdAlertsNone): a call that would otherwise show a message or Save As fails instead.
 Outcome AlertsOff(const Object& wdApp) { return wdApp.Put(L"DisplayAlerts", kAlertsNone).outcome(); }
 
+// Sets Word's DisplayAlerts to `level` (`step`: setting it for the clean-up, or giving it back), and reports a
+// failure.
+void PutAlerts(const Object& wdApp, std::int32_t level, event::SettingFailed::Step step, CleanupEvents& events) {
+  if (Outcome put = wdApp.Put(L"DisplayAlerts", level).outcome(); !put.ok()) {
+    events.Report(event::SettingFailed{event::SettingFailed::Setting::kDisplayAlerts, step, std::move(put)});
+  }
+}
+
 // Saves the template the deletions went to, with Word's alerts off, and gives the user's DisplayAlerts back.
 void SaveWithoutAlerts(const Object& wdApp, const Object& changed, CleanupEvents& events) {
   using Step = event::NormalTemplate::Step;
-  using Failed = event::SettingFailed;
   const CallResult users = wdApp.Get(L"DisplayAlerts");
   const std::optional<std::int32_t> usersAlerts = users.Int32();
   if (!usersAlerts) {
@@ -53,9 +60,7 @@ void SaveWithoutAlerts(const Object& wdApp, const Object& changed, CleanupEvents
   const Step step = saved.ok() ? Step::kSaved : Step::kSaveFailed;
   events.Report(event::NormalTemplate{step, std::move(saved)});
   // Word keeps DisplayAlerts as it was last set, for the user's session too.
-  if (Outcome back = wdApp.Put(L"DisplayAlerts", *usersAlerts).outcome(); !back.ok()) {
-    events.Report(Failed{Failed::Setting::kDisplayAlerts, Failed::Step::kGiveBack, std::move(back)});
-  }
+  PutAlerts(wdApp, *usersAlerts, event::SettingFailed::Step::kGiveBack, events);
 }
 
 // Saves the template the deletions went to once the clean-up alone has changed it and its file can be
@@ -163,12 +168,7 @@ void RemoveWordToolbars(Automation& automation, CleanupEvents& events) {
   if (!wdApp) return;
 
   // A Word started here shows nobody its messages: from its first call on, it answers without them.
-  if (bCreated) {
-    if (Outcome off = AlertsOff(wdApp); !off.ok()) {
-      using Failed = event::SettingFailed;
-      events.Report(Failed{Failed::Setting::kDisplayAlerts, Failed::Step::kSet, std::move(off)});
-    }
-  }
+  if (bCreated) PutAlerts(wdApp, kAlertsNone, event::SettingFailed::Step::kSet, events);
   // Word keeps command-bar changes in the template its CustomizationContext names, which a macro or another
   // add-in may have set to a template of its own; the deletions are made in Normal.
   NormalContext context(wdApp, events);
@@ -204,10 +204,7 @@ void RemoveWordToolbars(Automation& automation, CleanupEvents& events) {
   } else {
     events.Report(event::LeftToTheUser{});
     // The user's now: it gets the alerts every Word starts with back.
-    if (Outcome back = wdApp.Put(L"DisplayAlerts", kAlertsAll).outcome(); !back.ok()) {
-      using Failed = event::SettingFailed;
-      events.Report(Failed{Failed::Setting::kDisplayAlerts, Failed::Step::kGiveBack, std::move(back)});
-    }
+    PutAlerts(wdApp, kAlertsAll, event::SettingFailed::Step::kGiveBack, events);
   }
 }
 

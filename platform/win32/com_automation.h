@@ -98,10 +98,10 @@ class ComAutomation final : public Automation {
   // view, then in the other (registered_server.cc).
   std::wstring CurrentVersionOf(std::wstring_view progId) override;
   ServerVersion ServerFileVersion(std::wstring_view progId) override;
-  // The file's attributes, then an open for writing that every other opener may share (writable_file.cc).
+  // APPDATA of the environment, the file's attributes (and, to say it may be written, an open for writing that
+  // every other opener may share), HKEY_CURRENT_USER, and CreateFileW shared with every writer
+  // (user_settings.cc).
   bool IsWritableFile(std::wstring_view path) override;
-  // APPDATA of the environment, the file's attributes, HKEY_CURRENT_USER, and CreateFileW shared with every
-  // writer (user_settings.cc).
   std::wstring RoamingAppDataFolder() override;
   bool IsExistingFile(std::wstring_view path) override;
   UserRegistryValue ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) override;

@@ -1,10 +1,11 @@
-// The user's settings and files that decide what a start of an application would meet: the roaming application
-// data folder, whether a file is there, a value of the user's registry, and a file read in place, without
-// starting anything.
+// The user's settings and files that decide what a start of an application would meet, and whether a save
+// would: the roaming application data folder, whether a file is there or may be written, a value of the user's
+// registry, and a file read in place, without starting or writing anything.
 #include <windows.h>
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "office/trace.h"
@@ -17,6 +18,14 @@ namespace {
 
 // The longest value read, in characters: a profile's name, a flag, a folder.
 constexpr DWORD kLongestValue = 1024;
+
+// The attributes of what `path` names; none when nothing is there (or it cannot be asked).
+std::optional<DWORD> FileAttributes(std::wstring_view path) {
+  if (path.empty()) return std::nullopt;
+  const DWORD attributes = GetFileAttributesW(std::wstring(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return attributes;
+}
 
 // A file held open for reading; every read names its offset, so no file pointer is kept between reads.
 class Win32File final : public ReadableFile {
@@ -68,9 +77,21 @@ std::wstring ComAutomation::RoamingAppDataFolder() {
 }
 
 bool ComAutomation::IsExistingFile(std::wstring_view path) {
-  if (path.empty()) return false;
-  const DWORD attributes = GetFileAttributesW(std::wstring(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  const std::optional<DWORD> attributes = FileAttributes(path);
+  return attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool ComAutomation::IsWritableFile(std::wstring_view path) {
+  // The read-only attribute is checked on its own: an administrator (and Wine's root) may open such a file
+  // for writing, but Word refuses to save over it.
+  const std::optional<DWORD> attributes = FileAttributes(path);
+  if (!attributes || (*attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
+  // Opening for writing checks the file's access rights and any other program's lock on it (one that holds it
+  // open without sharing it with writers). OPEN_EXISTING changes nothing in the file, not even its times.
+  const UniqueHandle file(CreateFileW(std::wstring(path).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  return static_cast<bool>(file);
 }
 
 // HKEY_CURRENT_USER\Software is one key for 32-bit and 64-bit programs (it is not redirected), so no view is
