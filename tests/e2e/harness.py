@@ -5,6 +5,7 @@ first when the scenario has an application already running, and Corvix.exe is ru
 which reports the message boxes and windows it saw. The stand-in's journal and final state are read back.
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -29,8 +30,8 @@ WAIT = 60  # seconds; every wait has a limit
 # The program's version as the build defines it ("1.0.0.12"), and as the program tells it ("1.00.0012").
 VERSION = os.environ.get("CORVIX_VERSION", "")
 VERSION_TEXT = os.environ.get("CORVIX_VERSION_TEXT", "")
-# A folder that keeps what every run left behind (its journal, final state and saved files), under
-# the test's name and the run's number: two test runs, on two commits, compare folder by folder.
+# A folder that keeps what every run left behind (its journal, final state, saved files and channel lines),
+# under the test's name and the run's number: two test runs, on two commits, compare folder by folder.
 KEEP = os.environ.get("CORVIX_E2E_KEEP", "")
 
 
@@ -247,9 +248,15 @@ class Case(unittest.TestCase):
         base = Path(KEEP) / f"{os.environ.get('CORVIX_E2E_GROUP', 'e2e')}.{self.id()}"
         target = base / self.folder.name
         target.mkdir(parents=True, exist_ok=True)
-        for name in ("journal.txt", "state.txt", "saved_word.txt", "saved_outlook.txt"):
+        for name in ("state.txt", "saved_word.txt", "saved_outlook.txt"):
             if (self.folder / name).exists():
                 shutil.copy(self.folder / name, target / name)
+        # The journal without the run's own folder, and the channel's lines without their seconds: what stays
+        # the same from one run of the same commit to the next.
+        (target / "journal.txt").write_text("".join(f"{entry}\n" for entry in run.entries()), encoding="utf-8")
+        if (self.folder / "channel.txt").exists():
+            lines = (re.sub(r"\d+\.\d\d s\b", "N s", line) for line in run.trace())
+            (target / "channel.txt").write_text("".join(f"{line}\n" for line in lines), encoding="utf-8")
 
     def start_running_server(self):
         """The stand-in as the already running Office, up once it says it is ready. Like the registration, a
