@@ -100,7 +100,7 @@ std::wstring DescribeCopy(CopyOutcome outcome, std::uint32_t reportedMs, std::ui
       return L"context: the desktop shell could not be asked to start a copy" +
              (status.empty() ? std::wstring() : L": " + std::wstring(status));
     case CopyOutcome::kNeverCame:
-      return L"context: no copy reported in within " + Seconds(relaunch::kReportInMs) +
+      return L"context: no copy reported in within " + Seconds(copies::kReportInMs) +
              L" of the shell's start of it: it was blocked, refused or never started";
     case CopyOutcome::kEnded:
       return reported + L" and ended after " + Seconds(endedMs);
@@ -109,7 +109,7 @@ std::wstring DescribeCopy(CopyOutcome outcome, std::uint32_t reportedMs, std::ui
     case CopyOutcome::kStillRunning:
       break;
   }
-  return reported + L"; still running at the bound, " + Seconds(relaunch::kChildWaitMs) +
+  return reported + L"; still running at the bound, " + Seconds(copies::kChildWaitMs) +
          L": left to finish; this process ends";
 }
 
@@ -124,7 +124,7 @@ std::wstring DescribeFallback(Placement fallback) {
 SessionSchedule::SessionSchedule(std::vector<std::uint32_t> sessions) : pending_(sessions.begin(), sessions.end()) {}
 
 std::optional<std::uint32_t> SessionSchedule::Next(std::size_t running, std::uint32_t elapsedMs) {
-  if (pending_.empty() || running >= relaunch::kCopiesAtOnce || elapsedMs >= relaunch::kSessionsWaitMs) {
+  if (pending_.empty() || running >= copies::kCopiesAtOnce || elapsedMs >= copies::kSessionsWaitMs) {
     return std::nullopt;
   }
   const std::uint32_t session = pending_.front();
@@ -164,7 +164,7 @@ std::wstring SessionList(std::wstring_view what, const Sessions& sessions, Descr
 std::wstring DescribeSessions(std::size_t started, std::size_t ended, const std::vector<FailedSession>& failed,
                               const std::deque<std::uint32_t>& unreached) {
   std::wstring line = L"context: " + Decimal(started) + L" cop" + (started == 1 ? L"y" : L"ies") + L" started, " +
-                      Decimal(ended) + L" ended within " + Seconds(relaunch::kSessionsWaitMs);
+                      Decimal(ended) + L" ended within " + Seconds(copies::kSessionsWaitMs);
   if (started > ended) line += L"; those still running are left to finish";
   line += SessionList(L"no copy could be started in", failed, [](const FailedSession& failure) {
     return Decimal(failure.session) + L" (" + Why(failure.why) + L")";

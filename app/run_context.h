@@ -133,7 +133,7 @@ struct FailedSession {
 std::wstring DescribeSessions(std::size_t started, std::size_t ended, const std::vector<FailedSession>& failed,
                               const std::deque<std::uint32_t>& unreached);
 
-namespace relaunch {
+namespace copies {
 // How long a parent waits for its copies before it ends regardless: a copy's run with both clean-ups given up
 // (docs/robustness.md), and a margin for its answered calls and its start. (A message that the user leaves on
 // screen may outlast it: the parent ends, the copy stays until it is dismissed.)
@@ -165,6 +165,6 @@ static_assert(kShellAnswerMs + kReportInMs + kLateReportMs <= kCopyMarginMs,
 // the whole wait, for all of them together.
 inline constexpr std::size_t kCopiesAtOnce = 4;
 inline constexpr std::uint32_t kSessionsWaitMs = kChildWaitMs;
-}  // namespace relaunch
+}  // namespace copies
 
 }  // namespace corvix

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "office/elapsed.h"
+#include "base/elapsed.h"
 
 namespace corvix {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "office/spin_lock.h"
+#include "base/spin_lock.h"
 
 namespace corvix {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "office/hex.h"
+#include "base/hex.h"
 
 namespace corvix {
 

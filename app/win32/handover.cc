@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "office/hex.h"
+#include "base/hex.h"
 
 namespace corvix::win32 {
 namespace {
@@ -109,14 +109,13 @@ bool HandoverOffer::Withdraw() {
 }
 
 CopyOutcome HandoverOffer::Await(std::uint32_t& reportedMs, std::uint32_t& endedMs) {
-  if (WaitForSingleObject(reported_.get(), relaunch::kReportInMs) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(reported_.get(), copies::kReportInMs) != WAIT_OBJECT_0) {
     if (!Withdraw()) return CopyOutcome::kNeverCame;
     // Taken at the last moment: it reports in at once, unless it ended first.
-    if (WaitForSingleObject(reported_.get(), relaunch::kLateReportMs) != WAIT_OBJECT_0)
-      return CopyOutcome::kEndedUnsaid;
+    if (WaitForSingleObject(reported_.get(), copies::kLateReportMs) != WAIT_OBJECT_0) return CopyOutcome::kEndedUnsaid;
   }
   reportedMs = GetTickCount() - madeMs_;
-  const DWORD left = reportedMs >= relaunch::kChildWaitMs ? 0 : relaunch::kChildWaitMs - reportedMs;
+  const DWORD left = reportedMs >= copies::kChildWaitMs ? 0 : copies::kChildWaitMs - reportedMs;
   const DWORD ended = WaitForSingleObject(running_.get(), left);
   endedMs = GetTickCount() - madeMs_;
   if (ended == WAIT_OBJECT_0 || ended == WAIT_ABANDONED) ReleaseMutex(running_.get());

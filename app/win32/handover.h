@@ -31,8 +31,8 @@ class HandoverOffer {
   static std::optional<HandoverOffer> Make(std::wstring_view arguments, std::wstring_view self,
                                            std::wstring_view shellUser);
 
-  // Waits for the copy to report in and for its run to end, at most relaunch::kReportInMs and then, from the
-  // start of the offer, relaunch::kChildWaitMs. A copy that has not come by then never takes the run.
+  // Waits for the copy to report in and for its run to end, at most copies::kReportInMs and then, from the
+  // start of the offer, copies::kChildWaitMs. A copy that has not come by then never takes the run.
   CopyOutcome Await(std::uint32_t& reportedMs, std::uint32_t& endedMs);
 
  private:

@@ -136,16 +136,16 @@ CopyOutcome RunThroughShell(const std::wstring& arguments, const RunFacts& facts
     return CopyOutcome::kNotAsked;
   }
   const std::optional<HRESULT> started =
-      StartThroughDesktopShell(ModulePath(), arguments, SystemDirectory(), relaunch::kShellAnswerMs);
+      StartThroughDesktopShell(ModulePath(), arguments, SystemDirectory(), copies::kShellAnswerMs);
   if (!started || FAILED(*started)) {
     TraceLine(channel, DescribeCopy(CopyOutcome::kNotAsked, 0, 0,
                                     started ? DescribeFailure(static_cast<std::int32_t>(*started))
-                                            : L"no answer within " + Seconds(relaunch::kShellAnswerMs)));
+                                            : L"no answer within " + Seconds(copies::kShellAnswerMs)));
     return CopyOutcome::kNotAsked;
   }
   TraceLine(channel, L"context: the desktop shell was asked to start a copy; waiting at most " +
-                         Seconds(relaunch::kReportInMs) + L" for it to report in, and " +
-                         Seconds(relaunch::kChildWaitMs) + L" in all");
+                         Seconds(copies::kReportInMs) + L" for it to report in, and " + Seconds(copies::kChildWaitMs) +
+                         L" in all");
   std::uint32_t reportedMs = 0;
   std::uint32_t endedMs = 0;
   const CopyOutcome outcome = offer->Await(reportedMs, endedMs);
@@ -310,11 +310,11 @@ void RunPerSession(const std::wstring& arguments, const std::vector<DWORD>& sess
       }
     }
     const DWORD spent = GetTickCount() - start;
-    if (running.empty() || spent >= relaunch::kSessionsWaitMs) break;
+    if (running.empty() || spent >= copies::kSessionsWaitMs) break;
     std::vector<HANDLE> handles;
     for (const auto& copy : running) handles.push_back(copy.get());
     const DWORD woke = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
-                                              relaunch::kSessionsWaitMs - spent);
+                                              copies::kSessionsWaitMs - spent);
     if (woke >= WAIT_OBJECT_0 + handles.size()) break;
     running.erase(running.begin() + (woke - WAIT_OBJECT_0));
     ++ended;

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "office/hex.h"
+#include "base/hex.h"
 #include "office/registered_version.h"
 #include "office/template_package.h"
 #include "office/trace.h"

@@ -8,7 +8,7 @@
 #include <climits>
 #include <string>
 
-#include "office/channel_policy.h"
+#include "base/channel_policy.h"
 #include "platform/win32/unique_handle.h"
 
 namespace corvix::win32 {

@@ -10,7 +10,7 @@ namespace corvix::win32 {
 // One line to whoever listens for debug output (a debugger, or Sysinternals DebugView with "Capture Win32").
 // Nobody listening, the line is dropped at once and nothing else is done. Otherwise it is handed to one
 // writer thread, started with the first such line, and Write returns without waiting for it to be written:
-// a listener that never takes a line costs the run nothing while it runs (office/channel_policy.h).
+// a listener that never takes a line costs the run nothing while it runs (base/channel_policy.h).
 class DebugChannel final : public TraceSink {
  public:
   void Write(std::wstring_view line) override;

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cwctype>
 
-#include "office/hex.h"
+#include "base/hex.h"
 #include "standin/model/outlook_model.h"
 #include "standin/model/word_model.h"
 

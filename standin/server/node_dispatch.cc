@@ -3,7 +3,7 @@
 
 #include <oleauto.h>
 
-#include "office/hex.h"
+#include "base/hex.h"
 #include "standin/server/dispatch_names.h"
 #include "standin/server/session.h"
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "office/hex.h"
+#include "base/hex.h"
 #include "platform/win32/module_path.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/utf8.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "office/hex.h"
+#include "base/hex.h"
 #include "platform/win32/module_path.h"
 #include "platform/win32/utf8.h"
 #include "tests/win32/check.h"

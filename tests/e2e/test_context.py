@@ -32,7 +32,7 @@ SYSTEM32 = "c:\\windows\\system32"
 APP_DLLS = r"HKCU\Software\Wine\AppDefaults\Corvix.exe\DllOverrides"
 COPY_CAME = "Corvix: context: the shell's copy reported in after "
 RUN_HERE_INSTEAD = "Corvix: context: this process's user is the desktop user: the run happens in this process instead"
-# relaunch::kChildWaitMs, in seconds: the longest a run with a desktop shell may take.
+# copies::kChildWaitMs, in seconds: the longest a run with a desktop shell may take.
 CHILD_WAIT = 240
 
 

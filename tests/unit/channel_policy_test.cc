@@ -1,5 +1,5 @@
 // The debugger channel's queue: lines in order, a stalled listener given up, and how long the end waits.
-#include "office/channel_policy.h"
+#include "base/channel_policy.h"
 
 #include <gtest/gtest.h>
 

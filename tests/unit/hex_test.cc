@@ -1,4 +1,4 @@
-#include "office/hex.h"
+#include "base/hex.h"
 
 #include <gtest/gtest.h>
 

@@ -204,9 +204,9 @@ TEST(SessionSchedule, AFewCopiesAtATimeTheNextWhenOneEnds) {
 
 TEST(SessionSchedule, NoCopyStartsOnceTheWaitIsOver) {
   SessionSchedule schedule({7, 8});
-  EXPECT_EQ(std::nullopt, schedule.Next(0, relaunch::kSessionsWaitMs));
+  EXPECT_EQ(std::nullopt, schedule.Next(0, copies::kSessionsWaitMs));
   EXPECT_EQ((std::deque<std::uint32_t>{7, 8}), schedule.Unreached());
-  EXPECT_EQ(std::optional<std::uint32_t>(7), schedule.Next(0, relaunch::kSessionsWaitMs - 1));
+  EXPECT_EQ(std::optional<std::uint32_t>(7), schedule.Next(0, copies::kSessionsWaitMs - 1));
 }
 
 TEST(SessionSchedule, TheLineNamesTheSessionsNotReached) {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/win32/supervised_runner.h"
+#include "base/spin_lock.h"
 #include "office/cleanup_events.h"
-#include "office/spin_lock.h"
 #include "office/trace.h"
 #include "tests/win32/check.h"
 

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "office/spin_lock.h"
+#include "base/spin_lock.h"
 
 namespace corvix {
 

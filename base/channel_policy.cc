@@ -1,10 +1,10 @@
 // The debugger channel's queue and when its listener is given up.
-#include "office/channel_policy.h"
+#include "base/channel_policy.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "office/elapsed.h"
+#include "base/elapsed.h"
 
 namespace corvix {
 
