@@ -15,12 +15,12 @@
 #include "base/hex.h"
 #include "platform/win32/module_path.h"
 #include "platform/win32/unique_handle.h"
-#include "platform/win32/utf8.h"
 #include "standin/model/office_model.h"
 #include "standin/server/node_dispatch.h"
 #include "standin/server/registration.h"
 #include "standin/server/session.h"
 #include "standin/server/state_dir.h"
+#include "standin/server/utf8.h"
 
 namespace standin::server {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "base/hex.h"
 #include "platform/win32/module_path.h"
-#include "platform/win32/utf8.h"
+#include "standin/server/utf8.h"
 #include "tests/win32/check.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/win32/utf8.h"
+#include "standin/server/utf8.h"
 
 namespace standin::server {
 

@@ -75,7 +75,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/win32/utf8.h"
+#include "standin/server/utf8.h"
 
 namespace {
 

@@ -30,6 +30,8 @@ WAIT = 60  # seconds; every wait has a limit
 # The program's version as the build defines it ("1.0.0.12"), and as the program tells it ("1.00.0012").
 VERSION = os.environ.get("CORVIX_VERSION", "")
 VERSION_TEXT = os.environ.get("CORVIX_VERSION_TEXT", "")
+# The stall bound that Corvix.exe was built with (stall::kBoundMs); 0 outside CTest, which hands it over.
+STALL_BOUND_MS = int(os.environ.get("CORVIX_STALL_BOUND_MS", "0"))
 # A folder that keeps what every run left behind (its journal, final state, saved files and channel lines),
 # under the test's name and the run's number: two test runs, on two commits, compare folder by folder.
 KEEP = os.environ.get("CORVIX_E2E_KEEP", "")

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/utf8.h"
+#include "standin/server/utf8.h"
 
 namespace {
 

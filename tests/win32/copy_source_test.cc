@@ -28,6 +28,7 @@ using corvix::win32::HoldRunningImage;
 using corvix::win32::ModulePath;
 using corvix::win32::UniqueLocal;
 using corvix::win32::testing::Check;
+using corvix::win32::testing::CheckEqual;
 
 constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
@@ -143,7 +144,7 @@ void TheDecisionChoosesTheSource() {
   const std::wstring self = ModulePath();
   const CopySource source = CopySource::Prepare(self, GetModuleHandleW(nullptr), TempFolder());
   const SourceFinding finding = corvix::DecideSource(corvix::win32::ReadSourceFacts(self));
-  Check(source.Finding() == finding, "the owner tells the decision's finding");
+  CheckEqual(source.Finding(), finding, "the owner tells the decision's finding");
   Check(finding == SourceFinding::kSafe ? source.Program() == self && source.Folder().empty()
                                         : !source.Folder().empty() && source.Program() != self,
         "the copies start from the file itself only when it is safe");

@@ -16,6 +16,7 @@
 namespace {
 
 using corvix::win32::testing::Check;
+using corvix::win32::testing::CheckEqual;
 
 // A debug monitor as DebugView is one: the shared buffer, its two events, and a thread that takes each line.
 class Monitor {
@@ -149,8 +150,8 @@ int main() {
     channel.Write(L"Corvix: one");
     channel.Write(L"Corvix: two");
     win32::FinishDebugChannel();
-    Check(monitor.WaitFor(2) == std::vector<std::string>{"Corvix: one", "Corvix: two"},
-          "a live monitor takes every line, in order, and none written before it was there");
+    CheckEqual(monitor.WaitFor(2), std::vector<std::string>{"Corvix: one", "Corvix: two"},
+               "a live monitor takes every line, in order, and none written before it was there");
     {
       // Another thread holds the channel: the write of the next line waits on it for ever.
       MutexHolder holder;
@@ -164,8 +165,8 @@ int main() {
       // The write that was in flight goes through once the mutex is free; the dropped line never comes.
       monitor.WaitFor(3);
       Sleep(300);
-      Check(monitor.lines() == std::vector<std::string>{"Corvix: one", "Corvix: two", "Corvix: stuck"},
-            "after the stuck write the channel stays given up");
+      CheckEqual(monitor.lines(), std::vector<std::string>{"Corvix: one", "Corvix: two", "Corvix: stuck"},
+                 "after the stuck write the channel stays given up");
     }
   }
   Check(!win32::SomeoneListens(), "nobody listens once the monitor has gone");

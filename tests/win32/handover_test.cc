@@ -23,6 +23,7 @@ using corvix::CopyOutcome;
 using corvix::win32::HandoverClaim;
 using corvix::win32::HandoverOffer;
 using corvix::win32::testing::Check;
+using corvix::win32::testing::CheckEqual;
 
 // Runs `body` on a thread of its own (MinGW's threads are Windows threads, without std::thread); Join waits
 // for its end.
@@ -70,14 +71,14 @@ void OnlyACorvixWithTheSameArgumentTextTakesTheOffer() {
   // A user's own Corvix, started meanwhile with other argument text, is not taken for the copy: it does its
   // own run, with its own message.
   for (const wchar_t* other : {L"", L"/S", L"/s ", L" /s", L"/silent"}) {
-    Check(TakeOnThread(other) == HandoverClaim::Result::kNone, "other argument text takes no offer");
+    CheckEqual(TakeOnThread(other), HandoverClaim::Result::kNone, "other argument text takes no offer");
   }
-  Check(TakeOnThread(L"/s") == HandoverClaim::Result::kTaken, "the administrators' offer is taken");
+  CheckEqual(TakeOnThread(L"/s"), HandoverClaim::Result::kTaken, "the administrators' offer is taken");
   // Taken once only.
-  Check(TakeOnThread(L"/s") == HandoverClaim::Result::kNone, "a taken offer is not taken again");
+  CheckEqual(TakeOnThread(L"/s"), HandoverClaim::Result::kNone, "a taken offer is not taken again");
   std::uint32_t reported = 0;
   std::uint32_t ended = 0;
-  Check(offer->Await(reported, ended) == CopyOutcome::kEnded, "the copy's run ended, and said so");
+  CheckEqual(offer->Await(reported, ended), CopyOutcome::kEnded, "the copy's run ended, and said so");
 }
 
 void TheParentHearsOfTheRunsEndNotOfTheCopys() {
@@ -88,15 +89,15 @@ void TheParentHearsOfTheRunsEndNotOfTheCopys() {
   const HANDLE heard = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::function<void()> copy = [&] {
     HandoverClaim claim;
-    Check(claim.Take(L"") == HandoverClaim::Result::kTaken, "the copy takes the offer");
+    CheckEqual(claim.Take(L""), HandoverClaim::Result::kTaken, "the copy takes the offer");
     claim.End();
     // The copy lives on (its process ends after its run): the parent has heard all the same.
-    Check(WaitForSingleObject(heard, 30000) == WAIT_OBJECT_0, "the parent hears of the end while the copy lives");
+    CheckEqual(WaitForSingleObject(heard, 30000), WAIT_OBJECT_0, "the parent hears of the end while the copy lives");
   };
   const HANDLE thread = Start(copy);
   std::uint32_t reported = 0;
   std::uint32_t ended = 0;
-  Check(offer->Await(reported, ended) == CopyOutcome::kEnded, "the parent hears that the run ended");
+  CheckEqual(offer->Await(reported, ended), CopyOutcome::kEnded, "the parent hears that the run ended");
   SetEvent(heard);
   Join(thread);
   CloseHandle(heard);
@@ -110,13 +111,13 @@ void ACopyThatDiesHoldingTheRunEndsUnsaid() {
   HandoverClaim* claim = nullptr;
   std::function<void()> copy = [&] {
     claim = new HandoverClaim;
-    Check(claim->Take(L"/s") == HandoverClaim::Result::kTaken, "the copy takes the offer");
+    CheckEqual(claim->Take(L"/s"), HandoverClaim::Result::kTaken, "the copy takes the offer");
     // Neither ended nor gone when its thread ends: the run is left as a crash leaves it.
   };
   Join(Start(copy));
   std::uint32_t reported = 0;
   std::uint32_t ended = 0;
-  Check(offer->Await(reported, ended) == CopyOutcome::kEndedUnsaid, "a copy that died holding the run");
+  CheckEqual(offer->Await(reported, ended), CopyOutcome::kEndedUnsaid, "a copy that died holding the run");
   // Its handles go, as a dead process's do.
   delete claim;
 }
@@ -128,7 +129,7 @@ void OneOfferAtATimeInASession() {
   Check(!HandoverOffer::Make(L"/s", user, user).has_value(), "a second offer while the first is open is not");
   first.reset();
   Check(HandoverOffer::Make(L"/s", user, user).has_value(), "an offer once the first has gone");
-  Check(TakeOnThread(L"/s") == HandoverClaim::Result::kNone, "no offer is left once its maker has gone");
+  CheckEqual(TakeOnThread(L"/s"), HandoverClaim::Result::kNone, "no offer is left once its maker has gone");
 }
 
 // An offer that an unelevated process of the user could have made (owned by the user, not the administrators)
@@ -144,8 +145,8 @@ void AnOfferOwnedByTheUserIsRefused() {
   const DWORD owned =
       block ? SetSecurityInfo(block.get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, sid, nullptr, nullptr, nullptr)
             : GetLastError();
-  Check(owned == ERROR_SUCCESS, "the block is given to the user");
-  Check(TakeOnThread(L"/s") == HandoverClaim::Result::kNone, "an offer owned by the user is refused");
+  CheckEqual(owned, static_cast<DWORD>(ERROR_SUCCESS), "the block is given to the user");
+  CheckEqual(TakeOnThread(L"/s"), HandoverClaim::Result::kNone, "an offer owned by the user is refused");
 }
 
 // A copy left running (its user has not dismissed its message) holds its own offer's objects: the next
@@ -158,7 +159,7 @@ void ACopyStillRunningNeverBlocksTheNextOffer() {
   const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::function<void()> running = [&] {
     HandoverClaim claim;
-    Check(claim.Take(L"/s") == HandoverClaim::Result::kTaken, "the first copy takes the first offer");
+    CheckEqual(claim.Take(L"/s"), HandoverClaim::Result::kTaken, "the first copy takes the first offer");
     SetEvent(took);
     WaitForSingleObject(done, 30000);
   };
@@ -167,11 +168,11 @@ void ACopyStillRunningNeverBlocksTheNextOffer() {
   first.reset();  // its parent ends at the bound; the copy runs on
   std::optional<HandoverOffer> second = HandoverOffer::Make(L"/s", user, user);
   Check(second.has_value(), "the next offer is made while the first copy still runs");
-  Check(TakeOnThread(L"/s") == HandoverClaim::Result::kTaken, "the next copy takes the next offer");
+  CheckEqual(TakeOnThread(L"/s"), HandoverClaim::Result::kTaken, "the next copy takes the next offer");
   if (second) {
     std::uint32_t reported = 0;
     std::uint32_t ended = 0;
-    Check(second->Await(reported, ended) == CopyOutcome::kEnded, "the next parent hears of its own copy's end");
+    CheckEqual(second->Await(reported, ended), CopyOutcome::kEnded, "the next parent hears of its own copy's end");
   }
   SetEvent(done);
   Join(thread);

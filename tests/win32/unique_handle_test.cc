@@ -17,6 +17,7 @@ using corvix::win32::UniqueAny;
 using corvix::win32::UniqueHandle;
 using corvix::win32::UniqueLibrary;
 using corvix::win32::testing::Check;
+using corvix::win32::testing::CheckEqual;
 
 bool IsOpen(HANDLE handle) {
   DWORD flags = 0;
@@ -66,12 +67,12 @@ void AMoveAssignmentClosesWhatTheTargetHeld() {
 void ResetAndPutCloseOnce() {
   UniqueCounted owned(7);
   owned.reset(8);
-  Check(g_closed == std::vector<int>{7}, "reset closes the old value once");
+  CheckEqual(g_closed, std::vector<int>{7}, "reset closes the old value once");
   *owned.put() = 9;
-  Check(g_closed == (std::vector<int>{7, 8}), "put closes the held value before it is written");
+  CheckEqual(g_closed, std::vector<int>{7, 8}, "put closes the held value before it is written");
   owned.reset();
   owned.reset();
-  Check(g_closed == (std::vector<int>{7, 8, 9}), "a second reset closes nothing");
+  CheckEqual(g_closed, std::vector<int>{7, 8, 9}, "a second reset closes nothing");
   g_closed.clear();
 }
 
@@ -98,9 +99,9 @@ void ALibraryIsFreedByItsOwner() {
   {
     const UniqueLibrary library(LoadLibraryExW(L"msimg32.dll", nullptr, 0));
     Check(static_cast<bool>(library), "msimg32.dll loads");
-    Check(GetModuleHandleW(L"msimg32.dll") == library.get(), "the owned library is loaded");
+    CheckEqual(GetModuleHandleW(L"msimg32.dll"), library.get(), "the owned library is loaded");
   }
-  Check(GetModuleHandleW(L"msimg32.dll") == nullptr, "the library is freed when its owner goes");
+  CheckEqual(GetModuleHandleW(L"msimg32.dll"), nullptr, "the library is freed when its owner goes");
 }
 
 }  // namespace

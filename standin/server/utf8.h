@@ -1,4 +1,4 @@
-// UTF-8 and UTF-16 conversions for the Windows programs (the stand-in server and the test tools).
+// UTF-8 and UTF-16 conversions for the stand-in server and the Windows test tools.
 #pragma once
 
 #include <windows.h>
