@@ -153,10 +153,15 @@ Found<CommandBarPopup> FindMenu(const Found<CommandBar>& menuBar, std::wstring_v
   return AsMenu(menuBar.value.Controls().Item(caption));
 }
 
+namespace {
+
+// The built-in control ID of the menu with this English caption, for the menus whose ID is known.
 std::optional<std::int32_t> BuiltInMenuId(std::wstring_view caption) {
   if (caption == L"&Tools") return kToolsMenuId;
   return std::nullopt;
 }
+
+}  // namespace
 
 Found<CommandBarPopup> FindMenuInAnyLanguage(const Found<CommandBar>& menuBar, const Subject& menu,
                                              CleanupEvents& events) {

@@ -127,13 +127,10 @@ Found<CommandBarPopup> FindMenu(const Found<CommandBar>& menuBar, std::wstring_v
 // is 1"), so no control the add-in made can be taken for the built-in menu. (docs/sources.md, "Control IDs".)
 inline constexpr std::int32_t kToolsMenuId = 30007;
 
-// The built-in control ID of the menu with this English caption, for the menus whose ID is known: only
-// "&Tools". The item window's "&Actions" menu has none here: no published table gives its ID.
-std::optional<std::int32_t> BuiltInMenuId(std::wstring_view caption);
-
 // As FindMenu for the menu `menu` names; only when its caption finds no menu (an Office in another language)
 // and the menu has a built-in ID, the menu bar's own control with that ID (CommandBar.FindControl), when it is
-// a menu. A menu found by its ID is reported.
+// a menu. A menu found by its ID is reported. Only "&Tools" has one here: no published table gives the item
+// window's "&Actions" menu's ID.
 Found<CommandBarPopup> FindMenuInAnyLanguage(const Found<CommandBar>& menuBar, const Subject& menu,
                                              CleanupEvents& events = NoEvents());
 
