@@ -4,7 +4,6 @@
 #include <array>
 
 #include "app/sids.h"
-#include "office/trace.h"
 
 namespace corvix {
 namespace {
@@ -155,38 +154,6 @@ bool SameNtName(std::wstring_view a, std::wstring_view b) {
     if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
-}
-
-std::wstring DescribeSource(SourceFinding finding, std::int32_t failure, std::wstring_view step) {
-  std::wstring why;
-  switch (finding) {
-    case SourceFinding::kSafe:
-      return L"context: the copies start from Corvix's own file: only the administrators, SYSTEM and "
-             L"TrustedInstaller can change it and its folders, and every user can read and run it";
-    case SourceFinding::kUnreadable:
-      why = L"the security of its file or folders could not be read";
-      break;
-    case SourceFinding::kNotLocal:
-      why = L"it is not on a local drive";
-      break;
-    case SourceFinding::kFileChangeable:
-      why = L"its file can be changed by users";
-      break;
-    case SourceFinding::kFolderChangeable:
-      why = L"its folder can be changed by users";
-      break;
-    case SourceFinding::kAboveChangeable:
-      why = L"a folder above it can be changed by users";
-      break;
-    case SourceFinding::kUsersCannotRun:
-      why = L"users cannot read and run its file (a deployment tool's cache)";
-      break;
-  }
-  if (failure != 0) {
-    return L"context: no protected copy of Corvix could be made (" + DescribeFailure(failure, step) +
-           L"): no copy is started; it was needed: " + why;
-  }
-  return L"context: the copies start from a protected copy of Corvix's running file: " + why;
 }
 
 }  // namespace corvix

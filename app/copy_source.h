@@ -76,11 +76,6 @@ std::wstring MappedNameDrive(std::wstring_view mapped);
 // Whether two NT names name the same path, ignoring the case of ASCII letters.
 bool SameNtName(std::wstring_view a, std::wstring_view b);
 
-// The diagnostics' line (without the "Corvix: " prefix) for where the copies start from: Corvix's own file
-// (kSafe), or a protected copy made for `finding`, or, when `failure` is not 0, no copy at all because the
-// protected copy could not be made (`step` says where it failed).
-std::wstring DescribeSource(SourceFinding finding, std::int32_t failure = 0, std::wstring_view step = {});
-
 namespace source {
 // The protected folder's security, in SDDL: owned by the administrators, not inheriting from the folder it is
 // made in, full control for the administrators and SYSTEM, read and run for every signed-in user; its file

@@ -1,21 +1,19 @@
 // The run sequence.
 #include "app/frm_main.h"
 
-#include "app/version.h"
+#include "app/run_trace.h"
 
 #include "cleanup/outlook/outlook_cleanup.h"
 #include "cleanup/word/word_cleanup.h"
 
 namespace corvix {
 
+namespace {
+
+// True only for the exact argument text "/s": case, length and spacing included.
 bool IsSilentCommandLine(std::wstring_view arguments) { return arguments == L"/s"; }
 
-std::wstring StartLine(std::wstring_view arguments, bool silent) {
-  return L"version "
-         L"" CORVIX_VERSION_TEXT L", arguments \"" +
-         std::wstring(arguments) + L"\"" +
-         (silent ? L": silent" : L": not silent, the completion message follows the clean-ups");
-}
+}  // namespace
 
 bool RunToEnd(CleanupRunner::Cleanup cleanup, Automation& automation, CleanupTrace& trace) noexcept {
   try {
@@ -34,7 +32,7 @@ bool RunToEnd(CleanupRunner::Cleanup cleanup, Automation& automation, CleanupTra
 void TellStart(Shell& shell) {
   if (shell.Trace() == nullptr) return;
   const std::wstring arguments = shell.CommandLineArguments();
-  TraceLine(shell.Trace(), StartLine(arguments, IsSilentCommandLine(arguments)));
+  Report(shell.Trace(), event::RunStarted{arguments, IsSilentCommandLine(arguments)});
 }
 
 void frmMain::Form_Load() {
@@ -44,12 +42,12 @@ void frmMain::Form_Load() {
   RemoveWordToolbars();
   // Runs whatever the Word clean-up found or failed to do.
   RemoveOutlookToolbars();
-  Trace(RunSummary({&word_, &outlook_}, shell_.NowMs() - started));
+  Report(shell_.Trace(), event::RunDone{shell_.NowMs() - started, {word_.Figures(), outlook_.Figures()}});
   // The message is the same whatever the clean-ups found, also when neither application was reached. Where
   // no one could press OK, the run ends as a silent one does rather than wait for ever.
   if (bSilent) return;
   if (!shell_.SomeoneCanAnswer()) {
-    Trace(L"no one can answer a message here (the window station is not interactive): none is shown");
+    Report(shell_.Trace(), event::NoOneToAnswer{});
     return;
   }
   shell_.ShowMessage(kCompletionPrompt, kCompletionTitle);
@@ -58,7 +56,5 @@ void frmMain::Form_Load() {
 void frmMain::RemoveWordToolbars() { runner_.Run(corvix::RemoveWordToolbars, word_); }
 
 void frmMain::RemoveOutlookToolbars() { runner_.Run(corvix::RemoveOutlookToolbars, outlook_); }
-
-void frmMain::Trace(std::wstring_view text) { TraceLine(shell_.Trace(), text); }
 
 }  // namespace corvix

@@ -26,10 +26,10 @@ class Shell {
   virtual std::wstring CommandLineArguments() = 0;
   // A modal message box with an OK button only; returns when it is dismissed.
   virtual void ShowMessage(std::wstring_view prompt, std::wstring_view title) = 0;
-  // Where the run's diagnostic lines go (the debugger channel); nowhere by default.
-  virtual TraceSink* Trace() { return nullptr; }
+  // Where the run's diagnostic lines go (the debugger channel); null: nowhere.
+  virtual TraceSink* Trace() = 0;
   // A millisecond clock (it may wrap around) for the time the run took.
-  virtual std::uint32_t NowMs() { return 0; }
+  virtual std::uint32_t NowMs() = 0;
   // Whether anyone can see a message box and press its OK (not in a service's session, say).
   virtual bool SomeoneCanAnswer() = 0;
 };
@@ -49,16 +49,6 @@ class CleanupRunner {
 // whose abort() would show a "Runtime Error" box that holds a silent uninstall up. False when the clean-up
 // ended that way.
 bool RunToEnd(CleanupRunner::Cleanup cleanup, Automation& automation, CleanupTrace& trace) noexcept;
-
-// Runs each clean-up at once, on the calling thread, with one automation for the whole run.
-class InlineRunner final : public CleanupRunner {
- public:
-  explicit InlineRunner(Automation& automation) : automation_(automation) {}
-  void Run(Cleanup cleanup, CleanupTrace& trace) override { RunToEnd(cleanup, automation_, trace); }
-
- private:
-  Automation& automation_;
-};
 
 // Runs no clean-up, for a process that must start or clean no Office (its user is not the desktop user);
 // each clean-up's account says so.
@@ -82,9 +72,6 @@ class frmMain {
   bool bSilent = false;
 
  private:
-  // One line of the run's own on the debugger channel.
-  void Trace(std::wstring_view text);
-
   Shell& shell_;
   CleanupRunner& runner_;
   // Each clean-up's account on the debugger channel, and its part of the run's summary.
@@ -92,13 +79,8 @@ class frmMain {
   CleanupTrace outlook_;
 };
 
-// True only for the exact argument text "/s": case, length and spacing included.
-bool IsSilentCommandLine(std::wstring_view arguments);
-
-// The run's first line on the debugger channel: the version, the argument text and whether the run is silent.
-std::wstring StartLine(std::wstring_view arguments, bool silent);
-// Writes that line to the shell's channel. The program does it first thing, before it decides where the run
-// happens.
+// Tells the shell's channel the run's start: the version, the argument text and whether the run is silent. The
+// program does it first thing, before it decides where the run happens.
 void TellStart(Shell& shell);
 
 }  // namespace corvix

@@ -88,19 +88,6 @@ enum class CopyOutcome {
 // Whether the copy ran: the parent's run is then done, whatever the copy found.
 bool CopyRan(CopyOutcome outcome);
 
-// The diagnostics' line for what was found and where the run goes ("context: ..."), without the "Corvix: "
-// prefix. Only the user of a token that is LocalSystem's is named: no user's own identifier goes out.
-std::wstring DescribeDecision(const RunFacts& facts, Placement placement);
-
-// The line for what became of the shell's copy, `reportedMs` after it was asked for (for a copy that
-// reported in) and `endedMs` when its end was seen. `status`: the failure, for kNotAsked.
-std::wstring DescribeCopy(CopyOutcome outcome, std::uint32_t reportedMs, std::uint32_t endedMs,
-                          std::wstring_view status = {});
-
-// The line for what happens in this process after `placement`'s copies never ran, `fallback` being where the
-// run then goes.
-std::wstring DescribeFallback(Placement fallback);
-
 // The copies of a LocalSystem run, one per active session, a few at a time: the next session's copy starts
 // when one ends, and none starts once the bound has passed.
 class SessionSchedule {
@@ -127,11 +114,6 @@ struct FailedSession {
   std::uint32_t session = 0;
   SessionFailure why = SessionFailure::kNotStarted;
 };
-
-// The line for a LocalSystem run's end: how many copies ran, the sessions whose copy could not be started and
-// why, and those not reached within the bound.
-std::wstring DescribeSessions(std::size_t started, std::size_t ended, const std::vector<FailedSession>& failed,
-                              const std::deque<std::uint32_t>& unreached);
 
 namespace copies {
 // How long a parent waits for its copies before it ends regardless: a copy's run with both clean-ups given up

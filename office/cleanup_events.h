@@ -54,10 +54,12 @@ struct LeftRunning {
   bool mainWindow;
   std::wstring_view imageName;
 };
-// Not running, and the registered version (where it was read: `source`) keeps no add-in's bars: not started.
+// Not running, and the registered version (where it was read: `source`) keeps no add-in's bars, as none from
+// `firstWithoutBars` on does: not started.
 struct NotStarted {
   std::uint32_t version;
   std::wstring source;
+  std::uint32_t firstWithoutBars;
 };
 // Not running, and the registered version (`version`, read at `source`) keeps its bars: what was read of the
 // user's settings, and whether that started it.

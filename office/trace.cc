@@ -62,9 +62,28 @@ std::wstring Text(const event::LeftRunning& e) {
   return L"runs, but could not be attached to (" + sign + L"): not started, not cleaned";
 }
 
+// Office's release as its users name it, by major version: 14 is Office 2010.
+std::wstring Release(std::uint32_t major) {
+  switch (major) {
+    case 11:
+      return L"2003";
+    case 12:
+      return L"2007";
+    case 14:
+      return L"2010";
+    case 15:
+      return L"2013";
+    case 16:
+      return L"2016";
+    default:
+      break;
+  }
+  return L"version " + Decimal(major);
+}
+
 std::wstring Text(const event::NotStarted& e) {
-  return L"not running; not started: " + Version(e.version, e.source) +
-         L": Outlook 2010 and later keep no add-in's bars, so a start would find none";
+  return L"not running; not started: " + Version(e.version, e.source) + L": Outlook " + Release(e.firstWithoutBars) +
+         L" and later keep no add-in's bars, so a start would find none";
 }
 
 // A value of the user's registry as the line shows it: "\"Outlook\"", "not set", "unreadable".
@@ -290,21 +309,15 @@ void CleanupTrace::Report(const CleanupEvent& event) {
   TraceLine(sink_, application_ + L": " + Describe(event));
 }
 
-std::wstring CleanupTrace::Summary() const {
-  std::wstring text = application_ + L" " + ReachText(reach_.load());
-  text += L", " + Decimal(deleted()) + L" deleted, " + Decimal(failed()) + L" failed";
-  if (quit_.load()) text += L", quit";
-  if (givenUp()) text += L", given up";
-  return text;
+CleanupFigures CleanupTrace::Figures() const {
+  return {application_, reach_.load(), deleted(), failed(), quit_.load(), givenUp()};
 }
 
-std::wstring RunSummary(const std::vector<const CleanupTrace*>& cleanups, std::uint32_t elapsedMs) {
-  std::wstring text = L"done in " + Seconds(elapsedMs) + L":";
-  const wchar_t* separator = L" ";
-  for (const CleanupTrace* cleanup : cleanups) {
-    text += separator + cleanup->Summary();
-    separator = L"; ";
-  }
+std::wstring Describe(const CleanupFigures& figures) {
+  std::wstring text = figures.application + L" " + ReachText(figures.reach);
+  text += L", " + Decimal(figures.deleted) + L" deleted, " + Decimal(figures.failed) + L" failed";
+  if (figures.quit) text += L", quit";
+  if (figures.givenUp) text += L", given up";
   return text;
 }
 

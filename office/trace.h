@@ -2,16 +2,16 @@
 // per step whose outcome matters, each starting with "Corvix: ". Nothing is shown, kept or returned, and a run
 // makes the same calls to Office whether anyone listens or not.
 //
-// Portable: the lines are made here, from the clean-ups' events (office/cleanup_events.h) and the run's own
-// steps, and a TraceSink takes them (on Windows, the debugger channel's queue,
-// platform/win32/debug_channel.h; a list in the tests). What each line means: docs/diagnostics.md.
+// Portable: the clean-ups' lines are made here, from their events (office/cleanup_events.h); the run's own
+// events are told by the same Describe overloads in app/run_trace.h. A TraceSink takes the lines (on Windows,
+// the debugger channel's queue, platform/win32/debug_channel.h; a list in the tests). What each line means:
+// docs/diagnostics.md.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "office/automation.h"
 #include "office/cleanup_events.h"
@@ -50,6 +50,19 @@ enum class Reach {
 // written here.
 std::wstring Describe(const CleanupEvent& event);
 
+// One clean-up's figures for the run's summary.
+struct CleanupFigures {
+  std::wstring application;
+  Reach reach = Reach::kNone;
+  std::uint32_t deleted = 0;
+  std::uint32_t failed = 0;
+  bool quit = false;
+  bool givenUp = false;
+};
+
+// The summary's part for one clean-up: "Word attached, 7 deleted, 0 failed".
+std::wstring Describe(const CleanupFigures& figures);
+
 // One clean-up's account: its events as lines, each naming the application, and the figures of the run's
 // summary. Safe to use from the clean-up's thread and from the thread that watches it: no lock is held while a
 // line is written, so a sink that is slow for one of them never holds the other up.
@@ -63,8 +76,8 @@ class CleanupTrace final : public CleanupEvents {
   // Counts the event and writes "Corvix: <application>: <line>".
   void Report(const CleanupEvent& event) override;
 
-  // The summary's part for this clean-up: "Word attached, 7 deleted, 0 failed".
-  std::wstring Summary() const;
+  // What the run's summary tells of this clean-up.
+  CleanupFigures Figures() const;
 
   std::uint32_t deleted() const { return deleted_.load(); }
   std::uint32_t failed() const { return failed_.load(); }
@@ -81,10 +94,6 @@ class CleanupTrace final : public CleanupEvents {
   std::atomic<bool> givenUp_{false};
   std::atomic<bool> quit_{false};
 };
-
-// The run's last line: "done in 1.25 s: Word attached, 7 deleted, 0 failed; Outlook ..." (without the prefix,
-// which the caller's sink gets with it).
-std::wstring RunSummary(const std::vector<const CleanupTrace*>& cleanups, std::uint32_t elapsedMs);
 
 // Seconds with two decimals: "1.25 s".
 std::wstring Seconds(std::uint32_t ms);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/copy_source.h"
+#include "app/run_trace.h"
 #include "platform/win32/unique_handle.h"
 
 namespace corvix::win32 {
@@ -58,8 +59,8 @@ class CopySource {
   // The protected folder; empty when none was made.
   const std::wstring& Folder() const { return folder_; }
   SourceFinding Finding() const { return finding_; }
-  // The diagnostics' line, "context: ...", without the "Corvix: " prefix.
-  std::wstring Describe() const { return DescribeSource(finding_, failure_, step_); }
+  // What the debugger channel is told of where the copies start from.
+  event::CopiesStartFrom Event() const { return {finding_, failure_, step_}; }
 
  private:
   CopySource() = default;

@@ -19,9 +19,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/run_context.h"
+#include "app/run_trace.h"
 #include "app/win32/copy_source.h"
 #include "app/win32/handover.h"
 #include "app/win32/shell_start.h"
@@ -132,24 +134,24 @@ std::vector<DWORD> ActiveSessions(HMODULE wtsapi) {
 CopyOutcome RunThroughShell(const std::wstring& arguments, const RunFacts& facts, TraceSink* channel) {
   std::optional<HandoverOffer> offer = HandoverOffer::Make(arguments, facts.self->user, DesktopUser(facts));
   if (!offer) {
-    TraceLine(channel, DescribeCopy(CopyOutcome::kNotAsked, 0, 0, L"the hand-over could not be offered"));
+    Report(channel, event::ShellNotAsked{event::ShellNotAsked::Why::kNoHandover});
     return CopyOutcome::kNotAsked;
   }
   const std::optional<HRESULT> started =
       StartThroughDesktopShell(ModulePath(), arguments, SystemDirectory(), copies::kShellAnswerMs);
-  if (!started || FAILED(*started)) {
-    TraceLine(channel, DescribeCopy(CopyOutcome::kNotAsked, 0, 0,
-                                    started ? DescribeFailure(static_cast<std::int32_t>(*started))
-                                            : L"no answer within " + Seconds(copies::kShellAnswerMs)));
+  if (!started) {
+    Report(channel, event::ShellNotAsked{event::ShellNotAsked::Why::kNoAnswer});
     return CopyOutcome::kNotAsked;
   }
-  TraceLine(channel, L"context: the desktop shell was asked to start a copy; waiting at most " +
-                         Seconds(copies::kReportInMs) + L" for it to report in, and " + Seconds(copies::kChildWaitMs) +
-                         L" in all");
+  if (FAILED(*started)) {
+    Report(channel, event::ShellNotAsked{event::ShellNotAsked::Why::kFailed, static_cast<std::int32_t>(*started)});
+    return CopyOutcome::kNotAsked;
+  }
+  Report(channel, event::ShellAsked{});
   std::uint32_t reportedMs = 0;
   std::uint32_t endedMs = 0;
   const CopyOutcome outcome = offer->Await(reportedMs, endedMs);
-  TraceLine(channel, DescribeCopy(outcome, reportedMs, endedMs));
+  Report(channel, event::ShellCopy{outcome, reportedMs, endedMs});
   return outcome;
 }
 
@@ -284,7 +286,7 @@ void RunPerSession(const std::wstring& arguments, const std::vector<DWORD>& sess
   // The copies start from a file that no user can change and every user can run: Corvix's own, or a
   // protected copy of it, removed once the wait is over (or at restart, while a copy still runs from it).
   const CopySource source = CopySource::Prepare();
-  TraceLine(channel, source.Describe());
+  Report(channel, source.Event());
   if (source.Program().empty()) return;
   SessionLaunch launch;
   launch.program = source.Program();
@@ -319,7 +321,7 @@ void RunPerSession(const std::wstring& arguments, const std::vector<DWORD>& sess
     running.erase(running.begin() + (woke - WAIT_OBJECT_0));
     ++ended;
   }
-  TraceLine(channel, DescribeSessions(started, ended, failed, schedule.Unreached()));
+  Report(channel, event::SessionsEnded{started, ended, std::move(failed), schedule.Unreached()});
 }
 
 // The hand-over that this process took from its parent, if any, held until its run ends.
@@ -359,12 +361,12 @@ Placement PlaceRun(Shell& shell) {
   }
 
   const Placement placement = DecidePlacement(facts);
-  TraceLine(channel, DescribeDecision(facts, placement));
+  Report(channel, event::Placed{facts, placement});
   Placement here = placement;
   if (placement == Placement::kRunAsShellUser) {
     if (CopyRan(RunThroughShell(arguments, facts, channel))) return placement;
     here = FallbackPlacement(placement, facts);
-    TraceLine(channel, DescribeFallback(here));
+    Report(channel, event::FellBack{here});
   } else if (placement == Placement::kRunPerSession) {
     RunPerSession(arguments, sessions, wtsapi.get(), channel);
   }

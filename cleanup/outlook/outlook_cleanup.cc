@@ -136,7 +136,7 @@ Reached ReachOutlook(Automation& automation, CleanupEvents& events) {
     // the first-run wizard) for nothing.
     const RegisteredVersion version = FindRegisteredVersion(automation, kProgId);
     if (!StartsOutlookOfVersion(version.major)) {
-      events.Report(event::NotStarted{*version.major, version.source});
+      events.Report(event::NotStarted{*version.major, version.source, kFirstOutlookWithoutStoredBars});
       return {};
     }
     if (version.major) {

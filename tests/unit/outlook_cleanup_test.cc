@@ -37,12 +37,6 @@ constexpr const char* kOutlookWithAddIn = R"(
       bar "Merrowin Software"
 )";
 
-// The channel's text of every event reported.
-struct RecordedEvents final : CleanupEvents {
-  void Report(const CleanupEvent& event) override { lines.push_back(Describe(event)); }
-  std::vector<std::wstring> lines;
-};
-
 class OutlookCleanupTest : public ::testing::Test {
  protected:
   void Run(const std::string& scenario) {
@@ -228,7 +222,7 @@ TEST_F(OutlookCleanupTest, A2007NotRunningIsStartedOnlyWhereItStoresBarsAndLogsO
                 L"PickLogonProfile \"1\": not started: it prompts for a profile"},
        }) {
     SCOPED_TRACE(c.flags);
-    RecordedEvents events;
+    testing::RecordedEvents events;
     office_ = LoadScenario(std::string("outlook installed version 12") + c.flags + "\n" + kOutlookWithAddIn);
     standin::MemoryAutomation automation(*office_);
     RemoveOutlookToolbars(automation, events);
@@ -314,7 +308,7 @@ TEST(MayQuitStartedOutlook, OnlyWithItsOwnMainWindowAndNoItemWindow) {
 
 // An Outlook that was neither attached to nor started: the channel's last word on it is that.
 TEST_F(OutlookCleanupTest, NotReachedIsTheLastThingSaid) {
-  RecordedEvents events;
+  testing::RecordedEvents events;
   office_ = LoadScenario("");
   standin::MemoryAutomation automation(*office_);
   RemoveOutlookToolbars(automation, events);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/run_trace.h"
 
 namespace corvix {
 namespace {
@@ -166,24 +167,24 @@ TEST(RunContext, TheDiagnosticsSayWhatWasFoundAndWhereTheRunGoes) {
   EXPECT_EQ(
       L"context: elevated, under the desktop shell of its user, which is not elevated: the desktop shell is asked "
       L"to start a copy, which does the run",
-      DescribeDecision(elevated, DecidePlacement(elevated)));
+      Describe(event::Placed{elevated, DecidePlacement(elevated)}));
   const RunFacts system = System(0);
   EXPECT_EQ(
       L"context: LocalSystem, 0 active session(s) with a user: no user's Office can be reached; no Office is "
       L"started, nothing runs",
-      DescribeDecision(system, DecidePlacement(system)));
+      Describe(event::Placed{system, DecidePlacement(system)}));
   const RunFacts service = InSessionZero(Facts(kOtherUser, std::nullopt, false));
   EXPECT_EQ(
       L"context: in session 0, a service's, where no user is: no user's Office can be reached; no Office is "
       L"started, nothing runs",
-      DescribeDecision(service, DecidePlacement(service)));
+      Describe(event::Placed{service, DecidePlacement(service)}));
   const RunFacts locked = Facts(kAdminElevated, std::nullopt);
   EXPECT_EQ(
       L"context: elevated, under a desktop shell it cannot open (another user's): the desktop shell is asked to "
       L"start a copy, which does the run",
-      DescribeDecision(locked, DecidePlacement(locked)));
+      Describe(event::Placed{locked, DecidePlacement(locked)}));
   // No user's own identifier goes out on the channel.
-  EXPECT_EQ(std::wstring::npos, DescribeDecision(elevated, Placement::kRunAsShellUser).find(kAdminLimited.user));
+  EXPECT_EQ(std::wstring::npos, Describe(event::Placed{elevated, Placement::kRunAsShellUser}).find(kAdminLimited.user));
 }
 
 TEST(SessionSchedule, AFewCopiesAtATimeTheNextWhenOneEnds) {
@@ -214,8 +215,9 @@ TEST(SessionSchedule, TheLineNamesTheSessionsNotReached) {
       L"context: 4 copies started, 3 ended within 240.00 s; those still running are left to finish; no copy "
       L"could be started in: sessions 2 (its user's environment could not be made), 5 (no token of its user); "
       L"not reached within the wait: sessions 9, 12",
-      DescribeSessions(4, 3, {{2, SessionFailure::kNoEnvironment}, {5, SessionFailure::kNoUserToken}}, {9, 12}));
-  EXPECT_EQ(L"context: 1 copy started, 1 ended within 240.00 s", DescribeSessions(1, 1, {}, {}));
+      Describe(event::SessionsEnded{
+          4, 3, {{2, SessionFailure::kNoEnvironment}, {5, SessionFailure::kNoUserToken}}, {9, 12}}));
+  EXPECT_EQ(L"context: 1 copy started, 1 ended within 240.00 s", Describe(event::SessionsEnded{1, 1, {}, {}}));
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ class RecordingShell : public Shell {
     callsBeforeMessage = office_.Journal().size();
   }
   bool SomeoneCanAnswer() override { return canAnswer; }
+  TraceSink* Trace() override { return nullptr; }
+  std::uint32_t NowMs() override { return 0; }
   bool canAnswer = true;
   std::vector<std::wstring> messages;
   size_t callsBeforeMessage = 0;
@@ -40,7 +42,7 @@ TEST(RunSequence, OnlyTheExactSlashSIsSilent) {
     auto office = testing::LoadScenario("");
     standin::MemoryAutomation automation(*office);
     RecordingShell shell(c.arguments, *office);
-    InlineRunner runner(automation);
+    testing::InlineRunner runner(automation);
     frmMain form(shell, runner);
     form.Form_Load();
     EXPECT_EQ(c.silent, form.bSilent);
@@ -56,7 +58,7 @@ TEST(RunSequence, TheMessageComesAfterTheWordCleanUp) {
   auto office = testing::LoadScenario("word running\n  bar \"Merrowin Software\"\n");
   standin::MemoryAutomation automation(*office);
   RecordingShell shell(L"", *office);
-  InlineRunner runner(automation);
+  testing::InlineRunner runner(automation);
   frmMain form(shell, runner);
   form.Form_Load();
   ASSERT_EQ(1u, shell.messages.size());
@@ -71,7 +73,7 @@ TEST(RunSequence, WordIsCleanedBeforeOutlookWhateverWordDid) {
       "outlook running window\n  explorer\n    bar \"Merrowin Software\"\n");
   standin::MemoryAutomation automation(*office);
   RecordingShell shell(L"/s", *office);
-  InlineRunner runner(automation);
+  testing::InlineRunner runner(automation);
   frmMain form(shell, runner);
   form.Form_Load();
   std::vector<std::wstring> order;
@@ -115,7 +117,7 @@ TEST(RunSequence, WhereNoOneCanPressOkTheRunEndsAsASilentOne) {
   standin::MemoryAutomation automation(*office);
   RecordingShell shell(L"", *office);
   shell.canAnswer = false;
-  InlineRunner runner(automation);
+  testing::InlineRunner runner(automation);
   frmMain form(shell, runner);
   form.Form_Load();
   EXPECT_FALSE(form.bSilent);
@@ -162,7 +164,7 @@ TEST(RunSequence, ACleanUpThatThrowsCostsTheRunNothingElse) {
     auto office = testing::LoadScenario(scenario);
     ThrowingAutomation automation(*office, thrower);
     RecordingShell shell(L"", *office);
-    InlineRunner runner(automation);
+    testing::InlineRunner runner(automation);
     frmMain form(shell, runner);
     ASSERT_NO_THROW(form.Form_Load());
     EXPECT_EQ(std::vector<std::wstring>{L"Merrowin Software|Done.  Toolbars removed."}, shell.messages);

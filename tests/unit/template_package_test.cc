@@ -234,10 +234,7 @@ class NormalTemplateTest : public ::testing::Test {
       automation.appData = L"D:\\elsewhere";
       automation.files[L"D:\\elsewhere\\Microsoft\\Templates\\Normal.dotm"] = Zip(Template(""));
     }
-    struct Lines : CleanupEvents {
-      void Report(const CleanupEvent& event) override { lines.push_back(Describe(event)); }
-      std::vector<std::wstring> lines;
-    } events;
+    testing::RecordedEvents events;
     RemoveWordToolbars(automation, events);
     firstLine_ = events.lines.empty() ? std::wstring() : events.lines.front();
   }

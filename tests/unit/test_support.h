@@ -1,4 +1,5 @@
-// Shared helpers for the unit tests: a stand-in Office built from a scenario, and views of its journal.
+// Shared helpers for the unit tests: a stand-in Office built from a scenario, views of its journal, runners of
+// the clean-ups, and recorders of the lines and events they tell.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -45,6 +47,29 @@ inline std::vector<std::wstring> Calls(const standin::Office& office, const std:
 inline bool StateHas(const standin::Office& office, const std::wstring& text) {
   return office.StateText().find(text) != std::wstring::npos;
 }
+
+// The lines written to a sink, prefix included, from one thread.
+class RecordingSink : public TraceSink {
+ public:
+  void Write(std::wstring_view line) override { lines.emplace_back(line); }
+  std::vector<std::wstring> lines;
+};
+
+// The channel's text of every event a clean-up reported, without the application's name.
+struct RecordedEvents final : CleanupEvents {
+  void Report(const CleanupEvent& event) override { lines.push_back(Describe(event)); }
+  std::vector<std::wstring> lines;
+};
+
+// Runs each clean-up at once, on the calling thread, with one automation for the whole run.
+class InlineRunner final : public CleanupRunner {
+ public:
+  explicit InlineRunner(Automation& automation) : automation_(automation) {}
+  void Run(Cleanup cleanup, CleanupTrace& trace) override { RunToEnd(cleanup, automation_, trace); }
+
+ private:
+  Automation& automation_;
+};
 
 // Runs each clean-up against the in-process stand-in, or, where `giveUp` says so for that run, gives it up as
 // the runner does a clean-up whose Office stopped answering at `call`, after `refusals` refused calls

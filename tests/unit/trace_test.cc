@@ -13,6 +13,7 @@
 
 #include "app/frm_main.h"
 #include "app/run_context.h"
+#include "app/run_trace.h"
 #include "app/version.h"
 #include "cleanup/outlook/outlook_cleanup.h"
 #include "cleanup/word/word_cleanup.h"
@@ -22,11 +23,7 @@
 namespace corvix {
 namespace {
 
-class RecordingSink : public TraceSink {
- public:
-  void Write(std::wstring_view line) override { lines.emplace_back(line); }
-  std::vector<std::wstring> lines;
-};
+using testing::RecordingSink;
 
 constexpr const char* kWord = R"(word running
   bar "Merrowin Software"
@@ -70,7 +67,7 @@ TEST_F(TraceTest, AnAttachedWordTellsEachLookupAndDeletion) {
                 L"Corvix: Word: Normal template saved, so that the deletions are stored now",
             }),
             sink_.lines);
-  EXPECT_EQ(L"Word attached, 4 deleted, 0 failed", word_.Summary());
+  EXPECT_EQ(L"Word attached, 4 deleted, 0 failed", Describe(word_.Figures()));
 }
 
 TEST_F(TraceTest, AFailedDeletionIsToldWithItsStatusAndCounted) {
@@ -78,7 +75,7 @@ TEST_F(TraceTest, AFailedDeletionIsToldWithItsStatusAndCounted) {
   EXPECT_EQ(1, std::count(sink_.lines.begin(), sink_.lines.end(),
                           L"Corvix: Word: bar \"Merrowin Software\" not deleted: 0x80010105 (injected failure)"))
       << ::testing::PrintToString(sink_.lines);
-  EXPECT_EQ(L"Word attached, 3 deleted, 1 failed", word_.Summary());
+  EXPECT_EQ(L"Word attached, 3 deleted, 1 failed", Describe(word_.Figures()));
 }
 
 TEST_F(TraceTest, ALookupThatFailsIsToldApartFromOneThatFindsNothing) {
@@ -97,7 +94,7 @@ TEST_F(TraceTest, AStartedWordIsToldAsStartedAndQuit) {
       sink_.lines[0]);
   EXPECT_EQ(L"Corvix: Word: not running; started", sink_.lines[1]);
   EXPECT_EQ(L"Corvix: Word: quit", sink_.lines.back());
-  EXPECT_EQ(L"Word started, 1 deleted, 0 failed, quit", word_.Summary());
+  EXPECT_EQ(L"Word started, 1 deleted, 0 failed, quit", Describe(word_.Figures()));
 }
 
 TEST_F(TraceTest, AStartedWordTheUserTookOverIsToldAsLeftRunning) {
@@ -110,7 +107,7 @@ TEST_F(TraceTest, AWordNeitherAttachedNorStartedIsToldWithBothFailures) {
   RunWord("");
   EXPECT_EQ(L"Corvix: Word: not reached: attach 0x800401E3, start 0x80040154", sink_.lines.back());
   EXPECT_EQ(2u, sink_.lines.size());
-  EXPECT_EQ(L"Word not reached, 0 deleted, 0 failed", word_.Summary());
+  EXPECT_EQ(L"Word not reached, 0 deleted, 0 failed", Describe(word_.Figures()));
 }
 
 TEST_F(TraceTest, OutlookTellsBothWindowsAndAnItemThatIsNoMail) {
@@ -145,7 +142,7 @@ TEST_F(TraceTest, AStartThatReachesTheUsersOutlookIsToldAsSuch) {
       L"Corvix: Outlook: the start reached the user's running instance: treated as attached (no new window, "
       L"not quit)",
       sink_.lines.front());
-  EXPECT_EQ(L"Outlook attached through a start (the user's), 0 deleted, 0 failed", outlook.Summary());
+  EXPECT_EQ(L"Outlook attached through a start (the user's), 0 deleted, 0 failed", Describe(outlook.Figures()));
 }
 
 // The sample run in docs/diagnostics.md is what the program writes for this Office.
@@ -190,13 +187,13 @@ outlook running window
           button "Merrowin Reply" parameter "Inspector Menu"
 )");
   RecordingSink sink;
-  sink.Write(std::wstring(kTracePrefix) + StartLine(L"/s", true));
+  Report(&sink, event::RunStarted{L"/s", true});
   // An ordinary process of the desktop user, as the Windows program finds it (app/win32/launch_context.cc).
   RunFacts facts;
   facts.self = TokenFacts{L"S-1-5-21-1", false};
   facts.shell = facts.self;
   facts.shellFound = true;
-  sink.Write(std::wstring(kTracePrefix) + DescribeDecision(facts, DecidePlacement(facts)));
+  Report(&sink, event::Placed{facts, DecidePlacement(facts)});
   CleanupTrace word(L"Word", &sink);
   CleanupTrace outlook(L"Outlook", &sink);
   {
@@ -204,7 +201,7 @@ outlook running window
     RemoveWordToolbars(automation, word);
     RemoveOutlookToolbars(automation, outlook);
   }
-  sink.Write(std::wstring(kTracePrefix) + RunSummary({&word, &outlook}, 560));
+  Report(&sink, event::RunDone{560, {word.Figures(), outlook.Figures()}});
   EXPECT_EQ(sink.lines, sample);
 }
 
@@ -255,6 +252,25 @@ TEST(RunTrace, FailuresReadAsOneShortLine) {
   EXPECT_NE(std::wstring::npos, described.find(L"...)"));
 }
 
+// The lines whose words come from a number or an outcome rather than from the event's name.
+TEST(RunTrace, LinesTellTheirNumbersAndOutcomes) {
+  EXPECT_EQ(
+      L"not running; not started: version 16 (file version of the server) is registered: Outlook 2010 and later "
+      L"keep no add-in's bars, so a start would find none",
+      Describe(event::NotStarted{16, L"file version of the server", kFirstOutlookWithoutStoredBars}));
+  using Why = event::ShellNotAsked::Why;
+  EXPECT_EQ(L"context: the desktop shell could not be asked to start a copy: 0x800706BA",
+            Describe(event::ShellNotAsked{Why::kFailed, static_cast<std::int32_t>(0x800706BA)}));
+  EXPECT_EQ(L"context: the desktop shell could not be asked to start a copy: no answer within 10.00 s",
+            Describe(event::ShellNotAsked{Why::kNoAnswer}));
+  EXPECT_EQ(L"context: the shell's copy reported in after 0.18 s and ended after 4.51 s",
+            Describe(event::ShellCopy{CopyOutcome::kEnded, 180, 4510}));
+  EXPECT_EQ(
+      L"context: the shell's copy reported in after 0.18 s; still running at the bound, 240.00 s: left to finish; "
+      L"this process ends",
+      Describe(event::ShellCopy{CopyOutcome::kStillRunning, 180, 0}));
+}
+
 constexpr Subject kBar{Subject::Window::kOnly, Subject::Kind::kBar, L"Merrowin Software"};
 
 TEST(RunTrace, LookupsAreToldByWhatOfficeAnswered) {
@@ -278,7 +294,7 @@ TEST(RunTrace, NoSinkWritesNothingButStillCounts) {
   trace.Report(event::Quit{{kNoObject, {}}});
   EXPECT_EQ(1u, trace.deleted());
   EXPECT_EQ(2u, trace.failed());
-  EXPECT_EQ(L"Word not reached, 1 deleted, 2 failed", trace.Summary());
+  EXPECT_EQ(L"Word not reached, 1 deleted, 2 failed", Describe(trace.Figures()));
 }
 
 // A sink that a listener has stopped taking lines from, for the deletion lines only: their Write waits until

@@ -115,13 +115,14 @@ void TheCopyIsTheRunningFileInAProtectedFolderThatGoesWithItsOwner() {
     folder = source.Folder();
     program = source.Program();
     Check(!program.empty(), "a protected copy is made");
-    std::printf("%ls\n", source.Describe().c_str());
+    std::printf("%ls\n", corvix::Describe(source.Event()).c_str());
     if (program.empty()) return;
     Check(folder.compare(0, temp.size(), temp) == 0 && program.compare(0, folder.size() + 1, folder + L"\\") == 0,
           "the copy lies in a new folder in the temporary folder");
     Check(Bytes(program) == Bytes(self) && !Bytes(self).empty(), "the copy's bytes are the running file's");
-    Check(Contains(source.Describe(), L"context: the copies start from a protected copy of Corvix's running file: ") &&
-              !Contains(source.Describe(), L"S-1-5-21"),
+    Check(Contains(corvix::Describe(source.Event()),
+                   L"context: the copies start from a protected copy of Corvix's running file: ") &&
+              !Contains(corvix::Describe(source.Event()), L"S-1-5-21"),
           "the line says where the copies start from, and names no user");
     bool kept = false;
     const bool isProtected = FolderIsProtected(folder, kept);
@@ -174,9 +175,9 @@ void OnlyTheRunningImagesOwnFileIsCopied() {
     const CopySource refused =
         CopySource::MakeProtectedCopy(twinPath, image, TempFolder(), SourceFinding::kFileChangeable);
     Check(refused.Program().empty() && refused.Folder().empty(), "no copy and no folder are made of another file");
-    Check(Contains(refused.Describe(), L"context: no protected copy of Corvix could be made (") &&
-              Contains(refused.Describe(), L"not the one running") &&
-              Contains(refused.Describe(), L"no copy is started"),
+    Check(Contains(corvix::Describe(refused.Event()), L"context: no protected copy of Corvix could be made (") &&
+              Contains(corvix::Describe(refused.Event()), L"not the one running") &&
+              Contains(corvix::Describe(refused.Event()), L"no copy is started"),
           "the line says that no copy is started");
 
     // The mapped file renamed away, and another put at its path.
