@@ -64,12 +64,12 @@ std::optional<std::uint32_t> CallWatch::Refused(CallRefusal refusal, std::uint32
 }
 
 void CallWatch::Name(std::wstring_view call) {
-  const SpinGuard lock(naming_);
+  const LockGuard lock(naming_);
   name_.assign(call);
 }
 
 std::wstring CallWatch::name() const {
-  const SpinGuard lock(naming_);
+  const LockGuard lock(naming_);
   return name_;
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/spin_lock.h"
+#include "base/lock.h"
 
 namespace corvix {
 
@@ -106,7 +106,7 @@ class CallWatch {
   std::atomic<std::uint32_t> answered_{0};
   std::atomic<std::uint32_t> refusals_{0};
   std::atomic<bool> refusedOut_{false};
-  mutable SpinLock naming_;
+  mutable Lock naming_;
   std::wstring name_;
   // Written by the calling thread alone: the refusals of the ended calls (read by the watcher too), and of
   // the call in flight until it ends.
