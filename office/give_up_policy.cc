@@ -78,6 +78,12 @@ bool CallWatch::Stalled(std::uint32_t nowMs) const {
   return since != kNone && ElapsedMs(nowMs, since) >= stall::kBoundMs;
 }
 
+bool CallWatch::GiveUpIfStalled(std::uint32_t nowMs) {
+  if (!Stalled(nowMs)) return false;
+  GiveUp();
+  return true;
+}
+
 std::uint32_t CallWatch::CheckAfterMs(std::uint32_t nowMs) const {
   const std::uint32_t since = inFlightSince_.load();
   if (since == kNone) return stall::kBoundMs;

@@ -1,4 +1,4 @@
-// Giving a clean-up up: the message filter, the waiter's check, the apartment, and the end of the process.
+// Giving a clean-up up: the message filter, the apartment, and the end of the process.
 #include "platform/win32/give_up.h"
 
 #include "platform/win32/debug_channel.h"
@@ -36,14 +36,8 @@ ScopedMessageFilter::~ScopedMessageFilter() {
   if (previous_ != nullptr) previous_->Release();
 }
 
-bool GiveUpIfStalled(CallWatch& watch, DWORD nowMs) {
-  if (!watch.Stalled(nowMs)) return false;
-  watch.GiveUp();
-  return true;
-}
-
 void LeaveApartment(ScopedComInit& com, const CallWatch& watch) {
-  if (watch.givenUp()) com.Abandon();
+  if (!watch.MayLeaveApartment()) com.Abandon();
 }
 
 void EndRun(bool anyGivenUp) {

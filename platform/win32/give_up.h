@@ -99,12 +99,8 @@ void LetGo(Microsoft::WRL::ComPtr<T>& reference, CallWatch& watch) {
   reference.Reset();
 }
 
-// The waiting thread's check, `nowMs` being GetTickCount: gives the clean-up up when its call in flight has
-// stalled. True when it did.
-bool GiveUpIfStalled(CallWatch& watch, DWORD nowMs);
-
-// At the end of a clean-up's thread: the apartment is left, unless the clean-up was given up (leaving would
-// release the abandoned proxies).
+// At the end of a clean-up's thread: the apartment is left when the owner goes, unless the watch says it may
+// not be (CallWatch::MayLeaveApartment).
 void LeaveApartment(ScopedComInit& com, const CallWatch& watch);
 
 // Where the run ends: the debugger channel's last lines are written (for a bounded time, FinishDebugChannel);
