@@ -62,12 +62,9 @@ INT_PTR CALLBACK FormProcedure(HWND window, UINT message, WPARAM, LPARAM lParam)
   }
 }
 
-// DLLs loaded at run time come from the system directory only, never from the folder Corvix runs from (an
-// uninstaller's, which others may write to); the DLLs imported are all in the system's known set.
-// SetDefaultDllDirectories is looked up rather than imported: Windows 7 and Vista have it only with update
-// KB2533623, and a missing import would keep the program from starting at all. Without it,
-// SetDllDirectoryW(L"") takes the current folder out of the search; the program's own folder stays in it,
-// so what Corvix loads itself is named by its full path (LoadSystemLibrary).
+// DLLs loaded at run time come from System32 only, never from the folder Corvix runs from
+// (docs/robustness.md#the-folder-it-runs-from). SetDefaultDllDirectories is looked up, not imported: a missing
+// import would keep the program from starting (docs/robustness.md#windows-7-without-updates).
 void RestrictDllSearch() {
   using SetDirectories = BOOL(WINAPI*)(DWORD);
   const auto set = corvix::win32::Lookup<SetDirectories>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
