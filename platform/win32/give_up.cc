@@ -1,7 +1,5 @@
-// Giving a clean-up up: the message filter, the apartment, and the end of the process.
+// Giving a clean-up up: the message filter and the apartment.
 #include "platform/win32/give_up.h"
-
-#include "platform/win32/debug_channel.h"
 
 namespace corvix::win32 {
 
@@ -38,11 +36,6 @@ ScopedMessageFilter::~ScopedMessageFilter() {
 
 void LeaveApartment(ScopedComInit& com, const CallWatch& watch) {
   if (!watch.MayLeaveApartment()) com.Abandon();
-}
-
-void EndRun(bool anyGivenUp) {
-  FinishDebugChannel();
-  if (anyGivenUp) TerminateProcess(GetCurrentProcess(), 0);
 }
 
 }  // namespace corvix::win32
