@@ -4,10 +4,8 @@
 // Portable: the facts about the tokens, the desktop shell and the sessions are read by app/win32's
 // launch_context, which also starts the copies that this decides on and waits for them.
 //
-// COM keeps processes of different integrity levels, logon sessions and users apart: an elevated process does
-// not see the user's running Word or Outlook (it would start a second, elevated Word, and fail to start
-// Outlook while the user's runs), and LocalSystem sees no user's Office at all. So the clean-up runs where the
-// user's Office is: in a copy of this program, in the context of the user whose desktop it is.
+// COM keeps processes of different integrity levels, logon sessions and users apart, so the clean-up runs where
+// the user's Office is (docs/behaviour.md#where-the-clean-up-runs).
 #pragma once
 
 #include <cstddef>

@@ -9,7 +9,7 @@
 namespace corvix {
 
 Handed ChannelQueue::Push(std::wstring line, std::uint32_t nowMs) {
-  const SpinGuard guard(lock_);
+  const LockGuard guard(lock_);
   if (DeadLocked(nowMs) || waiting_ == ring_.size()) {
     ++dropped_;
     return Handed::kDropped;
@@ -22,7 +22,7 @@ Handed ChannelQueue::Push(std::wstring line, std::uint32_t nowMs) {
 }
 
 std::optional<std::wstring> ChannelQueue::Take(std::uint32_t nowMs) {
-  const SpinGuard guard(lock_);
+  const LockGuard guard(lock_);
   if (dead_ || waiting_ == 0) return std::nullopt;
   std::wstring line = std::move(ring_[first_]);
   first_ = (first_ + 1) % ring_.size();
@@ -33,17 +33,17 @@ std::optional<std::wstring> ChannelQueue::Take(std::uint32_t nowMs) {
 }
 
 void ChannelQueue::Written() {
-  const SpinGuard guard(lock_);
+  const LockGuard guard(lock_);
   inFlight_ = false;
 }
 
 bool ChannelQueue::Dead(std::uint32_t nowMs) {
-  const SpinGuard guard(lock_);
+  const LockGuard guard(lock_);
   return DeadLocked(nowMs);
 }
 
 void ChannelQueue::Kill() {
-  const SpinGuard guard(lock_);
+  const LockGuard guard(lock_);
   dead_ = true;
 }
 
@@ -58,7 +58,7 @@ bool ChannelQueue::DeadLocked(std::uint32_t nowMs) {
 }
 
 std::uint32_t ChannelQueue::EndWaitMs(std::uint32_t nowMs, std::uint32_t endBeganMs) {
-  const SpinGuard guard(lock_);
+  const LockGuard guard(lock_);
   if (DeadLocked(nowMs) || (waiting_ == 0 && !inFlight_)) return 0;
   const std::uint32_t waited = ElapsedMs(nowMs, endBeganMs);
   if (waited >= channel::kEndWaitMs) return 0;
@@ -69,7 +69,7 @@ std::uint32_t ChannelQueue::EndWaitMs(std::uint32_t nowMs, std::uint32_t endBega
 }
 
 std::size_t ChannelQueue::dropped() const {
-  const SpinGuard guard(lock_);
+  const LockGuard guard(lock_);
   return dropped_;
 }
 

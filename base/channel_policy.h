@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "base/spin_lock.h"
+#include "base/lock.h"
 
 namespace corvix {
 
@@ -76,7 +76,7 @@ class ChannelQueue {
  private:
   bool DeadLocked(std::uint32_t nowMs);
 
-  mutable SpinLock lock_;
+  mutable Lock lock_;
   // A ring of kMostWaiting lines, allocated once: a push under the lock moves a string, never allocates.
   std::vector<std::wstring> ring_;
   std::size_t first_ = 0;

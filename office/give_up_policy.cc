@@ -64,18 +64,24 @@ std::optional<std::uint32_t> CallWatch::Refused(CallRefusal refusal, std::uint32
 }
 
 void CallWatch::Name(std::wstring_view call) {
-  const SpinGuard lock(naming_);
+  const LockGuard lock(naming_);
   name_.assign(call);
 }
 
 std::wstring CallWatch::name() const {
-  const SpinGuard lock(naming_);
+  const LockGuard lock(naming_);
   return name_;
 }
 
 bool CallWatch::Stalled(std::uint32_t nowMs) const {
   const std::uint32_t since = inFlightSince_.load();
   return since != kNone && ElapsedMs(nowMs, since) >= stall::kBoundMs;
+}
+
+bool CallWatch::GiveUpIfStalled(std::uint32_t nowMs) {
+  if (!Stalled(nowMs)) return false;
+  GiveUp();
+  return true;
 }
 
 std::uint32_t CallWatch::CheckAfterMs(std::uint32_t nowMs) const {

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/spin_lock.h"
+#include "base/lock.h"
 
 namespace corvix {
 
@@ -88,6 +88,8 @@ class CallWatch {
 
   // Whether the call in flight has had no answer for the stall bound. Never while no call is in flight.
   bool Stalled(std::uint32_t nowMs) const;
+  // The watcher's check: gives the clean-up up when its call in flight has stalled. True when it did.
+  bool GiveUpIfStalled(std::uint32_t nowMs);
   // How long the watcher can wait before asking again: what is left of the bound for the call in flight,
   // or the whole bound while none is (at least 1 ms).
   std::uint32_t CheckAfterMs(std::uint32_t nowMs) const;
@@ -95,6 +97,9 @@ class CallWatch {
   // Gives the clean-up up: every later Begin returns false.
   void GiveUp() { givenUp_.store(true); }
   bool givenUp() const { return givenUp_.load(); }
+  // Whether the clean-up's thread may leave its apartment at its end: not once given up, since leaving would
+  // release the abandoned references, a call to the same Office.
+  bool MayLeaveApartment() const { return !givenUp(); }
   // How many calls were answered (for figures).
   std::uint32_t answered() const { return answered_.load(); }
 
@@ -106,7 +111,7 @@ class CallWatch {
   std::atomic<std::uint32_t> answered_{0};
   std::atomic<std::uint32_t> refusals_{0};
   std::atomic<bool> refusedOut_{false};
-  mutable SpinLock naming_;
+  mutable Lock naming_;
   std::wstring name_;
   // Written by the calling thread alone: the refusals of the ended calls (read by the watcher too), and of
   // the call in flight until it ends.

@@ -22,7 +22,7 @@ std::optional<HRESULT> StartThroughDesktopShell(std::wstring_view program, std::
                                                 std::wstring_view directory, DWORD boundMs);
 
 // Whether a call into the shell's automation was given up. Its thread may still be waiting inside COM: the
-// process must then end without the orderly exit (EndRun, platform/win32/give_up.h).
+// process must then end without the orderly exit (EndRun, app/win32/win_main.cc).
 bool ShellCallAbandoned();
 
 }  // namespace corvix::win32

@@ -107,7 +107,7 @@ void SupervisedRunner::Supervise(Cleanup cleanup, CleanupTrace& trace) {
         PumpMessages(&quit, &quitCode);
       } else if (woke == WAIT_FAILED && WaitForSingleObject(thread, wait) == WAIT_OBJECT_0) {
         ended = true;
-      } else if (GiveUpIfStalled(*job->watch, GetTickCount())) {
+      } else if (job->watch->GiveUpIfStalled(GetTickCount())) {
         break;
       }
     }

@@ -19,7 +19,7 @@ class SupervisedRunner final : public CleanupRunner {
   void Run(Cleanup cleanup, CleanupTrace& trace) override;
 
   // Whether a clean-up was given up. Its thread may still be waiting inside COM, holding COM's locks: the
-  // process must then end without the orderly exit (EndRun).
+  // process must then end without the orderly exit (EndRun, app/win32/win_main.cc).
   bool gaveUp() const { return gaveUp_; }
 
  private:
@@ -28,8 +28,5 @@ class SupervisedRunner final : public CleanupRunner {
   NameCache names_{CORVIX_NAME_CACHE != 0};
   bool gaveUp_ = false;
 };
-
-// Where the run ends (EndRun, platform/win32/give_up.h).
-inline void EndRun(const SupervisedRunner& runner) { EndRun(runner.gaveUp()); }
 
 }  // namespace corvix::win32

@@ -12,6 +12,7 @@
 #include "app/win32/supervised_runner.h"
 #include "app/win32/system_library.h"
 #include "app/win32/win_shell.h"
+#include "platform/win32/debug_channel.h"
 
 namespace {
 
@@ -62,12 +63,9 @@ INT_PTR CALLBACK FormProcedure(HWND window, UINT message, WPARAM, LPARAM lParam)
   }
 }
 
-// DLLs loaded at run time come from the system directory only, never from the folder Corvix runs from (an
-// uninstaller's, which others may write to); the DLLs imported are all in the system's known set.
-// SetDefaultDllDirectories is looked up rather than imported: Windows 7 and Vista have it only with update
-// KB2533623, and a missing import would keep the program from starting at all. Without it,
-// SetDllDirectoryW(L"") takes the current folder out of the search; the program's own folder stays in it,
-// so what Corvix loads itself is named by its full path (LoadSystemLibrary).
+// DLLs loaded at run time come from System32 only, never from the folder Corvix runs from
+// (docs/robustness.md#the-folder-it-runs-from). SetDefaultDllDirectories is looked up, not imported: a missing
+// import would keep the program from starting (docs/robustness.md#windows-7-without-updates).
 void RestrictDllSearch() {
   using SetDirectories = BOOL(WINAPI*)(DWORD);
   const auto set = corvix::win32::Lookup<SetDirectories>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
@@ -91,6 +89,25 @@ void InitProgressBarClass() {
   // Stays loaded: the form's progress bar needs its window class for the whole run.
 }
 
+// How the run came to its end, for EndRun.
+enum class RunEnd {
+  kOver,       // the run is over: done here, in the copies, or not at all
+  kBrokenOff,  // something escaped the run (wWinMain's catch-all)
+};
+
+// The one end of the program, on each of wWinMain's paths: the hand-over's end (unless the run broke off), the
+// debugger channel's last lines, and TerminateProcess when a thread may still be inside COM
+// (docs/robustness.md#how-the-process-ends). Returns the exit code, 0, when the process does not end here.
+// `cleanupGivenUp`: SupervisedRunner::gaveUp.
+int EndRun(RunEnd how, bool cleanupGivenUp = false) {
+  if (how == RunEnd::kOver) corvix::win32::EndHandover();
+  corvix::win32::FinishDebugChannel();
+  if (how == RunEnd::kBrokenOff || cleanupGivenUp || corvix::win32::ShellCallAbandoned()) {
+    TerminateProcess(GetCurrentProcess(), 0);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) try {
@@ -103,8 +120,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) try {
   // Elevated or as LocalSystem, the run happens in the desktop user's context, in a copy of this program.
   const corvix::Placement placement = corvix::win32::PlaceRun(shell);
   if (placement != corvix::Placement::kRunHere && placement != corvix::Placement::kRunNothing) {
-    corvix::win32::EndRun(false);
-    return 0;
+    return EndRun(RunEnd::kOver);
   }
 
   // Each clean-up runs in an apartment of its own, on its own thread (COM, the message filter and every
@@ -129,13 +145,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) try {
     // The form could not be created: the run still happens, without it.
     form.Form_Load();
   }
-  corvix::win32::EndHandover();
-  // A shell that never answered may still hold its thread inside COM: the process ends as after a give-up.
-  corvix::win32::EndRun(runner.gaveUp() || corvix::win32::ShellCallAbandoned());
-  return 0;
+  return EndRun(RunEnd::kOver, runner.gaveUp());
 } catch (...) {
-  // Nothing reaches std::terminate, whose abort() shows a "Runtime Error" box and exits with 3. A clean-up
-  // thread may still be in a call: the process ends at once, with 0.
-  corvix::win32::EndRun(true);
-  return 0;
+  // Nothing reaches std::terminate, whose abort() shows a "Runtime Error" box and exits with 3.
+  return EndRun(RunEnd::kBrokenOff);
 }

@@ -15,12 +15,8 @@ std::wstring WinShell::CommandLineArguments() {
 void WinShell::ShowMessage(std::wstring_view prompt, std::wstring_view title) {
   const std::wstring text(prompt);
   const std::wstring caption(title);
-  // No owner: the box stands on its own (with its own taskbar entry) while the form stays hidden.
-  // MB_SETFOREGROUND asks for the foreground (SetForegroundWindow), which Windows grants a process started
-  // by the foreground process but refuses, after its foreground lock time-out, to one that has run for a
-  // while without input: then the box would open behind the uninstaller's window. MB_TOPMOST keeps it above
-  // every window that is not topmost itself, granted the foreground or not. (AllowSetForegroundWindow is no
-  // lever of Corvix's: only a process that may set the foreground can grant it, i.e. the caller.)
+  // No owner: the box stands on its own while the form stays hidden. MB_TOPMOST keeps it above the
+  // uninstaller's window when the foreground is refused (docs/robustness.md#the-message-reaches-the-user).
   MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_SETFOREGROUND | MB_TOPMOST | MB_TASKMODAL);
 }
 

@@ -135,12 +135,9 @@ void RemoveWordToolbars(Automation& automation, CleanupEvents& events) {
   Object wdApp = std::move(attach.value);
   if (wdApp) events.Report(event::Attached{});
   if (!wdApp) {
-    // Word runs but could not be attached to: it enters the running object table only a while after it
-    // starts, and one in another session or at another integrity level is never seen there. Word's class
-    // factory is single-use, so a start would make a second, hidden Word that shares the user's Normal
-    // template (and saves it on Quit). Word is left alone. It shows itself by its main window, or, before
-    // that opens or when another program runs it without one, by its process in this session.
-    // ("Single-Use vs. Multi-Use Applications", docs/sources.md)
+    // A Word that runs but could not be attached to is left alone: its class factory is single-use, so a
+    // start would make a second, hidden Word sharing the user's Normal (docs/behaviour.md, "Word"). It shows
+    // itself by its main window, or by its process in this session.
     if (automation.HasTopLevelWindow(kMainWindowClass)) {
       events.Report(event::LeftRunning{true, kImageName});
       return;
@@ -149,9 +146,8 @@ void RemoveWordToolbars(Automation& automation, CleanupEvents& events) {
       events.Report(event::LeftRunning{false, kImageName});
       return;
     }
-    // Nothing runs: a start loads Normal, which is worth starting for only if it stores the add-in's bars.
-    // Starting Word costs seconds and can stop on a first-run or sign-in screen; one whose Normal cannot be
-    // read is started as ever.
+    // Nothing runs: Word is started only when its Normal may store the add-in's bars (docs/behaviour.md,
+    // "Word not running: its Normal template is read first").
     event::NormalTemplateRead normal = ReadNormalTemplate(automation);
     const bool storesNothing = normal.verdict == event::NormalTemplateRead::Verdict::kStoresNothing;
     events.Report(std::move(normal));

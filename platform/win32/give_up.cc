@@ -1,7 +1,5 @@
-// Giving a clean-up up: the message filter, the waiter's check, the apartment, and the end of the process.
+// Giving a clean-up up: the message filter and the apartment.
 #include "platform/win32/give_up.h"
-
-#include "platform/win32/debug_channel.h"
 
 namespace corvix::win32 {
 
@@ -36,19 +34,8 @@ ScopedMessageFilter::~ScopedMessageFilter() {
   if (previous_ != nullptr) previous_->Release();
 }
 
-bool GiveUpIfStalled(CallWatch& watch, DWORD nowMs) {
-  if (!watch.Stalled(nowMs)) return false;
-  watch.GiveUp();
-  return true;
-}
-
 void LeaveApartment(ScopedComInit& com, const CallWatch& watch) {
-  if (watch.givenUp()) com.Abandon();
-}
-
-void EndRun(bool anyGivenUp) {
-  FinishDebugChannel();
-  if (anyGivenUp) TerminateProcess(GetCurrentProcess(), 0);
+  if (!watch.MayLeaveApartment()) com.Abandon();
 }
 
 }  // namespace corvix::win32

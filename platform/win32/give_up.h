@@ -1,6 +1,6 @@
 // Giving a clean-up up: the COM message filter that answers a busy Office's refusals, the watched calls, the
-// references let go or abandoned, the apartment, and the end of the process. The decisions are
-// office/give_up_policy.h; the design: docs/robustness.md.
+// references let go or abandoned, and the apartment. The decisions are office/give_up_policy.h; the design:
+// docs/robustness.md.
 #pragma once
 
 #include <windows.h>
@@ -99,17 +99,8 @@ void LetGo(Microsoft::WRL::ComPtr<T>& reference, CallWatch& watch) {
   reference.Reset();
 }
 
-// The waiting thread's check, `nowMs` being GetTickCount: gives the clean-up up when its call in flight has
-// stalled. True when it did.
-bool GiveUpIfStalled(CallWatch& watch, DWORD nowMs);
-
-// At the end of a clean-up's thread: the apartment is left, unless the clean-up was given up (leaving would
-// release the abandoned proxies).
+// At the end of a clean-up's thread: the apartment is left when the owner goes, unless the watch says it may
+// not be (CallWatch::MayLeaveApartment).
 void LeaveApartment(ScopedComInit& com, const CallWatch& watch);
-
-// Where the run ends: the debugger channel's last lines are written (for a bounded time, FinishDebugChannel);
-// then, after a given-up clean-up, the process ends here with exit code 0 (TerminateProcess). Otherwise it
-// returns, and the program ends the orderly way.
-void EndRun(bool anyGivenUp);
 
 }  // namespace corvix::win32

@@ -240,13 +240,16 @@ TEST(GiveUpPolicy, TheWatcherWaitsForWhatIsLeftOfTheBound) {
   EXPECT_EQ(1u, watch.CheckAfterMs(1000 + 2 * stall::kBoundMs));
 }
 
-TEST(GiveUpPolicy, AGivenUpCleanUpMakesNoFurtherCall) {
+TEST(GiveUpPolicy, AStalledCleanUpIsGivenUpAndMakesNoFurtherCall) {
   CallWatch watch;
   ASSERT_TRUE(watch.Begin(10));
-  ASSERT_TRUE(watch.Stalled(10 + stall::kBoundMs));
-  watch.GiveUp();
+  EXPECT_FALSE(watch.GiveUpIfStalled(10 + stall::kBoundMs - 1));
+  EXPECT_TRUE(watch.MayLeaveApartment());
+  EXPECT_TRUE(watch.GiveUpIfStalled(10 + stall::kBoundMs));
   EXPECT_TRUE(watch.givenUp());
   EXPECT_FALSE(watch.refusedOut());
+  // Its thread keeps the apartment, and with it the abandoned references.
+  EXPECT_FALSE(watch.MayLeaveApartment());
   // The stalled call comes back after all: that does not let the clean-up go on.
   watch.End();
   EXPECT_FALSE(watch.Begin(stall::kBoundMs + 5));

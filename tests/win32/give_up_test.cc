@@ -1,7 +1,7 @@
 // The give-up's mechanism, as COM and the COM backend use it: what the message filter answers for each
-// refusal, which calls are admitted, which references are released and which abandoned, when a stalled
-// clean-up is given up, and the apartment of a given-up one. Run under Wine by CTest; Wine never asks a
-// client's filter (it runs a refused call anyway), so only this test reaches RetryRejectedCall there.
+// refusal, which calls are admitted, which references are released and which abandoned, and the apartment
+// of a given-up one. Run under Wine by CTest; Wine never asks a client's filter (it runs a refused call
+// anyway), so only this test reaches RetryRejectedCall there.
 //
 // Prints each failed check and exits with the number of failures (tests/win32/check.h).
 #include <windows.h>
@@ -116,15 +116,6 @@ void ReferencesAreReleasedUntilTheCleanUpIsGivenUpThenAbandoned() {
   Check(object.references == 1, "the abandoned reference stays counted");
 }
 
-void AStalledCallGivesTheCleanUpUpAtTheBound() {
-  CallWatch watch;
-  Check(watch.Begin(1000), "call begun");
-  Check(!win32::GiveUpIfStalled(watch, 1000 + corvix::stall::kBoundMs - 1), "not before the bound");
-  Check(!watch.givenUp(), "still live before the bound");
-  Check(win32::GiveUpIfStalled(watch, 1000 + corvix::stall::kBoundMs), "given up at the bound");
-  Check(watch.givenUp() && !watch.refusedOut(), "the watch says so, for a stall");
-}
-
 // Whether the calling thread is still in a COM apartment: joining again then only counts (S_FALSE). The
 // probe's own join is balanced.
 bool InApartment() {
@@ -160,7 +151,6 @@ int main() {
   RefusalsThatSpendTheBudgetCancelTheCallAndGiveTheCleanUpUp();
   CallsAreAdmittedAndCountedUntilTheCleanUpIsGivenUp();
   ReferencesAreReleasedUntilTheCleanUpIsGivenUpThenAbandoned();
-  AStalledCallGivesTheCleanUpUpAtTheBound();
   AGivenUpCleanUpStaysInItsApartment();
   return corvix::win32::testing::Finish();
 }

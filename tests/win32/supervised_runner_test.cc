@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/win32/supervised_runner.h"
-#include "base/spin_lock.h"
+#include "base/lock.h"
 #include "office/cleanup_events.h"
 #include "office/trace.h"
 #include "tests/win32/check.h"
@@ -25,11 +25,11 @@ using corvix::win32::testing::Check;
 class Lines final : public corvix::TraceSink {
  public:
   void Write(std::wstring_view line) override {
-    const corvix::SpinGuard guard(lock_);
+    const corvix::LockGuard guard(lock_);
     lines_.emplace_back(line);
   }
   bool Has(std::wstring_view text) {
-    const corvix::SpinGuard guard(lock_);
+    const corvix::LockGuard guard(lock_);
     for (const auto& line : lines_) {
       if (line.find(text) != std::wstring::npos) return true;
     }
@@ -37,7 +37,7 @@ class Lines final : public corvix::TraceSink {
   }
 
  private:
-  corvix::SpinLock lock_;
+  corvix::Lock lock_;
   std::vector<std::wstring> lines_;
 };
 
