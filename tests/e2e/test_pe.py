@@ -84,6 +84,8 @@ WINDOWS7_IMPORTS = {
         # Whether a file is there (Outlook's stored bars), the user's roaming folder (APPDATA) where Outlook
         # keeps them, and Normal read before Word is started (its size, a REG_EXPAND_SZ "User templates" folder).
         "ExpandEnvironmentStringsW", "GetEnvironmentVariableW", "GetFileSizeEx",
+        # The lock of the core's shared state: a slim reader/writer lock (Windows Vista and later).
+        "AcquireSRWLockExclusive", "ReleaseSRWLockExclusive",
         # x64 only: the unwinder and the C exception handler (64-bit Windows XP and later).
         "RtlCaptureContext", "RtlLookupFunctionEntry", "RtlUnwindEx", "RtlVirtualUnwind", "__C_specific_handler",
     },
