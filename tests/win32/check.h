@@ -53,9 +53,23 @@ inline void Check(bool ok, const char* what) {
   if (!ok) Fail(what);
 }
 
+// Whether two values are equal; integers by their values, whatever their types' signedness.
+template <class A, class B>
+bool Equal(const A& a, const B& b) {
+  if constexpr (std::is_integral_v<A> && std::is_integral_v<B> && std::is_signed_v<A> != std::is_signed_v<B>) {
+    if constexpr (std::is_signed_v<A>) {
+      return a >= 0 && static_cast<std::make_unsigned_t<A>>(a) == b;
+    } else {
+      return b >= 0 && a == static_cast<std::make_unsigned_t<B>>(b);
+    }
+  } else {
+    return a == b;
+  }
+}
+
 template <class Got, class Wanted>
 void CheckEqual(const Got& got, const Wanted& wanted, const char* what) {
-  if (got == wanted) return;
+  if (Equal(got, wanted)) return;
   Fail(what, ": got " + Shown(got) + ", wanted " + Shown(wanted));
 }
 

@@ -16,6 +16,7 @@
 namespace {
 
 using corvix::win32::testing::Check;
+using corvix::win32::testing::CheckEqual;
 
 // An object that counts its references and releases; it lives as long as the test that made it.
 class Counted final : public IUnknown {
@@ -47,17 +48,17 @@ void TheFilterAnswersEachRefusalAsTheWatchSays() {
   CallWatch watch;
   win32::RetryMessageFilter filter(watch);
   Check(watch.Begin(1000), "call admitted");
-  Check(filter.RetryRejectedCall(nullptr, 0, SERVERCALL_RETRYLATER) == 100, "first retry after 100 ms");
+  CheckEqual(filter.RetryRejectedCall(nullptr, 0, SERVERCALL_RETRYLATER), 100, "first retry after 100 ms");
   const DWORD later = filter.RetryRejectedCall(nullptr, 700, SERVERCALL_RETRYLATER);
   Check(later == *corvix::AnswerRefusal(CallRefusal::kRetryLater, 700, 0).retryAfterMs, "a busy refusal's back-off");
   // The kind of refusal is told apart: at the rejection's limit only a rejection is cancelled.
   const DWORD busy = filter.RetryRejectedCall(nullptr, corvix::retry::kRejectedLimitMs, SERVERCALL_RETRYLATER);
   Check(busy != kCancel, "a busy refusal still retried at the rejection's limit");
   const DWORD rejected = filter.RetryRejectedCall(nullptr, corvix::retry::kRejectedLimitMs, SERVERCALL_REJECTED);
-  Check(rejected == kCancel, "a rejection cancelled at its limit");
+  CheckEqual(rejected, kCancel, "a rejection cancelled at its limit");
   watch.End();
   Check(!watch.givenUp(), "a rejected call fails alone");
-  Check(watch.refusals() == 4, "every refusal reaches the watch");
+  CheckEqual(watch.refusals(), 4, "every refusal reaches the watch");
   Check(watch.Begin(5000), "the next call is made");
   watch.End();
 }
@@ -79,7 +80,7 @@ void RefusalsThatSpendTheBudgetCancelTheCallAndGiveTheCleanUpUp() {
   // The second call gets what is left, then is cancelled and the clean-up given up.
   Check(watch.Begin(30000), "second call admitted");
   const DWORD spent = filter.RetryRejectedCall(nullptr, corvix::refusal::kBudgetMs - elapsed, SERVERCALL_RETRYLATER);
-  Check(spent == kCancel, "cancelled when the budget is spent");
+  CheckEqual(spent, kCancel, "cancelled when the budget is spent");
   Check(watch.givenUp() && watch.refusedOut(), "the clean-up is given up for its refusals");
   watch.End();
   Check(!watch.Begin(40000), "no further call is made");
@@ -90,15 +91,15 @@ void CallsAreAdmittedAndCountedUntilTheCleanUpIsGivenUp() {
   {
     const win32::WatchedCall call(watch, L"test call");
     Check(call.admitted(), "a call of a live clean-up is made");
-    Check(watch.name() == L"test call", "the call in flight is named");
+    CheckEqual(watch.name(), L"test call", "the call in flight is named");
   }
-  Check(watch.answered() == 1, "the call's end is reported");
+  CheckEqual(watch.answered(), 1, "the call's end is reported");
   watch.GiveUp();
   {
     const win32::WatchedCall call(watch, L"test call");
     Check(!call.admitted(), "no call is made once given up");
   }
-  Check(watch.answered() == 1, "a call not made is not answered");
+  CheckEqual(watch.answered(), 1, "a call not made is not answered");
 }
 
 void ReferencesAreReleasedUntilTheCleanUpIsGivenUpThenAbandoned() {
@@ -107,13 +108,13 @@ void ReferencesAreReleasedUntilTheCleanUpIsGivenUpThenAbandoned() {
   ComPtr<IUnknown> first(&object);
   win32::LetGo(first, watch);
   Check(object.releases == 1 && !first, "released while the clean-up lives");
-  Check(watch.answered() == 1, "the release is one watched call");
+  CheckEqual(watch.answered(), 1, "the release is one watched call");
   ComPtr<IUnknown> second(&object);
   watch.GiveUp();
   win32::LetGo(second, watch);
-  Check(object.releases == 1, "not released once given up");
+  CheckEqual(object.releases, 1, "not released once given up");
   Check(!second, "abandoned: the owner holds nothing");
-  Check(object.references == 1, "the abandoned reference stays counted");
+  CheckEqual(object.references, 1, "the abandoned reference stays counted");
 }
 
 // Whether the calling thread is still in a COM apartment: joining again then only counts (S_FALSE). The
