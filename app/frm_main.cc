@@ -17,9 +17,9 @@ std::wstring StartLine(std::wstring_view arguments, bool silent) {
          (silent ? L": silent" : L": not silent, the completion message follows the clean-ups");
 }
 
-bool RunToEnd(CleanupRunner::Cleanup cleanup, Automation& automation, CleanupTrace& trace) noexcept {
+bool RunToEnd(CleanupRunner::Cleanup cleanup, OfficeAccess office, CleanupTrace& trace) noexcept {
   try {
-    cleanup(automation, trace);
+    cleanup(office, trace);
     return true;
   } catch (...) {
     // The references the clean-up held were released on the way out, as on any other path.

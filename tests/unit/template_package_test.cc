@@ -238,7 +238,7 @@ class NormalTemplateTest : public ::testing::Test {
       void Report(const CleanupEvent& event) override { lines.push_back(Describe(event)); }
       std::vector<std::wstring> lines;
     } events;
-    RemoveWordToolbars(automation, events);
+    RemoveWordToolbars(automation.Access(), events);
     firstLine_ = events.lines.empty() ? std::wstring() : events.lines.front();
   }
   bool Started() const { return !testing::Calls(*office_, L"CoCreateInstance").empty(); }

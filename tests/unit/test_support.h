@@ -65,7 +65,7 @@ class GivingUpRunner : public CleanupRunner {
       trace.Report(event::GivenUp{call_, event::GivenUp::Why::kNoAnswer, stall::kBoundMs});
       return;
     }
-    cleanup(automation_, trace);
+    cleanup(automation_.Access(), trace);
   }
   std::size_t runs = 0;
 

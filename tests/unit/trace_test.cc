@@ -44,7 +44,7 @@ class TraceTest : public ::testing::Test {
   void RunWord(const std::string& scenario) {
     office_ = testing::LoadScenario(scenario);
     standin::MemoryAutomation automation(*office_);
-    RemoveWordToolbars(automation, word_);
+    RemoveWordToolbars(automation.Access(), word_);
   }
   void TearDown() override {
     if (office_) {
@@ -124,7 +124,7 @@ TEST_F(TraceTest, OutlookTellsBothWindowsAndAnItemThatIsNoMail) {
 )");
   standin::MemoryAutomation automation(*office_);
   CleanupTrace outlook(L"Outlook", &sink_);
-  RemoveOutlookToolbars(automation, outlook);
+  RemoveOutlookToolbars(automation.Access(), outlook);
   EXPECT_EQ((std::vector<std::wstring>{
                 L"Corvix: Outlook: attached to the running instance",
                 L"Corvix: Outlook: main window: bar \"Merrowin Software\": not there",
@@ -139,7 +139,7 @@ TEST_F(TraceTest, AStartThatReachesTheUsersOutlookIsToldAsSuch) {
   office_ = testing::LoadScenario("outlook running window unlisted\n  explorer\n");
   standin::MemoryAutomation automation(*office_);
   CleanupTrace outlook(L"Outlook", &sink_);
-  RemoveOutlookToolbars(automation, outlook);
+  RemoveOutlookToolbars(automation.Access(), outlook);
   ASSERT_FALSE(sink_.lines.empty());
   EXPECT_EQ(
       L"Corvix: Outlook: the start reached the user's running instance: treated as attached (no new window, "
@@ -201,8 +201,8 @@ outlook running window
   CleanupTrace outlook(L"Outlook", &sink);
   {
     standin::MemoryAutomation automation(*office);
-    RemoveWordToolbars(automation, word);
-    RemoveOutlookToolbars(automation, outlook);
+    RemoveWordToolbars(automation.Access(), word);
+    RemoveOutlookToolbars(automation.Access(), outlook);
   }
   sink.Write(std::wstring(kTracePrefix) + RunSummary({&word, &outlook}, 560));
   EXPECT_EQ(sink.lines, sample);
