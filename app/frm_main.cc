@@ -15,9 +15,9 @@ bool IsSilentCommandLine(std::wstring_view arguments) { return arguments == L"/s
 
 }  // namespace
 
-bool RunToEnd(CleanupRunner::Cleanup cleanup, Automation& automation, CleanupTrace& trace) noexcept {
+bool RunToEnd(CleanupRunner::Cleanup cleanup, OfficeAccess office, CleanupTrace& trace) noexcept {
   try {
-    cleanup(automation, trace);
+    cleanup(office, trace);
     return true;
   } catch (...) {
     // The references the clean-up held were released on the way out, as on any other path.

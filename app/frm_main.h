@@ -1,9 +1,9 @@
 // The host window's load handler: the whole run, from the command line to the completion message.
 //
 // Portable: the window system, the command line and the message box come in through Shell, and the
-// Office applications through Automation. Where each clean-up runs is a CleanupRunner's business: inline
-// on the calling thread, or (the Windows program) on a thread of its own that is given up when Office
-// stops answering.
+// Office applications through Installation and Automation. Where each clean-up runs is a CleanupRunner's business:
+// inline on the calling thread, or (the Windows program) on a thread of its own that is given up when Office stops
+// answering.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "office/automation.h"
+#include "office/installation.h"
 #include "office/trace.h"
 
 namespace corvix {
@@ -38,17 +39,17 @@ class Shell {
 // on with its next step.
 class CleanupRunner {
  public:
-  using Cleanup = void (*)(Automation&, CleanupEvents&);
+  using Cleanup = void (*)(OfficeAccess, CleanupEvents&);
   virtual ~CleanupRunner() = default;
   // `trace` is the clean-up's account; a runner that gives the clean-up up tells it there.
   virtual void Run(Cleanup cleanup, CleanupTrace& trace) = 0;
 };
 
-// Runs `cleanup` with `automation` to its end, whatever it throws, telling `trace`. An exception that escapes a
+// Runs `cleanup` with `office` to its end, whatever it throws, telling `trace`. An exception that escapes a
 // clean-up (out of memory, say) ends it as a failing step would, and the run goes on: it never reaches std::terminate,
 // whose abort() would show a "Runtime Error" box that holds a silent uninstall up. False when the clean-up
 // ended that way.
-bool RunToEnd(CleanupRunner::Cleanup cleanup, Automation& automation, CleanupTrace& trace) noexcept;
+bool RunToEnd(CleanupRunner::Cleanup cleanup, OfficeAccess office, CleanupTrace& trace) noexcept;
 
 // Runs no clean-up, for a process that must start or clean no Office (its user is not the desktop user);
 // each clean-up's account says so.

@@ -11,6 +11,7 @@
 #include <variant>
 
 #include "office/automation.h"
+#include "office/installation.h"
 
 namespace corvix {
 

@@ -27,12 +27,12 @@ std::optional<std::uint32_t> VersionOfProgId(std::wstring_view versioned, std::w
   return version;
 }
 
-RegisteredVersion FindRegisteredVersion(Automation& automation, std::wstring_view progId) {
-  if (const ServerVersion server = automation.ServerFileVersion(progId); server.major) {
+RegisteredVersion FindRegisteredVersion(Installation& installation, std::wstring_view progId) {
+  if (const ServerVersion server = installation.ServerFileVersion(progId); server.major) {
     return {server.major, server.otherView ? L"file version of the server in the other registry view"
                                            : L"file version of the server"};
   }
-  const std::wstring current = automation.CurrentVersionOf(progId);
+  const std::wstring current = installation.CurrentVersionOf(progId);
   if (const auto major = VersionOfProgId(current, progId)) return {major, L"CurVer \"" + current + L"\""};
   return {};
 }

@@ -1,6 +1,6 @@
 // The version of an Office application that a start would run, found without starting it.
 //
-// Portable: the class registry's answers come through Automation (the COM backend reads them); this unit
+// Portable: the class registry's answers come through Installation (the Windows program reads them); this unit
 // says what they mean and in which order they are asked.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "office/automation.h"
+#include "office/installation.h"
 
 namespace corvix {
 
@@ -26,7 +26,7 @@ std::optional<std::uint32_t> VersionOfProgId(std::wstring_view versioned, std::w
 // The version a start by `progId` would run: the major file version of the class's local server, the very
 // file a start runs (every Outlook version registers the same class, so side-by-side installs can leave CurVer
 // naming another one); only where no server file can be read, the version its CurVer names.
-RegisteredVersion FindRegisteredVersion(Automation& automation, std::wstring_view progId);
+RegisteredVersion FindRegisteredVersion(Installation& installation, std::wstring_view progId);
 
 // Whether two names (ProgIDs, program file names: ASCII) are the same but for the case of their letters.
 bool SameNameIgnoringCase(std::wstring_view a, std::wstring_view b);

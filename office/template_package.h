@@ -1,6 +1,6 @@
 // Whether the toolbars a Word template package stores hold something of the add-in, read from the package's bytes.
 //
-// Portable: the file comes through ReadableFile (office/automation.h), zlib inflates the parts. What is read is
+// Portable: the file comes through ReadableFile (office/installation.h), zlib inflates the parts. What is read is
 // bounded, and any doubt (a truncated package, sizes that lie, a deflate bomb, a name that points outside the
 // package) comes out as "cannot tell", never as "nothing". docs/behaviour.md tells why Word is read first.
 #pragma once
@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "office/automation.h"
+#include "office/installation.h"
 
 namespace corvix::package {
 

@@ -16,12 +16,13 @@ namespace {
 
 // What the runner and a clean-up's thread share. The thread keeps it alive after a give-up.
 struct Job {
-  Job(CleanupRunner::Cleanup work, CleanupTrace& account, const NameCache& known)
-      : cleanup(work), trace(account), names(known) {}
+  Job(CleanupRunner::Cleanup work, CleanupTrace& account, Installation& asked, const NameCache& known)
+      : cleanup(work), trace(account), installation(asked), names(known) {}
   CleanupRunner::Cleanup cleanup;
-  // The clean-up's account. It belongs to the run, which outlives an abandoned thread: a run whose clean-up
-  // was given up ends with TerminateProcess.
+  // The clean-up's account and the installation it asks. They belong to the run, which outlives an abandoned
+  // thread: a run whose clean-up was given up ends with TerminateProcess.
   CleanupTrace& trace;
+  Installation& installation;
   std::shared_ptr<CallWatch> watch = std::make_shared<CallWatch>();
   // In: the names the run knows. Out, once the thread has ended and unless it was given up: those the
   // clean-up resolved as well.
@@ -40,7 +41,7 @@ DWORD WINAPI RunCleanup(void* parameter) {
       // A busy Office's refusals are tried again for a while, within the clean-up's budget.
       const ScopedMessageFilter messageFilter(*job->watch);
       ComAutomation automation(job->names, job->watch);
-      RunToEnd(job->cleanup, automation, job->trace);
+      RunToEnd(job->cleanup, {job->installation, automation}, job->trace);
       if (!job->watch->givenUp()) job->names = automation.names();
     }
     LeaveApartment(com, *job->watch);
@@ -86,7 +87,7 @@ void SupervisedRunner::Run(Cleanup cleanup, CleanupTrace& trace) {
 }
 
 void SupervisedRunner::Supervise(Cleanup cleanup, CleanupTrace& trace) {
-  const auto job = std::make_shared<Job>(cleanup, trace, names_);
+  const auto job = std::make_shared<Job>(cleanup, trace, installation_, names_);
   auto* handoff = new std::shared_ptr<Job>(job);
   UniqueHandle owned(CreateThread(nullptr, 0, RunCleanup, handoff, 0, nullptr));
   const HANDLE thread = owned.get();

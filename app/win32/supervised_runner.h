@@ -4,6 +4,7 @@
 #include "app/frm_main.h"
 #include "platform/win32/com_automation.h"
 #include "platform/win32/give_up.h"
+#include "platform/win32/installation.h"
 
 namespace corvix::win32 {
 
@@ -13,7 +14,7 @@ namespace corvix::win32 {
 // (docs/robustness.md): Run returns, and its thread and every reference it holds are left as they are.
 //
 // The member names that one clean-up resolved are known to the next, as with one ComAutomation for the
-// whole run.
+// whole run; every clean-up asks the same installation.
 class SupervisedRunner final : public CleanupRunner {
  public:
   void Run(Cleanup cleanup, CleanupTrace& trace) override;
@@ -26,6 +27,7 @@ class SupervisedRunner final : public CleanupRunner {
   void Supervise(Cleanup cleanup, CleanupTrace& trace);
 
   NameCache names_{CORVIX_NAME_CACHE != 0};
+  Win32Installation installation_;
   bool gaveUp_ = false;
 };
 

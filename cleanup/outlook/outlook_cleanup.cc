@@ -69,15 +69,15 @@ bool WasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<std::in
 }
 
 // What a start would meet, read from the user's settings; nothing is asked of any application.
-OutlookStartSettings ReadStartSettings(Automation& automation) {
+OutlookStartSettings ReadStartSettings(Installation& installation) {
   using namespace outlook_settings;
   OutlookStartSettings settings;
-  if (const std::wstring folder = automation.RoamingAppDataFolder(); !folder.empty()) {
+  if (const std::wstring folder = installation.RoamingAppDataFolder(); !folder.empty()) {
     settings.barsFile = folder + std::wstring(kBarsFile);
-    settings.barsFileExists = automation.IsExistingFile(settings.barsFile);
+    settings.barsFileExists = installation.IsExistingFile(settings.barsFile);
   }
-  settings.defaultProfile = automation.ReadUserRegistryValue(kProfilesKey, kDefaultProfile);
-  settings.pickLogonProfile = automation.ReadUserRegistryValue(kClientOptionsKey, kPickLogonProfile);
+  settings.defaultProfile = installation.ReadUserRegistryValue(kProfilesKey, kDefaultProfile);
+  settings.pickLogonProfile = installation.ReadUserRegistryValue(kClientOptionsKey, kPickLogonProfile);
   return settings;
 }
 
@@ -114,8 +114,8 @@ struct Reached {
 
 // Attaches to the running Outlook, or starts one, and reports how it was reached or why not. None when
 // Outlook was not reached, or not started because the registered version keeps no add-in's bars.
-Reached ReachOutlook(Automation& automation, CleanupEvents& events) {
-  Found<Object> attach = automation.Attach(kProgId, kApplication);
+Reached ReachOutlook(OfficeAccess office, CleanupEvents& events) {
+  Found<Object> attach = office.automation.Attach(kProgId, kApplication);
   if (attach) {
     events.Report(event::Attached{});
     return {std::move(attach.value), false};
@@ -128,19 +128,19 @@ Reached ReachOutlook(Automation& automation, CleanupEvents& events) {
   // ("Single-Use vs. Multi-Use Applications", docs/sources.md)
   // An Outlook whose process runs in this session is one too: still starting, or run without a window by
   // another program.
-  const bool mainWindowOpen = automation.HasTopLevelWindow(kMainWindowClass);
-  const bool processRuns = automation.HasProcessInSession(kImageName);
+  const bool mainWindowOpen = office.installation.HasTopLevelWindow(kMainWindowClass);
+  const bool processRuns = office.installation.HasProcessInSession(kImageName);
   if (!mainWindowOpen && !processRuns) {
     // Nothing runs: a start would run the registered version, which is worth starting only if it kept the
     // bars. Starting one that did not costs seconds and shows a main window (or the profile chooser, or
     // the first-run wizard) for nothing.
-    const RegisteredVersion version = FindRegisteredVersion(automation, kProgId);
+    const RegisteredVersion version = FindRegisteredVersion(office.installation, kProgId);
     if (!StartsOutlookOfVersion(version.major)) {
       events.Report(event::NotStarted{*version.major, version.source, kFirstOutlookWithoutStoredBars});
       return {};
     }
     if (version.major) {
-      OutlookStartSettings settings = ReadStartSettings(automation);
+      OutlookStartSettings settings = ReadStartSettings(office.installation);
       const OutlookStartVerdict verdict = DecideOutlookStart(settings);
       events.Report(event::StartSettingsRead{*version.major, version.source, std::move(settings), verdict});
       if (verdict != OutlookStartVerdict::kStart) return {};
@@ -148,7 +148,7 @@ Reached ReachOutlook(Automation& automation, CleanupEvents& events) {
       events.Report(event::StartedForVersion{version.major, version.source});
     }
   }
-  Found<Object> start = automation.Start(kProgId, kApplication);
+  Found<Object> start = office.automation.Start(kProgId, kApplication);
   if (!start) {
     events.Report(event::NotReached{attach.outcome, start.outcome});
     return {};
@@ -241,8 +241,8 @@ bool MayQuitStartedOutlook(std::optional<std::int32_t> explorers, std::optional<
   return explorers.value_or(0) <= ownMainWindows && inspectors.value_or(0) <= 0;
 }
 
-void RemoveOutlookToolbars(Automation& automation, CleanupEvents& events) {
-  const Reached reached = ReachOutlook(automation, events);
+void RemoveOutlookToolbars(OfficeAccess office, CleanupEvents& events) {
+  const Reached reached = ReachOutlook(office, events);
   if (!reached.olApp) return;
   const Object& olApp = reached.olApp;
   // A running Outlook that was attached to is never given a new window.

@@ -7,6 +7,7 @@
 
 #include "office/automation.h"
 #include "office/command_bars.h"
+#include "office/installation.h"
 
 namespace corvix {
 
@@ -68,7 +69,7 @@ bool MayQuitStartedOutlook(std::optional<std::int32_t> explorers, std::optional<
 // reaches an Outlook that was running (its main window is there, its process runs in this session, or it has
 // windows open) counts as attaching.
 // Best-effort throughout; reports each step to `events`.
-void RemoveOutlookToolbars(Automation& automation, CleanupEvents& events = NoEvents());
+void RemoveOutlookToolbars(OfficeAccess office, CleanupEvents& events = NoEvents());
 
 // The menu `menu` names (its caption) on the active main window's menu bar; none when there is no such menu.
 Found<CommandBarPopup> FindOutlookMenubar(const Object& olApp, const Subject& menu, CleanupEvents& events = NoEvents());

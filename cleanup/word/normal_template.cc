@@ -45,18 +45,18 @@ namespace {
 
 // The "User templates" folder that the user's settings (or, with `policy`, the policy's) name; none when none
 // is read.
-std::optional<std::wstring> UserTemplates(Automation& automation, std::uint32_t version, bool policy) {
-  UserRegistryValue value = automation.ReadUserRegistryValue(UserTemplatesKey(version, policy), kUserTemplates);
+std::optional<std::wstring> UserTemplates(Installation& installation, std::uint32_t version, bool policy) {
+  UserRegistryValue value = installation.ReadUserRegistryValue(UserTemplatesKey(version, policy), kUserTemplates);
   if (value.state != UserRegistryValue::State::kRead || value.text.empty()) return std::nullopt;
   return std::move(value.text);
 }
 
 }  // namespace
 
-event::NormalTemplateRead ReadNormalTemplate(Automation& automation) {
+event::NormalTemplateRead ReadNormalTemplate(Installation& installation) {
   using Verdict = event::NormalTemplateRead::Verdict;
   event::NormalTemplateRead read;
-  const RegisteredVersion version = FindRegisteredVersion(automation, kProgId);
+  const RegisteredVersion version = FindRegisteredVersion(installation, kProgId);
   read.version = version.major;
   read.versionSource = version.source;
   if (!version.major) {
@@ -70,12 +70,12 @@ event::NormalTemplateRead ReadNormalTemplate(Automation& automation) {
   }
   // The policy's folder wins over the user's own; with neither, Word keeps its templates in the roaming
   // application data.
-  std::optional<std::wstring> folder = UserTemplates(automation, *version.major, true);
+  std::optional<std::wstring> folder = UserTemplates(installation, *version.major, true);
   if (folder) {
     read.folderSource = L"the policy's User templates";
-  } else if ((folder = UserTemplates(automation, *version.major, false))) {
+  } else if ((folder = UserTemplates(installation, *version.major, false))) {
     read.folderSource = L"User templates";
-  } else if (std::wstring appData = automation.RoamingAppDataFolder(); !appData.empty()) {
+  } else if (std::wstring appData = installation.RoamingAppDataFolder(); !appData.empty()) {
     folder = Joined(std::move(appData), L"Microsoft\\Templates");
     read.folderSource = L"the default folder";
   } else {
@@ -89,7 +89,7 @@ event::NormalTemplateRead ReadNormalTemplate(Automation& automation) {
     return read;
   }
   Outcome opened;
-  const std::unique_ptr<ReadableFile> file = automation.OpenForReading(read.path, opened);
+  const std::unique_ptr<ReadableFile> file = installation.OpenForReading(read.path, opened);
   if (!file) {
     read.detail = L"it cannot be opened: " + Hex(static_cast<std::uint32_t>(opened.status));
     return read;

@@ -1,6 +1,6 @@
 // Whether Word's Normal template stores something of the add-in, read from its file before Word is started.
 //
-// Portable: the version, the registry and the file come through Automation. Why Word is read before it is
+// Portable: the version, the registry and the file come through Installation. Why Word is read before it is
 // started, and what "cannot tell" leads to: docs/behaviour.md.
 #pragma once
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "office/automation.h"
 #include "office/cleanup_events.h"
+#include "office/installation.h"
 
 namespace corvix {
 
@@ -25,6 +25,6 @@ std::wstring UserTemplatesKey(std::uint32_t version, bool policy);
 // What a start of Word would find in its Normal template, read without starting it: the registered version
 // (office/registered_version.h), the "User templates" folder (the policy's, the user's own, else the roaming
 // application data's Microsoft\Templates), and in it the Normal template's stored toolbars. Nothing is written.
-event::NormalTemplateRead ReadNormalTemplate(Automation& automation);
+event::NormalTemplateRead ReadNormalTemplate(Installation& installation);
 
 }  // namespace corvix

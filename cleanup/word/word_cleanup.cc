@@ -65,7 +65,7 @@ void SaveWithoutAlerts(const Object& wdApp, const Object& changed, CleanupEvents
 
 // Saves the template the deletions went to once the clean-up alone has changed it and its file can be
 // written, and reports why it did or did not.
-void SaveIfCleanedOnly(Automation& automation, const Object& wdApp, const Object& changed,
+void SaveIfCleanedOnly(Installation& installation, const Object& wdApp, const Object& changed,
                        std::optional<bool> savedBefore, CleanupEvents& events) {
   using Step = event::NormalTemplate::Step;
   const std::optional<bool> savedAfter = TemplateSaved(changed);
@@ -73,7 +73,7 @@ void SaveIfCleanedOnly(Automation& automation, const Object& wdApp, const Object
     // A template that was never saved, or whose file is read-only, locked or gone, would be saved through a
     // Save As dialog or answered by a message: it is left unsaved.
     const std::optional<std::wstring> file = changed.Get(L"FullName").String();
-    if (!file || !automation.IsWritableFile(*file)) {
+    if (!file || !installation.IsWritableFile(*file)) {
       event::NormalTemplate notWritable{Step::kNotWritable, Outcome{}, {}};
       if (file) notWritable.file = *file;
       events.Report(notWritable);
@@ -129,30 +129,30 @@ bool MaySaveNormalTemplate(std::optional<bool> savedBefore, std::optional<bool> 
   return savedBefore == true && savedAfter == false;
 }
 
-void RemoveWordToolbars(Automation& automation, CleanupEvents& events) {
+void RemoveWordToolbars(OfficeAccess office, CleanupEvents& events) {
   bool bCreated = false;
-  Found<Object> attach = automation.Attach(kProgId, word_types::kApplication);
+  Found<Object> attach = office.automation.Attach(kProgId, word_types::kApplication);
   Object wdApp = std::move(attach.value);
   if (wdApp) events.Report(event::Attached{});
   if (!wdApp) {
     // A Word that runs but could not be attached to is left alone: its class factory is single-use, so a
     // start would make a second, hidden Word sharing the user's Normal (docs/behaviour.md, "Word"). It shows
     // itself by its main window, or by its process in this session.
-    if (automation.HasTopLevelWindow(kMainWindowClass)) {
+    if (office.installation.HasTopLevelWindow(kMainWindowClass)) {
       events.Report(event::LeftRunning{true, kImageName});
       return;
     }
-    if (automation.HasProcessInSession(kImageName)) {
+    if (office.installation.HasProcessInSession(kImageName)) {
       events.Report(event::LeftRunning{false, kImageName});
       return;
     }
     // Nothing runs: Word is started only when its Normal may store the add-in's bars (docs/behaviour.md,
     // "Word not running: its Normal template is read first").
-    event::NormalTemplateRead normal = ReadNormalTemplate(automation);
+    event::NormalTemplateRead normal = ReadNormalTemplate(office.installation);
     const bool storesNothing = normal.verdict == event::NormalTemplateRead::Verdict::kStoresNothing;
     events.Report(std::move(normal));
     if (storesNothing) return;
-    Found<Object> start = automation.Start(kProgId, word_types::kApplication);
+    Found<Object> start = office.automation.Start(kProgId, word_types::kApplication);
     wdApp = std::move(start.value);
     bCreated = true;
     if (wdApp) {
@@ -188,7 +188,7 @@ void RemoveWordToolbars(Automation& automation, CleanupEvents& events) {
   // here, once, after the last deletion (when nothing of the user's was unsaved in it, and its file can be
   // written), with its alerts off for the Save alone.
   if (!bCreated) {
-    SaveIfCleanedOnly(automation, wdApp, context.changed(), savedBefore, events);
+    SaveIfCleanedOnly(office.installation, wdApp, context.changed(), savedBefore, events);
     return;
   }
   // Saving on the way out is what makes the deletions stick in a Word that was started here. The other two

@@ -7,6 +7,7 @@
 
 #include "office/automation.h"
 #include "office/command_bars.h"
+#include "office/installation.h"
 
 namespace corvix {
 
@@ -31,7 +32,7 @@ bool MaySaveNormalTemplate(std::optional<bool> savedBefore, std::optional<bool> 
 // the user's DisplayAlerts given back after it. A Word that runs but cannot be attached to (its main window is there,
 // or its process runs in this session) is neither started a second time nor cleaned. Best-effort throughout; reports
 // each step to `events`.
-void RemoveWordToolbars(Automation& automation, CleanupEvents& events = NoEvents());
+void RemoveWordToolbars(OfficeAccess office, CleanupEvents& events = NoEvents());
 
 // The menu `menu` names (its caption) on Word's active menu bar; none when there is no such menu.
 Found<CommandBarPopup> FindWordMenubar(const Object& wdApp, const Subject& menu, CleanupEvents& events = NoEvents());

@@ -90,22 +90,6 @@ class ComAutomation final : public Automation {
   Found<Object> Attach(std::wstring_view progId, const Interface& type) override;
   // A new instance from its local server; none when the class is unknown or the server cannot start.
   Found<Object> Start(std::wstring_view progId, const Interface& type) override;
-  // FindWindow by class on the calling thread's desktop (top_level_window.cc).
-  bool HasTopLevelWindow(std::wstring_view windowClass) override;
-  // A process snapshot, each process of that name asked for its session (session_process.cc).
-  bool HasProcessInSession(std::wstring_view imageName) override;
-  // HKCR\<progId>\CurVer; the version resource of the class's LocalServer32 program, in this process's registry
-  // view, then in the other (registered_server.cc).
-  std::wstring CurrentVersionOf(std::wstring_view progId) override;
-  ServerVersion ServerFileVersion(std::wstring_view progId) override;
-  // APPDATA of the environment, the file's attributes (and, to say it may be written, an open for writing that
-  // every other opener may share), HKEY_CURRENT_USER, and CreateFileW shared with every writer
-  // (user_settings.cc).
-  bool IsWritableFile(std::wstring_view path) override;
-  std::wstring RoamingAppDataFolder() override;
-  bool IsExistingFile(std::wstring_view path) override;
-  UserRegistryValue ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) override;
-  std::unique_ptr<ReadableFile> OpenForReading(std::wstring_view path, Outcome& outcome) override;
 
   const NameCache& names() const { return context_->names; }
 

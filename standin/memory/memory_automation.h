@@ -1,4 +1,5 @@
-// The stand-in Office served in-process: the clean-ups' automation surface over the model, for unit tests.
+// The stand-in Office served in-process, for unit tests: the model answers both what the clean-ups ask about an
+// application (its installation) and their calls to it (automation), so one class serves both.
 #pragma once
 
 #include <map>
@@ -7,16 +8,21 @@
 #include <string>
 
 #include "office/automation.h"
+#include "office/installation.h"
 #include "standin/model/office_model.h"
 
 namespace standin {
 
-class MemoryAutomation : public corvix::Automation {
+class MemoryAutomation : public corvix::Automation, public corvix::Installation {
  public:
   explicit MemoryAutomation(Office& office) : office_(office) {}
 
+  // What a clean-up is handed: this stand-in as both.
+  corvix::OfficeAccess Access() { return {*this, *this}; }
+
   corvix::Found<corvix::Object> Attach(std::wstring_view progId, const corvix::Interface& type) override;
   corvix::Found<corvix::Object> Start(std::wstring_view progId, const corvix::Interface& type) override;
+
   bool HasTopLevelWindow(std::wstring_view windowClass) override { return office_.HasTopLevelWindow(windowClass); }
   bool HasProcessInSession(std::wstring_view imageName) override { return office_.HasProcessInSession(imageName); }
   std::wstring CurrentVersionOf(std::wstring_view progId) override { return office_.CurrentVersionOf(progId); }

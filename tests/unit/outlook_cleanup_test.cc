@@ -42,7 +42,7 @@ class OutlookCleanupTest : public ::testing::Test {
   void Run(const std::string& scenario) {
     office_ = LoadScenario(scenario);
     standin::MemoryAutomation automation(*office_);
-    RemoveOutlookToolbars(automation);
+    RemoveOutlookToolbars(automation.Access());
   }
   const standin::Application& Outlook() { return *office_->Applications().at(0); }
   void TearDown() override {
@@ -225,7 +225,7 @@ TEST_F(OutlookCleanupTest, A2007NotRunningIsStartedOnlyWhereItStoresBarsAndLogsO
     testing::RecordedEvents events;
     office_ = LoadScenario(std::string("outlook installed version 12") + c.flags + "\n" + kOutlookWithAddIn);
     standin::MemoryAutomation automation(*office_);
-    RemoveOutlookToolbars(automation, events);
+    RemoveOutlookToolbars(automation.Access(), events);
     EXPECT_EQ(c.started, Outlook().started);
     EXPECT_EQ(c.started ? 8u : 0u, Calls(*office_, L"Delete").size());
     if (!c.started) {
@@ -311,7 +311,7 @@ TEST_F(OutlookCleanupTest, NotReachedIsTheLastThingSaid) {
   testing::RecordedEvents events;
   office_ = LoadScenario("");
   standin::MemoryAutomation automation(*office_);
-  RemoveOutlookToolbars(automation, events);
+  RemoveOutlookToolbars(automation.Access(), events);
   ASSERT_FALSE(events.lines.empty());
   EXPECT_EQ(0u, events.lines.back().rfind(L"not reached: ", 0)) << events.lines.back();
   EXPECT_EQ(2u, events.lines.size());  // the version read, then that

@@ -57,8 +57,8 @@ TEST(FindRegisteredVersion, TheServersFileVersionThenCurVer) {
        }) {
     SCOPED_TRACE(c.outlook);
     auto office = testing::LoadScenario(c.outlook);
-    standin::MemoryAutomation automation(*office);
-    const RegisteredVersion version = FindRegisteredVersion(automation, L"Outlook.Application");
+    standin::MemoryAutomation installation(*office);
+    const RegisteredVersion version = FindRegisteredVersion(installation, L"Outlook.Application");
     EXPECT_EQ(c.major, version.major);
     EXPECT_EQ(std::wstring(c.source), version.source);
     EXPECT_TRUE(office->Journal().empty());  // nothing is asked of Outlook itself

@@ -42,7 +42,7 @@ TEST(RunSequence, OnlyTheExactSlashSIsSilent) {
     auto office = testing::LoadScenario("");
     standin::MemoryAutomation automation(*office);
     RecordingShell shell(c.arguments, *office);
-    testing::InlineRunner runner(automation);
+    testing::InlineRunner runner(automation.Access());
     frmMain form(shell, runner);
     form.Form_Load();
     EXPECT_EQ(c.silent, form.bSilent);
@@ -58,7 +58,7 @@ TEST(RunSequence, TheMessageComesAfterTheWordCleanUp) {
   auto office = testing::LoadScenario("word running\n  bar \"Merrowin Software\"\n");
   standin::MemoryAutomation automation(*office);
   RecordingShell shell(L"", *office);
-  testing::InlineRunner runner(automation);
+  testing::InlineRunner runner(automation.Access());
   frmMain form(shell, runner);
   form.Form_Load();
   ASSERT_EQ(1u, shell.messages.size());
@@ -73,7 +73,7 @@ TEST(RunSequence, WordIsCleanedBeforeOutlookWhateverWordDid) {
       "outlook running window\n  explorer\n    bar \"Merrowin Software\"\n");
   standin::MemoryAutomation automation(*office);
   RecordingShell shell(L"/s", *office);
-  testing::InlineRunner runner(automation);
+  testing::InlineRunner runner(automation.Access());
   frmMain form(shell, runner);
   form.Form_Load();
   std::vector<std::wstring> order;
@@ -117,7 +117,7 @@ TEST(RunSequence, WhereNoOneCanPressOkTheRunEndsAsASilentOne) {
   standin::MemoryAutomation automation(*office);
   RecordingShell shell(L"", *office);
   shell.canAnswer = false;
-  testing::InlineRunner runner(automation);
+  testing::InlineRunner runner(automation.Access());
   frmMain form(shell, runner);
   form.Form_Load();
   EXPECT_FALSE(form.bSilent);
@@ -129,29 +129,17 @@ TEST(RunSequence, WhereNoOneCanPressOkTheRunEndsAsASilentOne) {
 // std::bad_alloc, as a clean-up that runs out of memory would.
 class ThrowingAutomation : public Automation {
  public:
-  ThrowingAutomation(standin::Office& office, std::wstring thrower) : inner_(office), thrower_(std::move(thrower)) {}
+  ThrowingAutomation(standin::MemoryAutomation& inner, std::wstring thrower)
+      : inner_(inner), thrower_(std::move(thrower)) {}
   Found<Object> Attach(std::wstring_view progId, const Interface& type) override {
     Found<Object> application = inner_.Attach(progId, type);
     if (progId == thrower_) throw std::bad_alloc();
     return application;
   }
   Found<Object> Start(std::wstring_view progId, const Interface& type) override { return inner_.Start(progId, type); }
-  bool HasTopLevelWindow(std::wstring_view windowClass) override { return inner_.HasTopLevelWindow(windowClass); }
-  bool HasProcessInSession(std::wstring_view imageName) override { return inner_.HasProcessInSession(imageName); }
-  std::wstring CurrentVersionOf(std::wstring_view progId) override { return inner_.CurrentVersionOf(progId); }
-  ServerVersion ServerFileVersion(std::wstring_view progId) override { return inner_.ServerFileVersion(progId); }
-  bool IsWritableFile(std::wstring_view path) override { return inner_.IsWritableFile(path); }
-  std::wstring RoamingAppDataFolder() override { return inner_.RoamingAppDataFolder(); }
-  bool IsExistingFile(std::wstring_view path) override { return inner_.IsExistingFile(path); }
-  UserRegistryValue ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) override {
-    return inner_.ReadUserRegistryValue(key, name);
-  }
-  std::unique_ptr<ReadableFile> OpenForReading(std::wstring_view path, Outcome& outcome) override {
-    return inner_.OpenForReading(path, outcome);
-  }
 
  private:
-  standin::MemoryAutomation inner_;
+  standin::MemoryAutomation& inner_;
   std::wstring thrower_;
 };
 
@@ -162,9 +150,10 @@ TEST(RunSequence, ACleanUpThatThrowsCostsTheRunNothingElse) {
   for (const wchar_t* thrower : {L"Word.Application", L"Outlook.Application"}) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(thrower)));
     auto office = testing::LoadScenario(scenario);
-    ThrowingAutomation automation(*office, thrower);
+    standin::MemoryAutomation memory(*office);
+    ThrowingAutomation automation(memory, thrower);
     RecordingShell shell(L"", *office);
-    testing::InlineRunner runner(automation);
+    testing::InlineRunner runner({memory, automation});
     frmMain form(shell, runner);
     ASSERT_NO_THROW(form.Form_Load());
     EXPECT_EQ(std::vector<std::wstring>{L"Merrowin Software|Done.  Toolbars removed."}, shell.messages);

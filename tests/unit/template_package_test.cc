@@ -235,7 +235,7 @@ class NormalTemplateTest : public ::testing::Test {
       automation.files[L"D:\\elsewhere\\Microsoft\\Templates\\Normal.dotm"] = Zip(Template(""));
     }
     testing::RecordedEvents events;
-    RemoveWordToolbars(automation, events);
+    RemoveWordToolbars(automation.Access(), events);
     firstLine_ = events.lines.empty() ? std::wstring() : events.lines.front();
   }
   bool Started() const { return !testing::Calls(*office_, L"CoCreateInstance").empty(); }

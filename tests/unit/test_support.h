@@ -61,14 +61,14 @@ struct RecordedEvents final : CleanupEvents {
   std::vector<std::wstring> lines;
 };
 
-// Runs each clean-up at once, on the calling thread, with one automation for the whole run.
+// Runs each clean-up at once, on the calling thread, with one installation and one automation for the whole run.
 class InlineRunner final : public CleanupRunner {
  public:
-  explicit InlineRunner(Automation& automation) : automation_(automation) {}
-  void Run(Cleanup cleanup, CleanupTrace& trace) override { RunToEnd(cleanup, automation_, trace); }
+  explicit InlineRunner(OfficeAccess office) : office_(office) {}
+  void Run(Cleanup cleanup, CleanupTrace& trace) override { RunToEnd(cleanup, office_, trace); }
 
  private:
-  Automation& automation_;
+  OfficeAccess office_;
 };
 
 // Runs each clean-up against the in-process stand-in, or, where `giveUp` says so for that run, gives it up as
@@ -90,7 +90,7 @@ class GivingUpRunner : public CleanupRunner {
       trace.Report(event::GivenUp{call_, event::GivenUp::Why::kNoAnswer, stall::kBoundMs});
       return;
     }
-    cleanup(automation_, trace);
+    cleanup(automation_.Access(), trace);
   }
   std::size_t runs = 0;
 

@@ -41,7 +41,7 @@ class TraceTest : public ::testing::Test {
   void RunWord(const std::string& scenario) {
     office_ = testing::LoadScenario(scenario);
     standin::MemoryAutomation automation(*office_);
-    RemoveWordToolbars(automation, word_);
+    RemoveWordToolbars(automation.Access(), word_);
   }
   void TearDown() override {
     if (office_) {
@@ -121,7 +121,7 @@ TEST_F(TraceTest, OutlookTellsBothWindowsAndAnItemThatIsNoMail) {
 )");
   standin::MemoryAutomation automation(*office_);
   CleanupTrace outlook(L"Outlook", &sink_);
-  RemoveOutlookToolbars(automation, outlook);
+  RemoveOutlookToolbars(automation.Access(), outlook);
   EXPECT_EQ((std::vector<std::wstring>{
                 L"Corvix: Outlook: attached to the running instance",
                 L"Corvix: Outlook: main window: bar \"Merrowin Software\": not there",
@@ -136,7 +136,7 @@ TEST_F(TraceTest, AStartThatReachesTheUsersOutlookIsToldAsSuch) {
   office_ = testing::LoadScenario("outlook running window unlisted\n  explorer\n");
   standin::MemoryAutomation automation(*office_);
   CleanupTrace outlook(L"Outlook", &sink_);
-  RemoveOutlookToolbars(automation, outlook);
+  RemoveOutlookToolbars(automation.Access(), outlook);
   ASSERT_FALSE(sink_.lines.empty());
   EXPECT_EQ(
       L"Corvix: Outlook: the start reached the user's running instance: treated as attached (no new window, "
@@ -198,8 +198,8 @@ outlook running window
   CleanupTrace outlook(L"Outlook", &sink);
   {
     standin::MemoryAutomation automation(*office);
-    RemoveWordToolbars(automation, word);
-    RemoveOutlookToolbars(automation, outlook);
+    RemoveWordToolbars(automation.Access(), word);
+    RemoveOutlookToolbars(automation.Access(), outlook);
   }
   Report(&sink, event::RunDone{560, {word.Figures(), outlook.Figures()}});
   EXPECT_EQ(sink.lines, sample);

@@ -37,7 +37,7 @@ class WordCleanupTest : public ::testing::Test {
   void Run(const std::string& scenario) {
     office_ = LoadScenario(scenario);
     standin::MemoryAutomation automation(*office_);
-    RemoveWordToolbars(automation);
+    RemoveWordToolbars(automation.Access());
   }
   const standin::Application& Word() { return *office_->Applications().at(0); }
   void TearDown() override {
@@ -296,7 +296,7 @@ TEST_F(WordCleanupTest, EveryFailingCallStillQuitsAStartedWordAndReleasesAll) {
   office_ = LoadScenario(scenario);
   {
     standin::MemoryAutomation automation(*office_);
-    RemoveWordToolbars(automation);
+    RemoveWordToolbars(automation.Access());
   }
   const size_t calls = office_->Journal().size();
   ASSERT_GT(calls, 20u);

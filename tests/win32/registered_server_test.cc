@@ -1,4 +1,4 @@
-// What the COM backend reads without starting anything: a process of a given name in this session, a
+// What the installation reads without starting anything: a process of a given name in this session, a
 // ProgID's CurVer, and the file version of a class's local server (here this test's own exe, whose version
 // resource says 16.0.4266.1001), in either registry view. Run under Wine by CTest; registers a ProgID of its own and
 // removes it.
@@ -7,11 +7,10 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 
-#include "platform/win32/com_automation.h"
 #include "platform/win32/com_init.h"
+#include "platform/win32/installation.h"
 #include "platform/win32/module_path.h"
 #include "tests/win32/check.h"
 
@@ -57,50 +56,50 @@ void Unregister() {
 }
 
 void ProcessesInThisSession() {
-  corvix::win32::ComAutomation automation(corvix::win32::NameCache(true), std::make_shared<corvix::CallWatch>());
+  corvix::win32::Win32Installation installation;
   const std::wstring path = corvix::win32::ModulePath();
   std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
-  Check(automation.HasProcessInSession(name), "this test's own process is found by its name");
+  Check(installation.HasProcessInSession(name), "this test's own process is found by its name");
   for (wchar_t& c : name) c = static_cast<wchar_t>(towupper(c));
-  Check(automation.HasProcessInSession(name), "the name is compared without regard to case");
-  Check(!automation.HasProcessInSession(L"no_such_program.exe"), "a name that no process has is not found");
-  Check(!automation.HasProcessInSession(name.substr(0, name.size() - 1)), "a part of the name is not the name");
+  Check(installation.HasProcessInSession(name), "the name is compared without regard to case");
+  Check(!installation.HasProcessInSession(L"no_such_program.exe"), "a name that no process has is not found");
+  Check(!installation.HasProcessInSession(name.substr(0, name.size() - 1)), "a part of the name is not the name");
 }
 
 void RegisteredVersions() {
-  corvix::win32::ComAutomation automation(corvix::win32::NameCache(true), std::make_shared<corvix::CallWatch>());
+  corvix::win32::Win32Installation installation;
   Unregister();
-  Check(automation.CurrentVersionOf(kProgId).empty(), "an unregistered ProgID has no CurVer");
-  Check(!automation.ServerFileVersion(kProgId).major, "an unregistered ProgID has no server");
+  Check(installation.CurrentVersionOf(kProgId).empty(), "an unregistered ProgID has no CurVer");
+  Check(!installation.ServerFileVersion(kProgId).major, "an unregistered ProgID has no server");
 
   const std::wstring server = L"\"" + corvix::win32::ModulePath() + L"\" /automation";
   Check(SetDefault(kProgId, L"probe") && SetDefault(std::wstring(kProgId) + L"\\CLSID", kClass) &&
             SetDefault(std::wstring(L"CLSID\\") + kClass + L"\\LocalServer32", server),
         "the test's class is registered");
-  Check(automation.CurrentVersionOf(kProgId).empty(), "no CurVer: none");
-  const auto version = automation.ServerFileVersion(kProgId).major;
+  Check(installation.CurrentVersionOf(kProgId).empty(), "no CurVer: none");
+  const auto version = installation.ServerFileVersion(kProgId).major;
   Check(version == 16u, "the major file version of the local server");
-  Check(!automation.ServerFileVersion(kProgId).otherView, "found in the own view");
+  Check(!installation.ServerFileVersion(kProgId).otherView, "found in the own view");
   if (version != 16u) std::printf("  read: %d\n", version ? static_cast<int>(*version) : -1);
 
   Check(SetDefault(std::wstring(kProgId) + L"\\CurVer", L"Corvix.ProbeTest.12"), "CurVer is registered");
-  Check(automation.CurrentVersionOf(kProgId) == L"Corvix.ProbeTest.12", "CurVer's default value");
+  Check(installation.CurrentVersionOf(kProgId) == L"Corvix.ProbeTest.12", "CurVer's default value");
 
   // A server whose program has no version resource (Wine's own, or a missing file) gives none.
   Check(SetDefault(std::wstring(L"CLSID\\") + kClass + L"\\LocalServer32", L"C:\\no\\such\\program.exe /automation"),
         "the server is changed");
-  Check(!automation.ServerFileVersion(kProgId).major, "a server program that is not there has no version");
+  Check(!installation.ServerFileVersion(kProgId).major, "a server program that is not there has no version");
   // COM starts the server of its own view when there is one, readable or not: the other view's is not read.
   Check(SetDefault(std::wstring(L"CLSID\\") + kClass + L"\\LocalServer32", server, kOtherView),
         "a server is registered in the other view too");
-  Check(!automation.ServerFileVersion(kProgId).major, "the own view's server decides");
+  Check(!installation.ServerFileVersion(kProgId).major, "the own view's server decides");
   Unregister();
 }
 
 // A class registered in the other registry view only (a 32-bit Office seen from the 64-bit Corvix, or the
 // reverse): its server is found there, as COM finds it.
 void RegisteredInTheOtherView() {
-  corvix::win32::ComAutomation automation(corvix::win32::NameCache(true), std::make_shared<corvix::CallWatch>());
+  corvix::win32::Win32Installation installation;
   Unregister();
   const std::wstring server = L"\"" + corvix::win32::ModulePath() + L"\" /automation";
   Check(SetDefault(kProgId, L"probe") && SetDefault(std::wstring(kProgId) + L"\\CLSID", kClass) &&
@@ -113,11 +112,11 @@ void RegisteredInTheOtherView() {
                     KEY_QUERY_VALUE | kOwnView, &own) == ERROR_SUCCESS;
   if (own != nullptr) RegCloseKey(own);
   Check(!ownHasIt, "the own view has no such class");
-  const corvix::ServerVersion version = automation.ServerFileVersion(kProgId);
+  const corvix::ServerVersion version = installation.ServerFileVersion(kProgId);
   Check(version.major == 16u, "the major file version of the server in the other view");
   Check(version.otherView, "found in the other view");
   Check(SetDefault(std::wstring(L"CLSID\\") + kClass + L"\\LocalServer32", server), "and in the own view too");
-  Check(!automation.ServerFileVersion(kProgId).otherView, "the own view's server comes first");
+  Check(!installation.ServerFileVersion(kProgId).otherView, "the own view's server comes first");
   Unregister();
 }
 

@@ -16,9 +16,9 @@
 
 namespace {
 
-using corvix::Automation;
 using corvix::CleanupEvents;
 using corvix::CleanupTrace;
+using corvix::OfficeAccess;
 using corvix::win32::testing::Check;
 
 // The lines the clean-ups' accounts wrote, from whichever thread.
@@ -45,16 +45,16 @@ class Lines final : public corvix::TraceSink {
 DWORD g_throwingThread = 0;
 DWORD g_nextThread = 0;
 
-void Throwing(Automation&, CleanupEvents& events) {
+void Throwing(OfficeAccess, CleanupEvents& events) {
   g_throwingThread = GetCurrentThreadId();
   events.Report(corvix::event::Attached{});
   throw std::bad_alloc();
 }
 
-void Next(Automation& automation, CleanupEvents& events) {
+void Next(OfficeAccess office, CleanupEvents& events) {
   g_nextThread = GetCurrentThreadId();
-  // A call through the clean-up's own automation, which must be live after the one before threw.
-  if (!automation.HasTopLevelWindow(L"CorvixNoSuchWindowClass")) events.Report(corvix::event::Started{});
+  // A question through what the clean-up was handed, which must be live after the one before threw.
+  if (!office.installation.HasTopLevelWindow(L"CorvixNoSuchWindowClass")) events.Report(corvix::event::Started{});
 }
 
 void AThrowingCleanUpEndsAsAFailedStepAndTheNextStillRuns() {
