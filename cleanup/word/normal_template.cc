@@ -36,12 +36,14 @@ std::wstring NormalTemplateName(std::uint32_t version) {
   return {};
 }
 
+namespace {
+
+// The "User templates" folder's registry key for Word of version `version`, under HKEY_CURRENT_USER: the
+// policy's (`policy`) or the user's own.
 std::wstring UserTemplatesKey(std::uint32_t version, bool policy) {
   return std::wstring(policy ? L"Software\\Policies\\Microsoft\\Office\\" : L"Software\\Microsoft\\Office\\") +
          Decimal(version) + L".0\\Common\\General";
 }
-
-namespace {
 
 // The "User templates" folder that the user's settings (or, with `policy`, the policy's) name; none when none
 // is read.

@@ -18,10 +18,6 @@ namespace corvix {
 // on, Normal.dot in Word 2003 (11); empty for any other version.
 std::wstring NormalTemplateName(std::uint32_t version);
 
-// The "User templates" folder's registry key for Word of version `version`, under HKEY_CURRENT_USER: the
-// policy's (`policy`) or the user's own.
-std::wstring UserTemplatesKey(std::uint32_t version, bool policy);
-
 // What a start of Word would find in its Normal template, read without starting it: the registered version
 // (office/registered_version.h), the "User templates" folder (the policy's, the user's own, else the roaming
 // application data's Microsoft\Templates), and in it the Normal template's stored toolbars. Nothing is written.

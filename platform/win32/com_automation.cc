@@ -205,10 +205,15 @@ CallResult ComDispatch::CallByName(const Interface& type, std::wstring_view memb
   return Invoke(object_.Get(), id, flags, args, context_, name);
 }
 
+namespace {
+
+// An object reference as one of these backends' own, typed `type`; none for a null pointer.
 Object WrapDispatch(ComPtr<IDispatch> object, std::shared_ptr<ComContext> context, const Interface& type) {
   if (!object) return {};
   return Object(std::make_unique<ComDispatch>(std::move(object), std::move(context)), type);
 }
+
+}  // namespace
 
 HRESULT ClassFromProgId(std::wstring_view progId, CLSID* clsid) {
   const std::wstring text(progId);

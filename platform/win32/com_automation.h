@@ -97,8 +97,4 @@ class ComAutomation final : public Automation {
   std::shared_ptr<ComContext> context_;
 };
 
-// An object reference as one of these backends' own, typed `type`; none for a null pointer.
-Object WrapDispatch(Microsoft::WRL::ComPtr<IDispatch> object, std::shared_ptr<ComContext> context,
-                    const Interface& type);
-
 }  // namespace corvix::win32

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -41,6 +42,10 @@ std::string Shown(T value) {
   } else {
     return std::to_string(value);
   }
+}
+template <class T>
+std::string Shown(const std::optional<T>& value) {
+  return value ? Shown(*value) : "none";
 }
 template <class T>
 std::string Shown(const std::vector<T>& values) {

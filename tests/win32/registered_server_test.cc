@@ -17,6 +17,7 @@
 namespace {
 
 using corvix::win32::testing::Check;
+using corvix::win32::testing::CheckEqual;
 
 constexpr wchar_t kProgId[] = L"Corvix.ProbeTest";
 // {5B0C7E52-1B3A-4C57-9D51-0E6F2A9C4D11}: this test's class, registered only while it runs.
@@ -78,12 +79,12 @@ void RegisteredVersions() {
         "the test's class is registered");
   Check(installation.CurrentVersionOf(kProgId).empty(), "no CurVer: none");
   const auto version = installation.ServerFileVersion(kProgId).major;
-  Check(version == 16u, "the major file version of the local server");
+  CheckEqual(version, 16u, "the major file version of the local server");
   Check(!installation.ServerFileVersion(kProgId).otherView, "found in the own view");
   if (version != 16u) std::printf("  read: %d\n", version ? static_cast<int>(*version) : -1);
 
   Check(SetDefault(std::wstring(kProgId) + L"\\CurVer", L"Corvix.ProbeTest.12"), "CurVer is registered");
-  Check(installation.CurrentVersionOf(kProgId) == L"Corvix.ProbeTest.12", "CurVer's default value");
+  CheckEqual(installation.CurrentVersionOf(kProgId), L"Corvix.ProbeTest.12", "CurVer's default value");
 
   // A server whose program has no version resource (Wine's own, or a missing file) gives none.
   Check(SetDefault(std::wstring(L"CLSID\\") + kClass + L"\\LocalServer32", L"C:\\no\\such\\program.exe /automation"),
@@ -113,7 +114,7 @@ void RegisteredInTheOtherView() {
   if (own != nullptr) RegCloseKey(own);
   Check(!ownHasIt, "the own view has no such class");
   const corvix::ServerVersion version = installation.ServerFileVersion(kProgId);
-  Check(version.major == 16u, "the major file version of the server in the other view");
+  CheckEqual(version.major, 16u, "the major file version of the server in the other view");
   Check(version.otherView, "found in the other view");
   Check(SetDefault(std::wstring(L"CLSID\\") + kClass + L"\\LocalServer32", server), "and in the own view too");
   Check(!installation.ServerFileVersion(kProgId).otherView, "the own view's server comes first");
