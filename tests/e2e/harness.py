@@ -253,11 +253,16 @@ class Case(unittest.TestCase):
         for name in ("state.txt", "saved_word.txt", "saved_outlook.txt"):
             if (self.folder / name).exists():
                 shutil.copy(self.folder / name, target / name)
-        # The journal without the run's own folder, and the channel's lines without their seconds: what stays
-        # the same from one run of the same commit to the next.
-        (target / "journal.txt").write_text("".join(f"{entry}\n" for entry in run.entries()), encoding="utf-8")
+        # The journal and the channel's lines without the test's folders and the lines' seconds: what stays the
+        # same from one run of the same commit to the next. (Lines of two processes, a parent and its copy, may
+        # come in either order.)
+        root = "Z:" + str(self.root).replace("/", "\\")
+        journal = (entry.replace(root, "ROOT") for entry in run.entries())
+        (target / "journal.txt").write_text("".join(f"{entry}\n" for entry in journal), encoding="utf-8")
         if (self.folder / "channel.txt").exists():
-            lines = (re.sub(r"\d+\.\d\d s\b", "N s", line) for line in run.trace())
+            folder = "Z:" + str(self.folder).replace("/", "\\")
+            lines = (re.sub(r"\d+\.\d\d s\b", "N s", line.replace(folder, "DIR").replace(root, "ROOT"))
+                     for line in run.trace())
             (target / "channel.txt").write_text("".join(f"{line}\n" for line in lines), encoding="utf-8")
 
     def start_running_server(self):
