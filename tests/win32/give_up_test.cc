@@ -50,7 +50,7 @@ void TheFilterAnswersEachRefusalAsTheWatchSays() {
   Check(watch.Begin(1000), "call admitted");
   CheckEqual(filter.RetryRejectedCall(nullptr, 0, SERVERCALL_RETRYLATER), 100, "first retry after 100 ms");
   const DWORD later = filter.RetryRejectedCall(nullptr, 700, SERVERCALL_RETRYLATER);
-  Check(later == *corvix::AnswerRefusal(CallRefusal::kRetryLater, 700, 0).retryAfterMs, "a busy refusal's back-off");
+  CheckEqual(later, *corvix::AnswerRefusal(CallRefusal::kRetryLater, 700, 0).retryAfterMs, "a busy refusal's back-off");
   // The kind of refusal is told apart: at the rejection's limit only a rejection is cancelled.
   const DWORD busy = filter.RetryRejectedCall(nullptr, corvix::retry::kRejectedLimitMs, SERVERCALL_RETRYLATER);
   Check(busy != kCancel, "a busy refusal still retried at the rejection's limit");
