@@ -38,10 +38,19 @@ bool HasNoMainWindow(const Object& olApp) {
   return active.ok() && !active.TakeObject(kExplorer);
 }
 
-// The number of windows in one of Outlook's window collections ("Explorers", "Inspectors"); empty when it
-// cannot be read.
-std::optional<std::int32_t> WindowCount(const Object& olApp, std::wstring_view collection, const Interface& type) {
-  return olApp.GetObject(collection, type).Get(L"Count").Int32();
+// The windows Outlook has open: its main windows (`Explorers.Count`) and its item windows (`Inspectors.Count`),
+// read in that order; a count that cannot be read is empty. (`Application.Inspectors`: "the Inspector objects
+// representing all open inspectors"; docs/sources.md.)
+struct OpenWindows {
+  std::optional<std::int32_t> main;
+  std::optional<std::int32_t> item;
+};
+
+OpenWindows CountWindows(const Object& olApp) {
+  OpenWindows open;
+  open.main = olApp.GetObject(L"Explorers", kExplorers).Get(L"Count").Int32();
+  open.item = olApp.GetObject(L"Inspectors", kInspectors).Get(L"Count").Int32();
+  return open;
 }
 
 // The Inbox of the user's mail store, reached afresh from the application.
@@ -58,14 +67,6 @@ Object MapiNameSpace(const Object& olApp) {
 Object AsMailItem(Object item) {
   if (item.Get(L"Class").Int32() != kClassMail) return {};
   return std::move(item).UsedAs(kMailItem);
-}
-
-// Whether the Outlook that a start reached was running already, from the numbers of its main windows
-// (`Explorers.Count`) and item windows (`Inspectors.Count`): an Outlook that automation has just started
-// has neither, one the user has open has at least one. A count that could not be read (empty) proves nothing.
-// (`Application.Inspectors`: "the Inspector objects representing all open inspectors"; docs/sources.md.)
-bool WasAlreadyOpen(std::optional<std::int32_t> explorers, std::optional<std::int32_t> inspectors) {
-  return explorers.value_or(0) > 0 || inspectors.value_or(0) > 0;
 }
 
 // What a start would meet, read from the user's settings; nothing is asked of any application.
@@ -155,10 +156,9 @@ Reached ReachOutlook(OfficeAccess office, CleanupEvents& events) {
   }
   Reached reached{std::move(start.value), !mainWindowOpen && !processRuns};
   if (reached.bCreated) {
-    // Main windows first, then item windows: two statements, so that the calls come in this order.
-    const std::optional<std::int32_t> explorers = WindowCount(reached.olApp, L"Explorers", kExplorers);
-    const std::optional<std::int32_t> inspectors = WindowCount(reached.olApp, L"Inspectors", kInspectors);
-    reached.bCreated = !WasAlreadyOpen(explorers, inspectors);
+    // An Outlook that automation has just started has no window yet; one the user has open has at least one.
+    const OpenWindows open = CountWindows(reached.olApp);
+    reached.bCreated = MayQuitStartedOutlook(open.main, open.item, 0);
   }
   if (reached.bCreated) {
     events.Report(event::Started{});
@@ -208,10 +208,9 @@ bool CleanMainWindow(const Object& olApp, CleanupEvents& events) {
 // Quits an Outlook started here, unless the user has taken it up meanwhile: its windows are counted again
 // just before, since Quit discards what is unsaved in the items the user has open.
 void QuitIfStillOurs(const Object& olApp, std::int32_t ownMainWindows, CleanupEvents& events) {
-  const std::optional<std::int32_t> explorers = WindowCount(olApp, L"Explorers", kExplorers);
-  const std::optional<std::int32_t> inspectors = WindowCount(olApp, L"Inspectors", kInspectors);
-  if (!MayQuitStartedOutlook(explorers, inspectors, ownMainWindows)) {
-    events.Report(event::TakenUpByUser{std::max(0, explorers.value_or(0)), std::max(0, inspectors.value_or(0))});
+  const OpenWindows open = CountWindows(olApp);
+  if (!MayQuitStartedOutlook(open.main, open.item, ownMainWindows)) {
+    events.Report(event::TakenUpByUser{std::max(0, open.main.value_or(0)), std::max(0, open.item.value_or(0))});
     return;
   }
   events.Report(event::Quit{olApp.Call(L"Quit").outcome()});

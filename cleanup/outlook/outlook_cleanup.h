@@ -53,10 +53,11 @@ inline constexpr std::wstring_view kPickLogonProfile = L"PickLogonProfile";
 // logon, and one with no stored bars finds nothing; a setting that cannot be read is such a doubt too.
 OutlookStartVerdict DecideOutlookStart(const OutlookStartSettings& settings);
 
-// Whether an Outlook that the clean-up started is still its own alone just before its Quit, from the numbers
-// of its main windows and item windows read again then: no more main windows than the clean-up opened
-// (`ownMainWindows`, 0 or 1) and no item window. Quit discards what is unsaved in the user's items, so an
-// Outlook the user has taken up meanwhile is left running. A count that could not be read proves nothing.
+// Whether an Outlook that the clean-up started is its own alone, from the numbers of its main windows and item
+// windows: no more main windows than the clean-up opened (`ownMainWindows`, 0 or 1) and no item window. Asked
+// right after the start (a start that reached the user's open Outlook is not the clean-up's), and again just
+// before its Quit: Quit discards what is unsaved in the user's items, so an Outlook the user has taken up
+// meanwhile is left running. A count that could not be read proves nothing.
 bool MayQuitStartedOutlook(std::optional<std::int32_t> explorers, std::optional<std::int32_t> inspectors,
                            std::int32_t ownMainWindows);
 
