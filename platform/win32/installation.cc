@@ -26,21 +26,41 @@ namespace {
 constexpr REGSAM kOwnView = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 
+// The longest value read, in characters: a profile's name, a flag, a folder, a server's command line.
+constexpr DWORD kLongestValue = 1024;
+
+// One registry value as stored: ERROR_SUCCESS or the failure of the key's open or of the value's query, the
+// value's type, and its bytes (`bytes` of them in `data`; a string's ending nulls taken off).
+struct StoredValue {
+  LONG status = ERROR_FILE_NOT_FOUND;
+  DWORD type = REG_NONE;
+  DWORD bytes = 0;
+  std::wstring data;
+};
+
+// The value `name` (nullptr: the default value) of `root`\`key` in registry view `view`.
+StoredValue ReadStoredValue(HKEY root, const std::wstring& key, const wchar_t* name, REGSAM view) {
+  StoredValue value;
+  UniqueKey handle;
+  value.status = RegOpenKeyExW(root, key.c_str(), 0, KEY_QUERY_VALUE | view, handle.put());
+  if (value.status != ERROR_SUCCESS) return value;
+  value.data.assign(kLongestValue + 1, L'\0');
+  value.bytes = kLongestValue * sizeof(wchar_t);
+  value.status = RegQueryValueExW(handle.get(), name, nullptr, &value.type, reinterpret_cast<BYTE*>(value.data.data()),
+                                  &value.bytes);
+  if (value.status != ERROR_SUCCESS) return value;
+  value.data.resize(value.bytes / sizeof(wchar_t));
+  if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) {
+    while (!value.data.empty() && value.data.back() == L'\0') value.data.pop_back();
+  }
+  return value;
+}
+
 // The default value of HKCR\<key> in registry view `view`, a string; empty when there is none.
 std::wstring DefaultValueOf(const std::wstring& key, REGSAM view = kOwnView) {
-  UniqueKey handle;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE | view, handle.put()) != ERROR_SUCCESS)
-    return {};
-  std::wstring value(512, L'\0');
-  DWORD size = static_cast<DWORD>((value.size() - 1) * sizeof(wchar_t));
-  DWORD type = 0;
-  const LONG status =
-      RegQueryValueExW(handle.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
-  handle.reset();
-  if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
-  value.resize(size / sizeof(wchar_t));
-  while (!value.empty() && value.back() == L'\0') value.pop_back();
-  return value;
+  StoredValue value = ReadStoredValue(HKEY_CLASSES_ROOT, key, nullptr, view);
+  if (value.status != ERROR_SUCCESS || (value.type != REG_SZ && value.type != REG_EXPAND_SZ)) return {};
+  return std::move(value.data);
 }
 
 // The major file version in a program file's version resource, read as data: the file is neither run nor
@@ -67,9 +87,6 @@ std::optional<std::uint32_t> MajorFileVersion(const std::wstring& path) {
   }
   return major;
 }
-
-// The longest value read, in characters: a profile's name, a flag, a folder.
-constexpr DWORD kLongestValue = 1024;
 
 // The attributes of what `path` names; none when nothing is there (or it cannot be asked).
 std::optional<DWORD> FileAttributes(std::wstring_view path) {
@@ -211,28 +228,19 @@ bool Win32Installation::IsWritableFile(std::wstring_view path) {
 // HKEY_CURRENT_USER\Software is one key for 32-bit and 64-bit programs (it is not redirected), so no view is
 // named.
 UserRegistryValue Win32Installation::ReadUserRegistryValue(std::wstring_view key, std::wstring_view name) {
-  UniqueKey handle;
-  const LONG opened = RegOpenKeyExW(HKEY_CURRENT_USER, std::wstring(key).c_str(), 0, KEY_QUERY_VALUE, handle.put());
-  if (opened == ERROR_FILE_NOT_FOUND) return {};
-  if (opened != ERROR_SUCCESS) return {UserRegistryValue::State::kUnreadable, {}};
-  std::wstring value(kLongestValue + 1, L'\0');
-  DWORD size = kLongestValue * sizeof(wchar_t);
-  DWORD type = 0;
-  const LONG status = RegQueryValueExW(handle.get(), std::wstring(name).c_str(), nullptr, &type,
-                                       reinterpret_cast<BYTE*>(value.data()), &size);
-  if (status == ERROR_FILE_NOT_FOUND) return {};
-  if (status != ERROR_SUCCESS) return {UserRegistryValue::State::kUnreadable, {}};
-  if (type == REG_DWORD && size == sizeof(DWORD)) {
+  const std::wstring valueName(name);
+  const StoredValue value = ReadStoredValue(HKEY_CURRENT_USER, std::wstring(key), valueName.c_str(), 0);
+  if (value.status == ERROR_FILE_NOT_FOUND) return {};
+  if (value.status != ERROR_SUCCESS) return {UserRegistryValue::State::kUnreadable, {}};
+  if (value.type == REG_DWORD && value.bytes == sizeof(DWORD)) {
     DWORD number = 0;
-    std::memcpy(&number, value.data(), sizeof number);
+    std::memcpy(&number, value.data.data(), sizeof number);
     return {UserRegistryValue::State::kRead, Decimal(number)};
   }
-  if (type != REG_SZ && type != REG_EXPAND_SZ) return {UserRegistryValue::State::kUnreadable, {}};
-  value.resize(size / sizeof(wchar_t));
-  while (!value.empty() && value.back() == L'\0') value.pop_back();
-  if (type == REG_SZ) return {UserRegistryValue::State::kRead, value};
-  const std::wstring expanded = Expanded(value);
-  if (expanded.empty() && !value.empty()) return {UserRegistryValue::State::kUnreadable, {}};
+  if (value.type == REG_SZ) return {UserRegistryValue::State::kRead, value.data};
+  if (value.type != REG_EXPAND_SZ) return {UserRegistryValue::State::kUnreadable, {}};
+  const std::wstring expanded = Expanded(value.data);
+  if (expanded.empty() && !value.data.empty()) return {UserRegistryValue::State::kUnreadable, {}};
   return {UserRegistryValue::State::kRead, expanded};
 }
 
