@@ -4,6 +4,7 @@
 #include <array>
 
 #include "app/sids.h"
+#include "base/ascii.h"
 
 namespace corvix {
 namespace {
@@ -95,8 +96,6 @@ bool UsersCanRun(const ObjectSecurity& security) {
 
 bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
-wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
 }  // namespace
 
 SourceFinding DecideSource(const SourceFacts& facts) {
@@ -148,12 +147,6 @@ std::wstring MappedNameAsDevice(std::wstring_view mapped, std::wstring_view driv
   return std::wstring(driveDevice) + std::wstring(mapped.substr(6));
 }
 
-bool SameNtName(std::wstring_view a, std::wstring_view b) {
-  if (a.empty() || a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
+bool SameNtName(std::wstring_view a, std::wstring_view b) { return !a.empty() && SameIgnoringAsciiCase(a, b); }
 
 }  // namespace corvix

@@ -1,20 +1,13 @@
 // What the class registry says of the version a start would run.
 #include "office/registered_version.h"
 
+#include "base/ascii.h"
+
 namespace corvix {
 
-bool SameNameIgnoringCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 std::optional<std::uint32_t> VersionOfProgId(std::wstring_view versioned, std::wstring_view progId) {
-  if (versioned.size() < progId.size() + 2 || !SameNameIgnoringCase(versioned.substr(0, progId.size()), progId) ||
-      versioned[progId.size()] != L'.') {
+  if (versioned.size() < progId.size() + 2 ||
+      !SameIgnoringAsciiCase<wchar_t>(versioned.substr(0, progId.size()), progId) || versioned[progId.size()] != L'.') {
     return std::nullopt;
   }
   const std::wstring_view digits = versioned.substr(progId.size() + 1);
@@ -44,7 +37,7 @@ std::wstring ServerProgramOf(std::wstring_view commandLine) {
     return std::wstring(commandLine.substr(1, end == std::wstring_view::npos ? std::wstring_view::npos : end - 1));
   }
   for (std::size_t i = 0; i + 4 <= commandLine.size(); ++i) {
-    if (SameNameIgnoringCase(commandLine.substr(i, 4), L".exe") &&
+    if (SameIgnoringAsciiCase<wchar_t>(commandLine.substr(i, 4), L".exe") &&
         (i + 4 == commandLine.size() || commandLine[i + 4] == L' '))
       return std::wstring(commandLine.substr(0, i + 4));
   }

@@ -28,9 +28,6 @@ std::optional<std::uint32_t> VersionOfProgId(std::wstring_view versioned, std::w
 // naming another one); only where no server file can be read, the version its CurVer names.
 RegisteredVersion FindRegisteredVersion(Installation& installation, std::wstring_view progId);
 
-// Whether two names (ProgIDs, program file names: ASCII) are the same but for the case of their letters.
-bool SameNameIgnoringCase(std::wstring_view a, std::wstring_view b);
-
 // The program file of a LocalServer32 command line: a quoted path; or an unquoted one up to its ".exe"
 // (such a path may hold spaces); or, without ".exe", up to the first space.
 std::wstring ServerProgramOf(std::wstring_view commandLine);

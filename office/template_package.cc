@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "base/ascii.h"
 #include "office/trace.h"
 
 namespace corvix::package {
@@ -39,13 +40,8 @@ std::wstring Wide(std::string_view ascii) {
   return text;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Part names are compared without regard to the case of their ASCII letters.
-bool SamePartName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
-}
+bool SamePartName(std::string_view a, std::string_view b) { return SameIgnoringAsciiCase(a, b); }
 
 // One part, as the central directory describes it.
 struct Entry {

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "base/ascii.h"
 #include "office/registered_version.h"
 #include "office/trace.h"
 #include "platform/win32/com_automation.h"
@@ -162,8 +163,8 @@ bool Win32Installation::HasProcessInSession(std::wstring_view imageName) {
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !found;
        more = Process32NextW(snapshot.get(), &entry)) {
     DWORD session = 0;
-    found = SameNameIgnoringCase(imageName, entry.szExeFile) && ProcessIdToSessionId(entry.th32ProcessID, &session) &&
-            session == ownSession;
+    found = SameIgnoringAsciiCase<wchar_t>(imageName, entry.szExeFile) &&
+            ProcessIdToSessionId(entry.th32ProcessID, &session) && session == ownSession;
   }
   return found;
 }
