@@ -58,15 +58,9 @@ AceFacts ReadAce(const ACE_HEADER& header) {
 
 // The name of the file mapped at `address` in this process; empty when it cannot be read.
 std::wstring MappedName(const void* address) {
-  std::wstring name(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = K32GetMappedFileNameW(GetCurrentProcess(), const_cast<void*>(address), name.data(),
-                                               static_cast<DWORD>(name.size()));
-    if (length == 0) return {};
-    if (length < name.size() - 1) return name.substr(0, length);
-    if (name.size() >= 32768) return {};
-    name.resize(name.size() * 2);
-  }
+  return ReadWholeName([address](wchar_t* buffer, DWORD size) {
+    return K32GetMappedFileNameW(GetCurrentProcess(), const_cast<void*>(address), buffer, size);
+  });
 }
 
 // A held file's name in `flags`' form; empty when it cannot be read.
