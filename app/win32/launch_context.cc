@@ -34,17 +34,25 @@
 namespace corvix::win32 {
 namespace {
 
+// A token's information of a variable size (its user, its privileges), as the system lays it out; empty
+// when it cannot be read.
+std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what) {
+  DWORD size = 0;
+  GetTokenInformation(token, what, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  if (size == 0 || !GetTokenInformation(token, what, buffer.data(), size, &size)) buffer.clear();
+  return buffer;
+}
+
 // The user and elevation of a token; none when either cannot be read.
 std::optional<TokenFacts> ReadToken(HANDLE token) {
-  DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  if (size == 0) return std::nullopt;
-  std::vector<unsigned char> buffer(size);
-  if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return std::nullopt;
+  const std::vector<unsigned char> user = TokenInformation(token, TokenUser);
+  if (user.empty()) return std::nullopt;
   TokenFacts facts;
-  facts.user = SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+  facts.user = SidText(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
   if (facts.user.empty()) return std::nullopt;
   TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
   if (!GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)) return std::nullopt;
   facts.elevated = elevation.TokenIsElevated != 0;
   return facts;
@@ -178,10 +186,8 @@ class ScopedPrivileges {
 
  private:
   bool HeldDisabled(const LUID& luid) const {
-    DWORD size = 0;
-    GetTokenInformation(token_.get(), TokenPrivileges, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    if (size == 0 || !GetTokenInformation(token_.get(), TokenPrivileges, buffer.data(), size, &size)) return false;
+    const std::vector<unsigned char> buffer = TokenInformation(token_.get(), TokenPrivileges);
+    if (buffer.empty()) return false;
     const auto* held = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
     for (DWORD i = 0; i < held->PrivilegeCount; ++i) {
       const LUID_AND_ATTRIBUTES& privilege = held->Privileges[i];
