@@ -11,7 +11,6 @@
 #include <aclapi.h>
 #include <objbase.h>
 #include <psapi.h>
-#include <sddl.h>
 
 #include <utility>
 #include <vector>
@@ -97,14 +96,12 @@ std::wstring UnguessableName() {
 
 // A new folder in `parent` with the protected DACL; empty when none could be made (`failure` says why).
 std::wstring MakeProtectedFolder(const std::wstring& parent, std::int32_t& failure) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(source::kFolderSddl, SDDL_REVISION_1, &descriptor,
-                                                            nullptr)) {
+  const UniqueLocal descriptor = SecurityDescriptor(source::kFolderSddl);
+  if (!descriptor) {
     failure = LastFailure();
     return {};
   }
-  const UniqueLocal held(descriptor);
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   const std::wstring base = parent.empty() || parent.back() == L'\\' ? parent : parent + L'\\';
   failure = E_FAIL;
   for (int i = 0; i < kFolderTries && !base.empty(); ++i) {

@@ -4,7 +4,6 @@
 #include <windows.h>
 // after windows.h, which they need
 #include <aclapi.h>
-#include <sddl.h>
 
 #include <memory>
 
@@ -47,11 +46,7 @@ std::wstring ObjectName(const Block& block, const wchar_t* what) {
 UniqueLocal MakeDescriptor(std::wstring_view self, std::wstring_view shellUser) {
   const std::wstring sddl = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;" + std::wstring(self) + L")(A;;GA;;;" +
                             std::wstring(shellUser) + L")S:(ML;;NW;;;ME)";
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-    return UniqueLocal();
-  }
-  return UniqueLocal(descriptor);
+  return SecurityDescriptor(sddl.c_str());
 }
 
 // A handle to a new object, none when it cannot be made or one of that name exists already.

@@ -79,4 +79,11 @@ inline std::wstring SidText(PSID sid) {
   return text;
 }
 
+// The security descriptor that `sddl` describes; none when it cannot be made (GetLastError says why).
+inline UniqueLocal SecurityDescriptor(const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) return {};
+  return UniqueLocal(descriptor);
+}
+
 }  // namespace corvix::win32
