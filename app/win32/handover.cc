@@ -2,7 +2,7 @@
 #include "app/win32/handover.h"
 
 #include <windows.h>
-// after windows.h, which they need
+// after windows.h, which it needs
 #include <aclapi.h>
 
 #include <memory>
